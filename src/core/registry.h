@@ -1,0 +1,85 @@
+// The link record and the registry that maps link ids to link records,
+// counts their holders and frees them once nobody holds them.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "platform/platform.h"
+#include "platform/serial.h"
+#include "proto/packet.h"
+#include "vedodiroz.h"
+
+namespace nax {
+
+enum : uint8_t { kDeviceSerial = 1, kDeviceTcp = 2 };
+
+struct nax_link {
+  std::atomic<uint8_t> packet_protocol{0};
+  uint8_t device_type = 0;
+  std::atomic<int> socket{-1};
+  uint32_t port = 0;          // listener port a node connected in on; 0 otherwise
+  sockaddr_in peer_addr{};    // address nax_open connects to
+  std::atomic<uint32_t> link_state{0};
+  int32_t os_error = 0;
+
+  platform::Thread rx_thread;
+  std::unique_ptr<platform::Event> stop_event;     // manual reset, pollable
+  std::unique_ptr<platform::Event> started_event;  // manual reset
+  int handle = -1;                                 // serial port descriptor
+  platform::SerialSaved saved_settings{};
+
+  std::unique_ptr<platform::Mutex> tx_mutex;
+  std::unique_ptr<platform::Mutex> answer_mutex;
+  std::unique_ptr<platform::Event> answer_event;  // auto reset
+
+  char* device_name = nullptr;
+  char* device_param = nullptr;
+
+  std::atomic<uint16_t> source_node{0};
+  std::atomic<uint32_t> rcv_timeout{0};
+  std::atomic<uint32_t> snd_timeout{0};
+  std::atomic<uint32_t> interbyte_timeout{0};
+  std::atomic<nax_user_callback> callback_user{nullptr};
+  std::atomic<nax_aux_input_callback> callback_aux_input{nullptr};
+  std::atomic<nax_conn_callback> callback_conn{nullptr};
+  std::atomic<void*> callback_args{nullptr};
+
+  nax_packet answer{};
+  // Set while a sent socket descriptor must stay open for a poller; the
+  // descriptor itself is released when the record is freed.
+  bool socket_shut = false;
+};
+
+// Registry lifetime (nax_init / nax_uninit).
+uint32_t registry_create();
+uint32_t registry_destroy();
+
+uint32_t link_alloc(nax_link** link, uint32_t* link_id);
+// Wait mode 0: no waiting; 1: pause max(rcv, snd) time-out; other: pause that many ms.
+uint32_t link_acquire(uint32_t link_id, nax_link** link, uint32_t state_mask, uint32_t new_state,
+                      uint32_t max_holds, uint32_t wait_mode);
+// Commands and per-link setters: open or accepted links, exclusive, waiting.
+uint32_t link_get(uint32_t link_id, nax_link** link);
+uint32_t link_release(uint32_t link_id);
+uint32_t link_free(uint32_t link_id);
+
+// Forms called from exported functions: 1034 when the library is not initialised.
+uint32_t is_initialised();
+
+inline constexpr uint32_t kStatesCommands = LINK_OPEN | LINK_ACCEPTED;
+inline constexpr uint32_t kStatesClosable = LINK_OPENING | LINK_OPEN | LINK_INCOMING | LINK_ACCEPTED;
+inline constexpr uint32_t kAnyHolds = 0xFFFFFFFFu;
+
+// Number of slots allocated and ever used, for tests and diagnostics.
+struct registry_stats {
+  uint32_t capacity;
+  uint32_t used;
+  uint32_t free_count;
+};
+registry_stats registry_get_stats();
+
+}  // namespace nax
