@@ -1,0 +1,163 @@
+// nax_list_marks and the two wire forms of an attendance mark.
+#include "commands/marks.h"
+
+#include <cstring>
+
+#include "commands/command.h"
+#include "commands/fields.h"
+#include "core/log.h"
+#include "proto/bytes.h"
+
+namespace nax {
+
+namespace {
+
+constexpr const char* kCmd = "cmd";
+constexpr uint8_t kResultDone = 1;
+constexpr uint8_t kErrorNoRecords = 9;
+
+void log_mark(uint32_t index, const nax_mark& m, int32_t link_id) {
+  const nax_date_time& t = m.date_time;
+  log_printf(1, kCmd,
+             "user_mark (%d) - mask = %x, id = %lu, event = %d, direction = %d, "
+             "%02d-%02d-%02d %02d:%02d:%02d, for link id = %d",
+             static_cast<int>(index), static_cast<unsigned>(m.mask),
+             static_cast<unsigned long>(m.id), m.event, m.direction, t.year, t.month, t.day,
+             t.hour, t.minute, t.second, link_id);
+}
+
+uint32_t list_marks_held(const LinkHold& hold, int32_t link_id, uint16_t node,
+                         uint16_t first_index, uint16_t count, nax_mark* marks,
+                         uint16_t& stored) {
+  if (marks == nullptr || count == 0) return NAX_ERR_INVALID_ARG;
+  std::memset(marks, 0, sizeof(nax_mark) * count);
+  const bool p1 = hold.p1();
+  nax_packet request;
+  nax_packet answer{};
+  if (p1) {
+    encode_list_marks_p1(request, first_index);
+  } else {
+    encode_list_marks_p2(request, first_index, count);
+  }
+  uint32_t ret = exchange(hold.link(), node, request, answer);
+  if (ret != NAX_OK) return ret;
+  ret = p1 ? decode_list_marks_p1(answer, first_index, marks, stored)
+           : decode_list_marks_p2(answer, count, marks, stored);
+  for (uint16_t i = 0; i < stored; ++i) log_mark(first_index + i, marks[i], link_id);
+  return ret;
+}
+
+}  // namespace
+
+void get_mark_p1(const uint8_t answer[kMarkAnswerSizeP1], nax_mark& mark) {
+  const uint16_t direction = static_cast<uint16_t>(answer[6] | (answer[7] << 8));
+  const uint16_t event = static_cast<uint16_t>(answer[8] | (answer[9] << 8));
+  mark.mask = kMarkMaskP1;
+  mark.id = bcd8_from_node(answer + 2);
+  mark.direction = direction_byte(direction);
+  mark.event = map_mark_event(event);
+  // The node counts from 1; 0 is taken as the first position too.
+  mark.index = answer[10] == 0 ? 0 : static_cast<uint16_t>(answer[10] - 1);
+  unpack_mark_date_time(answer + 12, mark.date_time);
+}
+
+uint32_t get_mark_p2(nax_mark& mark, const uint8_t* data, uint16_t& position, uint16_t size) {
+  uint16_t length = 0;  // the fields are located by the mask; the length is not needed
+  uint32_t s = get_u16(&length, data, position, size);
+  if (s == NAX_OK) s = get_u32(&mark.mask, data, position, size);
+  const uint32_t m = mark.mask;
+  if (s == NAX_OK && (m & NAX_MARK_KIND)) s = get_u8(&mark.kind, data, position, size);
+  if (s == NAX_OK && (m & NAX_MARK_ID)) s = get_u32(&mark.id, data, position, size);
+  if (s == NAX_OK && (m & NAX_MARK_DATE_TIME)) {
+    s = get_date_time(mark.date_time, data, position, size);
+  }
+  if (s == NAX_OK && (m & NAX_MARK_EVENT)) s = get_u8(&mark.event, data, position, size);
+  if (s == NAX_OK && (m & NAX_MARK_INDEX)) s = get_u16(&mark.index, data, position, size);
+  if (s == NAX_OK && (m & NAX_MARK_DIRECTION)) s = get_u8(&mark.direction, data, position, size);
+  if (s == NAX_OK && (m & NAX_MARK_VALUE)) s = get_u32(&mark.value, data, position, size);
+  if (s == NAX_OK && (m & NAX_MARK_FLAG)) s = get_u8(&mark.flag, data, position, size);
+  if (s == NAX_OK && (m & NAX_MARK_CODE)) {
+    s = get_text(mark.code, kMarkCodeCapacity, data, position, size, kTextLengthPrefixed);
+  }
+  return s;
+}
+
+void encode_list_marks_p1(nax_packet& request, uint16_t first_index) {
+  begin_request(request, first_index == 0 ? kCmdListMarksFirstP1 : kCmdListMarksNextP1);
+}
+
+uint32_t decode_list_marks_p1(const nax_packet& answer, uint16_t first_index, nax_mark* marks,
+                              uint16_t& stored) {
+  uint16_t position = 0;
+  uint8_t result = 0;
+  uint32_t s = get_u8(&result, answer.data, position, answer.size);
+  if (s != NAX_OK) return s;
+  if (result == kResultDone) {
+    uint8_t bytes[kMarkAnswerSizeP1];
+    s = get_bytes(bytes, sizeof bytes, sizeof bytes, answer.data, 0, answer.size);
+    if (s != NAX_OK) return s;
+    get_mark_p1(bytes, marks[0]);
+    stored = 1;
+    return NAX_OK;
+  }
+  uint8_t error = 0;
+  s = get_u8(&error, answer.data, position, answer.size);
+  if (s != NAX_OK) return s;
+  if (error == kErrorNoRecords) return first_index == 0 ? 21 : 8;
+  return 18;
+}
+
+void encode_list_marks_p2(nax_packet& request, uint16_t first_index, uint16_t count) {
+  begin_request(request, kCmdListMarksP2);
+  uint8_t* cursor = request.data;
+  put_u16(cursor, first_index);
+  put_u16(cursor, count);
+  end_request(request, cursor);
+}
+
+uint32_t decode_list_marks_p2(const nax_packet& answer, uint16_t count, nax_mark* marks,
+                              uint16_t& stored) {
+  if (answer.status != NAX_OK && answer.status != 8) return answer.status;
+  uint16_t position = 0;
+  uint16_t unused = 0;
+  uint16_t announced = 0;
+  uint32_t s = get_u16(&unused, answer.data, position, answer.size);
+  if (s == NAX_OK) s = get_u16(&announced, answer.data, position, answer.size);
+  if (s != NAX_OK) return s;
+  // The node was asked for at most count marks; extra ones are not stored.
+  const uint16_t n = announced < count ? announced : count;
+  for (uint16_t i = 0; i < n; ++i) {
+    // Decoded aside so that a record cut short leaves its slot as it was.
+    nax_mark record{};
+    s = get_mark_p2(record, answer.data, position, answer.size);
+    if (s != NAX_OK) return s;
+    marks[i] = record;
+    stored = static_cast<uint16_t>(i + 1);
+  }
+  return answer.status;
+}
+
+}  // namespace nax
+
+extern "C" {
+
+uint32_t nax_list_marks(int32_t link_id, uint16_t node, uint32_t first_index, uint16_t count,
+                        nax_mark* marks, uint16_t* stored) {
+  nax::log_printf(1, nax::kCmd, "list marks (%d) for link id = %d from node = %d", count, link_id,
+                  node);
+  *stored = 0;
+  uint32_t ret;
+  {
+    nax::LinkHold hold(link_id);
+    ret = hold.status();
+    if (ret == NAX_OK) {
+      ret = nax::list_marks_held(hold, link_id, node, static_cast<uint16_t>(first_index), count,
+                                 marks, *stored);
+    }
+  }
+  nax::log_printf(3, nax::kCmd, "list marks for link id = %d ret_val = %d", link_id,
+                  static_cast<int>(ret));
+  return ret;
+}
+
+}  // extern "C"

@@ -1,0 +1,173 @@
+// nax_open, nax_close and the internal close shared by every way a link ends.
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "core/lifecycle.h"
+#include "core/log.h"
+#include "link/link.h"
+#include "transport/transport.h"
+
+namespace nax {
+
+void reception_thread_main(uint32_t link_id);
+
+namespace {
+
+char* copy_string(const char* begin, std::size_t length) {
+  auto* copy = static_cast<char*>(std::malloc(length + 1));
+  if (copy == nullptr) return nullptr;
+  std::memcpy(copy, begin, length);
+  copy[length] = '\0';
+  return copy;
+}
+
+bool starts_with_nocase(const char* text, const char* prefix) {
+  for (; *prefix != '\0'; ++text, ++prefix) {
+    if (std::tolower(static_cast<unsigned char>(*text)) != *prefix) return false;
+  }
+  return true;
+}
+
+// "device<sep>param[<sep>ignored]", sep the first ':' or ' '; param all digits.
+uint32_t parse_connection_string(nax_link* link, const char* conn) {
+  if (conn == nullptr) return NAX_ERR_BAD_CONN_STRING;
+  std::size_t name_length = std::strcspn(conn, ": ");
+  link->device_name = copy_string(conn, name_length);
+  if (link->device_name == nullptr) return NAX_ERR_NO_MEMORY;
+  if (conn[name_length] == '\0') return NAX_ERR_BAD_CONN_STRING;
+  const char* param = conn + name_length + 1;
+  std::size_t param_length = std::strcspn(param, ": ");
+  link->device_param = copy_string(param, param_length);
+  if (link->device_param == nullptr) return NAX_ERR_NO_MEMORY;
+  const char* name = link->device_name;
+  link->device_type = (starts_with_nocase(name, "com") || starts_with_nocase(name, "tty") ||
+                       name[0] == '/')
+                          ? kDeviceSerial
+                          : kDeviceTcp;
+  for (const char* p = link->device_param; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return NAX_ERR_BAD_CONN_STRING;
+  }
+  return NAX_OK;
+}
+
+}  // namespace
+
+uint32_t create_reception_thread(nax_link* link, uint32_t link_id) {
+  log_printf(1, "node", "creatting reception thread for link id = %d", link_id);
+  link->tx_mutex.reset(new (std::nothrow) platform::Mutex());
+  link->answer_mutex.reset(new (std::nothrow) platform::Mutex());
+  link->answer_event.reset(new (std::nothrow) platform::Event(false));
+  link->stop_event.reset(new (std::nothrow) platform::Event(true, true));
+  link->started_event.reset(new (std::nothrow) platform::Event(true));
+  if (!link->tx_mutex || !link->answer_mutex || !link->answer_event || !link->stop_event ||
+      !link->stop_event->valid() || !link->started_event) {
+    return NAX_ERR_SYNC_CREATE;
+  }
+  if (!link->rx_thread.start([link_id] { reception_thread_main(link_id); })) {
+    return NAX_ERR_THREAD_START;
+  }
+  if (!link->started_event->wait(kThreadStartWaitMs)) return NAX_ERR_THREAD_START;
+  return NAX_OK;
+}
+
+uint32_t close_link(uint32_t link_id, bool wait, const char* context) {
+  log_printf(1, context, "close link id = %d", link_id);
+  nax_link* link = nullptr;
+  uint32_t status = is_initialised();
+  if (status == NAX_OK) {
+    status = link_acquire(link_id, &link, kStatesClosable, LINK_CLOSING, kAnyHolds, 0);
+  }
+  if (status != NAX_OK) {
+    log_printf(3, context, "close link id = %d, ret_val = %d", link_id, status);
+    return status;
+  }
+  if (wait && link->stop_event) {
+    link->stop_event->set();
+    // A command waiting for its answer ends now rather than at its time-out.
+    if (link->answer_mutex && link->answer_event) {
+      nax_packet closed{};
+      closed.status = NAX_ERR_CONN_CLOSED;
+      answer_handover(link, closed);
+    }
+  }
+  status = transport_close(link);
+  log_printf(2, context, "Wait for thread finish for link id = %d", link_id);
+  if (wait) {
+    link->rx_thread.join();
+    link_release(link_id);
+    link_free(link_id);
+  } else {
+    link_release(link_id);
+  }
+  log_printf(3, context, "close link id = %d, ret_val = %d", link_id, status);
+  return status;
+}
+
+}  // namespace nax
+
+using namespace nax;
+
+extern "C" {
+
+NAX_API uint32_t nax_open(uint32_t* status_out, uint16_t source_node, uint8_t packet_protocol,
+                          const char* conn, uint32_t timeout, void* callback_args,
+                          nax_user_callback callback_user,
+                          nax_aux_input_callback callback_aux_input,
+                          nax_conn_callback callback_conn) {
+  log_printf(2, "node", "open source node = %d string = %s, protocol = %d, timeout = %dmS",
+             source_node, conn != nullptr ? conn : "(null)", packet_protocol, timeout);
+  uint32_t link_id = 0;
+  nax_link* link = nullptr;
+  uint32_t status = is_initialised();
+  if (status == NAX_OK && packet_protocol != 1 && packet_protocol != 2) {
+    status = NAX_ERR_BAD_PROTOCOL;
+  }
+  if (status == NAX_OK) status = link_alloc(&link, &link_id);
+  if (status == NAX_OK) {
+    log_printf(1, "node",
+               "link id assigned = %d, callbacks( args = %p, user = %p, input = %p, conn = %p)",
+               link_id, callback_args, reinterpret_cast<void*>(callback_user),
+               reinterpret_cast<void*>(callback_aux_input), reinterpret_cast<void*>(callback_conn));
+    link->callback_args = callback_args;
+    link->callback_user = callback_user;
+    link->callback_aux_input = callback_aux_input;
+    link->callback_conn = callback_conn;
+    link->link_state = LINK_OPENING;
+    link->snd_timeout = kDefaultTimeoutMs;
+    link->rcv_timeout = kDefaultTimeoutMs;
+    link->interbyte_timeout = kDefaultInterbyteMs;
+    status = parse_connection_string(link, conn);
+    if (status == NAX_OK) {
+      log_printf(2, "node", "device_name = %s, device_param = %s", link->device_name,
+                 link->device_param);
+      link->packet_protocol = packet_protocol;
+      link->source_node = source_node;
+      if (link->device_type == kDeviceTcp) {
+        status = tcp_connect(link, timeout);
+        log_printf(2, "node", "socket = %d, OS error code = %d for link id = %d",
+                   link->socket.load(), link->os_error, link_id);
+      } else {
+        status = serial_open(link);
+        log_printf(2, "node", "handle = %d for link id = %d", link->handle, link_id);
+      }
+    }
+    if (status == NAX_OK) status = create_reception_thread(link, link_id);
+    if (status == NAX_OK) {
+      link->link_state = LINK_OPEN;
+    } else {
+      close_link(link_id, true, "node");
+      link_id = 0;
+    }
+  }
+  log_printf(3, "node", "connection status = %d", status);
+  if (status_out != nullptr) *status_out = status;
+  return link_id;
+}
+
+NAX_API uint32_t nax_close(int32_t link_id) {
+  return close_link(static_cast<uint32_t>(link_id), true, "node");
+}
+
+}  // extern "C"

@@ -1,0 +1,154 @@
+// The reception thread: the only reader of a link's transport.  It assembles
+// frames, hands answers to the waiting command, calls the host back for
+// events, keeps quiet links alive and closes a link that died by itself.
+#include <algorithm>
+
+#include "commands/events.h"
+#include "core/lifecycle.h"
+#include "core/log.h"
+#include "link/link.h"
+#include "platform/platform.h"
+#include "proto/frame.h"
+#include "transport/transport.h"
+
+namespace nax {
+namespace {
+
+uint32_t reset_timeout() {
+  uint32_t keepalive_ms = keepalive().timeout_ms.load();
+  return keepalive_ms == 0 ? platform::kWaitForever : keepalive_ms;
+}
+
+struct reception {
+  uint32_t link_id;
+  nax_link* link = nullptr;
+  frame_assembler assembler{};
+  nax_packet packet{};
+  nax_conn_callback callback_conn = nullptr;
+  void* callback_args = nullptr;
+  uint64_t last_activity = 0;
+  uint32_t retries_done = 0;
+
+  void reset() { assembler_reset(assembler, link->packet_protocol.load(), reset_timeout()); }
+
+  void dispatch() {
+    const bool p1 = link->packet_protocol.load() == 1;
+    const uint16_t cmd = packet.cmd;
+    if (cmd == (p1 ? kP1UserEvent : kP2UserEvent)) {
+      nax_user_callback callback = link->callback_user.load();
+      if (callback == nullptr) return;
+      nax_user_event event{};
+      uint32_t status = p1 ? decode_user_event_p1(packet, event) : decode_user_event_p2(packet, event);
+      if (status == NAX_OK) {
+        callback(link->callback_args.load(), static_cast<int32_t>(link_id), packet.sou_node, &event);
+      }
+    } else if (!p1 && cmd == kP2AuxInputEvent) {
+      nax_aux_input_callback callback = link->callback_aux_input.load();
+      if (callback == nullptr) return;
+      nax_aux_input_event event{};
+      if (decode_aux_input_event_p2(packet, event) == NAX_OK) {
+        callback(link->callback_args.load(), static_cast<int32_t>(link_id), packet.sou_node, &event);
+      }
+    } else if (cmd == (p1 ? kP1Keepalive : kP2Keepalive)) {
+      // Absorbed: any complete frame already counts as activity.
+    } else if (packet.des_node == link->source_node.load()) {
+      answer_handover(link, packet);
+    }
+  }
+
+  uint32_t run() {
+    uint32_t status = NAX_OK;
+    for (;;) {
+      frame_assembler& a = assembler;
+      uint32_t count = 0;
+      status = transport_receive(link, a.read_timeout, a.buffer + a.write_pos, a.need, &count);
+      a.fresh = count;
+      log_printf(1, "rthr", "receive data for the link id = %d, size = %d, ret_val = %d", link_id,
+                 count, status);
+      if (status == NAX_OK) {
+        log_hex("rthr", a.buffer + a.write_pos, count);
+        const uint8_t protocol = link->packet_protocol.load();
+        uint32_t parsed = parse_frame(a, protocol);
+        if (parsed == kAsmHunting || parsed == kAsmHeader || parsed == kAsmBody) {
+          a.read_timeout = std::max(link->interbyte_timeout.load(), kRetryPauseMs);
+          assembler_make_room(a);
+        } else if (parsed == kAsmComplete) {
+          last_activity = platform::now_ms();
+          frame_to_packet(a, protocol, packet);
+          log_printf(1, "rthr",
+                     "new packet link id = %d, node_source = %04x, cmd = %04x, status = %04x, "
+                     "size = %04x",
+                     link_id, packet.sou_node, packet.cmd, packet.status, packet.size);
+          retries_done = 0;
+          dispatch();
+          reset();
+        } else {
+          reset();
+        }
+      } else {
+        if (status == NAX_ERR_CONN_CLOSED) break;
+        const uint32_t keepalive_ms = keepalive().timeout_ms.load();
+        if (keepalive_ms != 0) {
+          const uint64_t now = platform::now_ms();
+          const bool due = status == NAX_ERR_TIMEOUT || now < last_activity ||
+                           now - last_activity >= keepalive_ms;
+          if (due) {
+            if (retries_done >= keepalive().retries.load()) {
+              status = NAX_ERR_NODE_LOST;
+              break;
+            }
+            ++retries_done;
+            if (send_keepalive(link_id, keepalive().dest_node.load()) == NAX_OK) {
+              last_activity = platform::now_ms();
+            }
+          }
+        }
+        if (link->stop_event->is_set()) break;
+        platform::sleep_ms(kRetryPauseMs);
+        reset();
+      }
+      if (link->stop_event->is_set()) break;
+    }
+    return status;
+  }
+
+  void exit(uint32_t status) {
+    log_printf(1, "rthr", "exit thread for link id = %d", link_id);
+    if (link == nullptr || link->stop_event->is_set()) return;
+    if (status == NAX_ERR_CONN_CLOSED || status == NAX_ERR_NODE_LOST) {
+      packet.status = static_cast<uint16_t>(status);
+      answer_handover(link, packet);
+    }
+    if (close_link(link_id, false, "rthr") == NAX_ERR_LINK_STATE) return;
+    if (callback_conn != nullptr) {
+      callback_conn(callback_args, static_cast<int32_t>(link_id),
+                    status == NAX_ERR_NODE_LOST ? NAX_CONN_NO_KEEPALIVE : NAX_CONN_LOST);
+    }
+    link_free(link_id);
+  }
+};
+
+}  // namespace
+
+void reception_thread_main(uint32_t link_id) {
+  reception r;
+  r.link_id = link_id;
+  log_printf(1, "rthr", "init thread for link id = %d", link_id);
+  nax_link* link = nullptr;
+  uint32_t status = link_acquire(link_id, &link, 0, 0, 0, 0);
+  if (status != NAX_OK) {
+    r.exit(status);
+    return;
+  }
+  r.callback_conn = link->callback_conn.load();
+  r.callback_args = link->callback_args.load();
+  link_release(link_id);
+  // The record stays alive without a hold: closing waits for this thread.
+  r.link = link;
+  r.reset();
+  r.last_activity = platform::now_ms();
+  link->started_event->set();
+  r.exit(r.run());
+}
+
+}  // namespace nax

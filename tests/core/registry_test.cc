@@ -1,0 +1,194 @@
+// Link registry: ids, reuse, growth, holds, busy waits and deferred frees.
+#include "core/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using nax::link_acquire;
+using nax::link_alloc;
+using nax::link_free;
+using nax::link_get;
+using nax::link_release;
+using nax::nax_link;
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(nax_init(nullptr, 0), NAX_OK); }
+  void TearDown() override { nax_uninit(); }
+
+  uint32_t alloc(uint32_t state = LINK_OPEN) {
+    nax_link* link = nullptr;
+    uint32_t id = 0;
+    EXPECT_EQ(link_alloc(&link, &id), NAX_OK);
+    link->link_state = state;
+    return id;
+  }
+};
+
+TEST_F(RegistryTest, IdsStartAtOneAndFreedIdsAreReusedLastInFirstOut) {
+  EXPECT_EQ(alloc(), 1u);
+  EXPECT_EQ(alloc(), 2u);
+  EXPECT_EQ(alloc(), 3u);
+  EXPECT_EQ(link_free(1), NAX_OK);
+  EXPECT_EQ(link_free(2), NAX_OK);
+  EXPECT_EQ(alloc(), 2u);
+  EXPECT_EQ(alloc(), 1u);
+  EXPECT_EQ(alloc(), 4u);
+}
+
+TEST_F(RegistryTest, TheHundredFirstLinkGrowsTheTable) {
+  for (uint32_t i = 1; i <= 100; ++i) ASSERT_EQ(alloc(), i);
+  EXPECT_EQ(nax::registry_get_stats().capacity, 100u);
+  EXPECT_EQ(alloc(), 101u);
+  EXPECT_EQ(nax::registry_get_stats().capacity, 200u);
+  nax_link* link = nullptr;
+  EXPECT_EQ(link_get(101, &link), NAX_OK);
+  EXPECT_EQ(link_release(101), NAX_OK);
+}
+
+TEST_F(RegistryTest, AcquireRefusals) {
+  uint32_t open = alloc(LINK_OPEN);
+  uint32_t incoming = alloc(LINK_INCOMING);
+  uint32_t freed = alloc();
+  ASSERT_EQ(link_free(freed), NAX_OK);
+  struct Case {
+    const char* name;
+    uint32_t id;
+    uint32_t mask;
+    uint32_t expected;
+  };
+  const Case cases[] = {
+      {"id 0", 0, nax::kStatesCommands, NAX_ERR_NO_SUCH_LINK},
+      {"never given", 4, nax::kStatesCommands, NAX_ERR_NO_SUCH_LINK},
+      {"freed id", freed, nax::kStatesCommands, NAX_ERR_LINK_UNAVAILABLE},
+      {"not accepted yet", incoming, nax::kStatesCommands, NAX_ERR_LINK_STATE},
+      {"incoming for accept", incoming, LINK_INCOMING, NAX_OK},
+      {"open for commands", open, nax::kStatesCommands, NAX_OK},
+      {"any state", incoming, 0, NAX_ERR_LINK_UNAVAILABLE},  // held by the row above
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    nax_link* link = nullptr;
+    EXPECT_EQ(link_acquire(c.id, &link, c.mask, 0, 0, 0), c.expected);
+    EXPECT_EQ(link != nullptr, c.expected == NAX_OK);
+  }
+  EXPECT_EQ(link_release(incoming), NAX_OK);
+  EXPECT_EQ(link_release(incoming), NAX_ERR_LINK_UNAVAILABLE);  // no holds left
+}
+
+TEST_F(RegistryTest, BusyLinkWaitsThreePausesThenFails) {
+  uint32_t id = alloc();
+  nax_link* link = nullptr;
+  ASSERT_EQ(link_get(id, &link), NAX_OK);
+  link->rcv_timeout = 50;  // pauses below 100 ms become 100 ms
+  link->snd_timeout = 50;
+  nax_link* second = nullptr;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(link_get(id, &second), NAX_ERR_LINK_BUSY);
+  auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(300));
+  EXPECT_EQ(second, nullptr);
+  EXPECT_EQ(link_release(id), NAX_OK);
+}
+
+TEST_F(RegistryTest, BusyLinkIsTakenOnceItsHolderLetsGo) {
+  uint32_t id = alloc();
+  nax_link* link = nullptr;
+  ASSERT_EQ(link_get(id, &link), NAX_OK);
+  link->rcv_timeout = 0;
+  link->snd_timeout = 0;
+  std::thread holder([id] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    link_release(id);
+  });
+  nax_link* second = nullptr;
+  EXPECT_EQ(link_get(id, &second), NAX_OK);
+  EXPECT_EQ(second, link);
+  holder.join();
+  EXPECT_EQ(link_release(id), NAX_OK);
+}
+
+TEST_F(RegistryTest, FreeWhileHeldIsDeferredToTheLastRelease) {
+  uint32_t id = alloc();
+  nax_link* link = nullptr;
+  ASSERT_EQ(link_get(id, &link), NAX_OK);
+  EXPECT_EQ(link_free(id), NAX_ERR_LINK_HELD);
+  nax_link* again = nullptr;
+  EXPECT_EQ(link_acquire(id, &again, 0, 0, nax::kAnyHolds, 0), NAX_ERR_LINK_UNAVAILABLE);
+  EXPECT_EQ(alloc(), id + 1);  // the pending slot is not reused yet
+  EXPECT_EQ(link_release(id), NAX_OK);
+  EXPECT_EQ(alloc(), id);  // now it is
+}
+
+TEST_F(RegistryTest, CloseTakesAHeldLinkAndMarksItClosing) {
+  uint32_t id = alloc();
+  nax_link* command = nullptr;
+  ASSERT_EQ(link_get(id, &command), NAX_OK);
+  nax_link* closer = nullptr;
+  ASSERT_EQ(link_acquire(id, &closer, nax::kStatesClosable, LINK_CLOSING, nax::kAnyHolds, 0),
+            NAX_OK);
+  EXPECT_EQ(command->link_state.load(), static_cast<uint32_t>(LINK_CLOSING));
+  nax_link* second_close = nullptr;
+  EXPECT_EQ(link_acquire(id, &second_close, nax::kStatesClosable, LINK_CLOSING, nax::kAnyHolds, 0),
+            NAX_ERR_LINK_STATE);
+  EXPECT_EQ(link_release(id), NAX_OK);
+  EXPECT_EQ(link_free(id), NAX_ERR_LINK_HELD);
+  EXPECT_EQ(link_release(id), NAX_OK);  // the command's release frees it
+  EXPECT_EQ(link_get(id, &command), NAX_ERR_LINK_UNAVAILABLE);
+}
+
+// Many threads allocating, holding, releasing and freeing: every id handed out
+// is unique among live links and the counters add up at the end.
+TEST_F(RegistryTest, ConcurrentAllocAcquireReleaseFree) {
+  constexpr int kThreads = 8;
+  constexpr int kRounds = 300;
+  std::atomic<int> errors{0};
+  std::vector<std::atomic<int>> owners(1000);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < kRounds; ++round) {
+        nax_link* link = nullptr;
+        uint32_t id = 0;
+        if (link_alloc(&link, &id) != NAX_OK || id >= owners.size()) {
+          ++errors;
+          continue;
+        }
+        if (owners[id].exchange(t + 1) != 0) ++errors;  // someone else owns this id
+        link->link_state = LINK_OPEN;
+        link->rcv_timeout = 0;
+        link->snd_timeout = 0;
+        nax_link* held = nullptr;
+        if (link_get(id, &held) != NAX_OK || held != link) ++errors;
+        nax_link* other = nullptr;
+        if (link_acquire(id, &other, 0, 0, 0, 0) != NAX_ERR_LINK_UNAVAILABLE) ++errors;
+        if (link_release(id) != NAX_OK) ++errors;
+        owners[id].store(0);
+        if (link_free(id) != NAX_OK) ++errors;
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(errors.load(), 0);
+  auto stats = nax::registry_get_stats();
+  EXPECT_EQ(stats.free_count, stats.used);  // every slot ever used is free again
+  EXPECT_LE(stats.used, static_cast<uint32_t>(kThreads));
+}
+
+TEST(RegistryNoInit, OperationsFailWithoutARegistry) {
+  nax_link* link = nullptr;
+  uint32_t id = 0;
+  EXPECT_EQ(link_alloc(&link, &id), NAX_ERR_NO_REGISTRY);
+  EXPECT_EQ(link_get(1, &link), NAX_ERR_NOT_INIT);
+  EXPECT_EQ(link_acquire(1, &link, 0, 0, 0, 0), NAX_ERR_NO_REGISTRY);
+  EXPECT_EQ(link_release(1), NAX_ERR_NO_REGISTRY);
+  EXPECT_EQ(link_free(1), NAX_ERR_NO_REGISTRY);
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+// Framing and buffered, timed output of one host stream.
+#include "endpoint.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace naxsim {
+namespace {
+
+// Feeds bytes to the assembler no faster than it asks for them, so that bytes after a
+// frame are never swallowed with it.  Returns true, with packet filled, as soon as a frame
+// is complete; consumed tells how far into data it got.
+bool assemble(nax::frame_assembler& a, uint8_t protocol, const uint8_t* data, std::size_t size,
+              std::size_t& consumed, nax::nax_packet& packet) {
+  consumed = 0;
+  while (consumed < size) {
+    const std::size_t take = std::min<std::size_t>(size - consumed, std::max<uint32_t>(a.need, 1));
+    if (a.write_pos + take > nax::kFrameBufferSize) {
+      nax::assembler_make_room(a);
+      if (a.write_pos + take > nax::kFrameBufferSize) nax::assembler_reset(a, protocol, 0);
+    }
+    std::memcpy(a.buffer + a.write_pos, data + consumed, take);
+    a.fresh = static_cast<uint32_t>(take);
+    consumed += take;
+    const uint32_t state = nax::parse_frame(a, protocol);
+    if (state == nax::kAsmComplete) {
+      nax::frame_to_packet(a, protocol, packet);
+      nax::assembler_reset(a, protocol, 0);
+      return true;
+    }
+    if (state != nax::kAsmHunting && state != nax::kAsmHeader && state != nax::kAsmBody) {
+      nax::assembler_reset(a, protocol, 0);
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+Endpoint::Endpoint(int fd, EndpointKind kind, Protocol protocol)
+    : fd_(fd), kind_(kind), protocol_(static_cast<int>(protocol)) {
+  nax::assembler_reset(p1_, 1, 0);
+  nax::assembler_reset(p2_, 2, 0);
+}
+
+Endpoint::~Endpoint() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void Endpoint::receive(const uint8_t* data, std::size_t size, const PacketSink& on_packet) {
+  nax::nax_packet packet;
+  std::size_t pos = 0;
+  // Until a protocol is known both assemblers see every byte, one at a time, and the
+  // first to complete a frame decides.
+  while (protocol_ == 0 && pos < size) {
+    std::size_t used = 0;
+    if (assemble(p2_, 2, data + pos, 1, used, packet)) {
+      protocol_ = 2;
+    } else if (assemble(p1_, 1, data + pos, 1, used, packet)) {
+      protocol_ = 1;
+    }
+    ++pos;
+    if (protocol_ != 0) on_packet(packet, protocol_);
+  }
+  nax::frame_assembler& a = protocol_ == 1 ? p1_ : p2_;
+  while (pos < size) {
+    std::size_t used = 0;
+    const bool complete = assemble(a, static_cast<uint8_t>(protocol_), data + pos, size - pos,
+                                   used, packet);
+    pos += used;
+    if (complete) on_packet(packet, protocol_);
+  }
+}
+
+bool Endpoint::read_available(const PacketSink& on_packet) {
+  uint8_t buffer[4096];
+  // Bounded, so that one busy host cannot starve the others.
+  for (int round = 0; round < 16; ++round) {
+    const long n = read_bytes(buffer, sizeof buffer);
+    if (n > 0) {
+      receive(buffer, static_cast<std::size_t>(n), on_packet);
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
+    return false;
+  }
+  return true;
+}
+
+void Endpoint::queue(OutChunk chunk) {
+  if (closing_) return;
+  closing_ = chunk.close_after;
+  out_.push_back(std::move(chunk));
+}
+
+bool Endpoint::flush(uint64_t now_ms) {
+  while (!out_.empty() && out_.front().due_ms <= now_ms) {
+    OutChunk& chunk = out_.front();
+    while (front_sent_ < chunk.bytes.size()) {
+      const long n = write_bytes(chunk.bytes.data() + front_sent_, chunk.bytes.size() - front_sent_);
+      if (n < 0) {
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+      }
+      front_sent_ += static_cast<std::size_t>(n);
+    }
+    const bool close_after = chunk.close_after;
+    out_.pop_front();
+    front_sent_ = 0;
+    if (close_after) return false;
+  }
+  return true;
+}
+
+bool Endpoint::wants_write(uint64_t now_ms) const {
+  return !out_.empty() && out_.front().due_ms <= now_ms;
+}
+
+std::optional<uint64_t> Endpoint::next_due() const {
+  if (out_.empty()) return std::nullopt;
+  return out_.front().due_ms;
+}
+
+long Endpoint::read_bytes(uint8_t* out, std::size_t size) {
+  switch (kind_) {
+    case EndpointKind::TcpAccepted:
+      return ::recv(fd_, out, size, 0);
+  }
+  return -1;
+}
+
+long Endpoint::write_bytes(const uint8_t* data, std::size_t size) {
+  switch (kind_) {
+    case EndpointKind::TcpAccepted:
+      return ::send(fd_, data, size, MSG_NOSIGNAL);
+  }
+  return -1;
+}
+
+}  // namespace naxsim

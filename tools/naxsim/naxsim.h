@@ -1,0 +1,212 @@
+// naxsim: a simulated node that hosts talk to over TCP, for tests and for host development.
+//
+// Behaviour on the wire:
+// - A simulated node answers requests addressed to its own number or to 0xFFFF and ignores
+//   the rest.  An answer goes back with sou_node = the request's des_node, des_node = the
+//   request's sou_node and the request's command code; protocol 2 answers carry the node's
+//   status word (1 = done).
+// - A command nobody handles is refused: protocol 2 status kStatusUnknownCommand (2),
+//   protocol 1 result byte 0 followed by error byte kErrorUnknownCommand (0xFF).
+// - Keepalives (protocol 1 cmd 0x3000, protocol 2 cmd 0x8200) are answered with a keepalive
+//   of the same code addressed back, under the same addressing rule as requests.
+// - The host's answers to our events (protocol 1 cmd 0x0012, protocol 2 cmd 0x8050 and
+//   0x8051) get no answer unless a handler is registered for them.
+// - Protocol 1 requests reach handlers with size = the frame's data area (size class minus
+//   the command code, zero fill included); the trailing CRC is not part of it.
+// - With Protocol::Auto each connection takes the protocol of the first checked frame it
+//   receives.  Events go only to connections whose protocol is known.
+// - The node's weekday counts 0 = Sunday to 6 = Saturday, shifted by whatever weekday the
+//   host last set along with a date.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <typeindex>
+#include <utility>
+
+#include "proto/packet.h"
+#include "vedodiroz.h"
+
+namespace naxsim {
+
+enum class Protocol { Auto = 0, P1 = 1, P2 = 2 };
+
+// Node-side verdicts of the simulator's own handlers.
+inline constexpr uint16_t kStatusDone = 1;
+inline constexpr uint16_t kStatusUnknownCommand = 2;
+inline constexpr uint16_t kStatusBadRequest = 3;
+inline constexpr uint8_t kResultDone = 1;
+inline constexpr uint8_t kResultRefused = 0;
+inline constexpr uint8_t kErrorUnknownCommand = 0xFF;
+inline constexpr uint8_t kErrorBadRequest = 0xFE;
+
+inline constexpr uint16_t kBroadcastNode = 0xFFFF;
+
+// Command codes the simulator's core knows itself.
+inline constexpr uint16_t kCmdKeepaliveP1 = 0x3000;
+inline constexpr uint16_t kCmdKeepaliveP2 = 0x8200;
+inline constexpr uint16_t kCmdUserEventP1 = 0x0012;
+inline constexpr uint16_t kCmdUserEventP2 = 0x8050;
+inline constexpr uint16_t kCmdAuxEventP2 = 0x8051;
+
+// Injected misbehaviour.  Answer faults (no_answer, delay_ms, answer_*, refuse_*,
+// truncate_to, drop_mid_frame) act on answers to requests only; transport faults
+// (garbage_before, split_bytes, bad_crc) act on every frame sent, keepalive answers and
+// events included.  All stay in force until changed.
+struct Faults {
+  bool no_answer = false;
+  uint32_t delay_ms = 0;
+  std::optional<uint16_t> answer_from;    // sou_node of answers
+  std::optional<uint16_t> answer_to;      // des_node of answers
+  std::optional<uint16_t> answer_cmd;     // cmd of answers
+  std::optional<uint16_t> refuse_status;  // protocol 2: answer with this status and no data
+  std::optional<uint8_t> refuse_error;    // protocol 1: answer result byte 0, then this byte
+  std::optional<uint16_t> truncate_to;    // keep at most this many data bytes of answers
+  uint32_t garbage_before = 0;            // random bytes written before each frame
+  bool split_bytes = false;               // one byte per write, about 1 ms apart
+  bool bad_crc = false;                   // CRC-16 of every frame sent is wrong
+  bool drop_mid_frame = false;  // each answer: send its first half, then close the connection
+  bool ignore_keepalives = false;  // keepalives are neither answered nor counted
+  uint32_t event_every_ms = 0;     // spontaneous user events to every connection
+};
+
+struct UserEvent {
+  uint32_t id;
+  uint16_t index;  // 0-based; protocol 1 sends index + 1
+  uint8_t event;   // protocol 2 event byte
+  uint8_t direction;  // protocol 2 direction byte
+  nax_date_time time;
+  uint16_t event_word;      // protocol 1 raw event word
+  uint16_t direction_word;  // protocol 1 raw direction word
+  uint8_t result = 1;       // protocol 1 result byte
+  uint16_t status = 1;      // protocol 2 status word
+};
+
+struct AuxEvent {
+  uint8_t aux_input;
+  uint8_t aux_value;
+  nax_date_time time;
+};
+
+struct Config {
+  uint16_t port = 0;  // 0 = ephemeral
+  uint16_t node = 1;
+  Protocol protocol = Protocol::Auto;
+  int32_t clock_offset_s = 0;  // node clock = host local time + offset
+  std::string bind = "127.0.0.1";
+};
+
+class Node;
+
+// Fills answer (pre-set to the request's cmd, size 0, status kStatusDone) for request;
+// protocol is 1 or 2.  Returns false when the node sends no answer at all.  Runs on the
+// simulator's loop thread: it must not block, nor call Simulator methods that wait for
+// that thread.
+using Handler = std::function<bool(Node& node, const nax::nax_packet& request,
+                                   nax::nax_packet& answer, int protocol)>;
+
+// Handlers every Node starts with.  A command family registers its handlers from a static
+// object in its own handlers_<family>.cc:
+//   static const naxsim::HandlerRegistration kGetTime(2, 0x8033, get_time_p2);
+void register_default_handler(int protocol, uint16_t cmd, Handler handler);
+struct HandlerRegistration {
+  HandlerRegistration(int protocol, uint16_t cmd, Handler handler) {
+    register_default_handler(protocol, cmd, std::move(handler));
+  }
+};
+
+// Refusal in the shape of the protocol: status word (2) or result byte 0 and error byte (1).
+void refuse(nax::nax_packet& answer, int protocol, uint16_t status, uint8_t error);
+
+// State of one simulated node.  Thread-safe.
+class Node {
+ public:
+  explicit Node(uint16_t number = 1, int64_t clock_offset_s = 0);
+  Node(const Node&) = delete;
+  Node& operator=(const Node&) = delete;
+
+  uint16_t number() const;
+  void set_number(uint16_t number);
+
+  // Seconds the node's clock runs ahead of the host's.  64 bits: a two-digit year may put
+  // the node almost a century away.
+  int64_t clock_offset_s() const;
+  void set_clock_offset_s(int64_t offset);
+  // The node's clock now.
+  nax_date_time time() const;
+  // Sets the node's clock; false (nothing changed) when a field is out of range.
+  bool set_time(const nax_date_time& time);
+
+  // Overrides, for this node only, the handler of (protocol, cmd); an empty handler
+  // falls back to the default again.
+  void register_handler(int protocol, uint16_t cmd, Handler handler);
+  // Runs the handler of request's command.  Returns false when no answer is to be sent.
+  bool handle(const nax::nax_packet& request, nax::nax_packet& answer, int protocol);
+
+  // State of a later command family, created on first use, reached under the node's lock
+  // (recursive, so fn may call the node's other methods):
+  //   node.with_state<Users>([&](Users& users) { ... });
+  template <class State, class Fn>
+  auto with_state(Fn&& fn) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    auto& slot = family_state_[std::type_index(typeid(State))];
+    if (!slot) slot = std::make_shared<State>();
+    return fn(*static_cast<State*>(slot.get()));
+  }
+
+ private:
+  Handler find_handler(int protocol, uint16_t cmd) const;
+
+  mutable std::recursive_mutex mutex_;
+  uint16_t number_;
+  int64_t clock_offset_s_;
+  int weekday_shift_ = 0;
+  std::map<std::pair<int, uint16_t>, Handler> handlers_;
+  std::map<std::type_index, std::shared_ptr<void>> family_state_;
+};
+
+class Simulator {
+ public:
+  explicit Simulator(Config config = {});
+  ~Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  // Binds, listens and starts the loop thread; false when the port cannot be had.
+  bool start();
+  // Closes every connection and the listener; joins the loop thread.
+  void stop();
+  uint16_t port() const;
+  std::string conn_string() const;  // "127.0.0.1:PORT"
+  Node& node();
+
+  void set_faults(const Faults& faults);
+  Faults faults() const;
+
+  size_t connection_count() const;
+  // Checked request frames received on any connection, whatever their address;
+  // keepalives are not counted here.
+  uint64_t requests_received() const;
+  uint64_t keepalives_received() const;
+  // The latest request frame received (protocol 1: data area without the CRC).
+  nax::nax_packet last_request() const;
+
+  // Queue an event to every connection whose protocol is known, in that protocol; true
+  // when at least one connection got it.
+  bool send_user_event(const UserEvent& event);
+  bool send_aux_input_event(const AuxEvent& event);  // protocol 2 connections only
+  void drop_connections();
+  bool wait_for_connections(size_t n, uint32_t timeout_ms);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace naxsim

@@ -1,0 +1,452 @@
+// The simulator's server: one poll loop that accepts hosts and answers them as the node.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <future>
+#include <list>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "endpoint.h"
+#include "naxsim.h"
+#include "proto/crc.h"
+#include "proto/frame.h"
+#include "wire.h"
+
+namespace naxsim {
+namespace {
+
+uint64_t now_ms() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+constexpr uint32_t kSplitGapMs = 1;
+constexpr uint64_t kAcceptPauseMs = 100;  // after running out of descriptors
+
+}  // namespace
+
+struct Simulator::Impl {
+  explicit Impl(Config c) : config(std::move(c)), node(config.node, config.clock_offset_s) {}
+
+  Config config;
+  Node node;
+
+  mutable std::mutex faults_mutex;
+  Faults faults;
+
+  std::atomic<uint64_t> requests{0};
+  std::atomic<uint64_t> keepalives{0};
+  mutable std::mutex last_request_mutex;
+  nax::nax_packet last_request{};
+
+  std::mutex connections_mutex;
+  std::condition_variable connections_changed;
+  std::atomic<size_t> connections{0};
+
+  int listen_fd = -1;
+  int wake_fd = -1;
+  uint16_t bound_port = 0;
+  std::atomic<bool> running{false};
+  std::thread thread;
+  std::thread::id loop_id;
+
+  // Work handed to the loop by other threads.
+  std::mutex tasks_mutex;
+  bool taking_tasks = false;
+  std::vector<std::packaged_task<void()>> tasks;
+
+  // Loop thread only.
+  std::list<std::unique_ptr<Endpoint>> endpoints;
+  std::mt19937 random{0x6e6178};
+  uint64_t next_spontaneous_ms = 0;
+  uint32_t spontaneous_id = 0;
+  uint64_t accept_paused_until = 0;
+
+  Faults current_faults() const {
+    std::lock_guard<std::mutex> lock(faults_mutex);
+    return faults;
+  }
+
+  void wake() const {
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wake_fd, &one, sizeof one);
+  }
+
+  bool run_on_loop(std::function<void()> fn);
+  void loop();
+  void accept_all(uint64_t now);
+  void on_packet(Endpoint& endpoint, nax::nax_packet& packet, int protocol);
+  void queue_frame(Endpoint& endpoint, const nax::nax_packet& packet, uint16_t des, uint16_t sou,
+                   int protocol, const Faults& f, bool is_answer);
+  std::vector<uint8_t> garbage(uint32_t count);
+  size_t send_event(const std::function<bool(int protocol, nax::nax_packet&)>& encode);
+  void send_spontaneous(uint64_t now, const Faults& f);
+  void set_connection_count(size_t n);
+};
+
+bool Simulator::Impl::run_on_loop(std::function<void()> fn) {
+  if (std::this_thread::get_id() == loop_id) {
+    fn();
+    return true;
+  }
+  std::packaged_task<void()> task(std::move(fn));
+  std::future<void> done = task.get_future();
+  {
+    std::lock_guard<std::mutex> lock(tasks_mutex);
+    if (!taking_tasks) return false;
+    tasks.push_back(std::move(task));
+  }
+  wake();
+  done.wait();
+  return true;
+}
+
+void Simulator::Impl::set_connection_count(size_t n) {
+  {
+    std::lock_guard<std::mutex> lock(connections_mutex);
+    connections = n;
+  }
+  connections_changed.notify_all();
+}
+
+std::vector<uint8_t> Simulator::Impl::garbage(uint32_t count) {
+  std::vector<uint8_t> bytes(count);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (uint32_t i = 0; i < count; ++i) {
+    // Never a protocol 2 start byte: a receiver hunting for one skips the lot.
+    do bytes[i] = static_cast<uint8_t>(byte(random));
+    while (bytes[i] == nax::kP2StartByte);
+    // Nor a protocol 1 header that checks, counting windows from the first byte.
+    if ((i + 1) % nax::kP1HeaderLength == 0) {
+      const uint8_t* window = bytes.data() + i + 1 - nax::kP1HeaderLength;
+      while (nax::crc8(window, nax::kP1HeaderLength) == nax::kP1HeaderCheck ||
+             bytes[i] == nax::kP2StartByte) {
+        ++bytes[i];
+      }
+    }
+  }
+  return bytes;
+}
+
+void Simulator::Impl::queue_frame(Endpoint& endpoint, const nax::nax_packet& packet, uint16_t des,
+                                  uint16_t sou, int protocol, const Faults& f, bool is_answer) {
+  uint8_t frame[nax::kFrameBufferSize];
+  const std::size_t length =
+      protocol == 1 ? nax::build_frame_p1(des, sou, packet, frame, sizeof frame)
+                    : nax::build_frame_p2(des, sou, packet, frame, sizeof frame);
+  if (length == 0) return;
+  if (f.bad_crc) frame[length - 1] ^= 0xFF;
+
+  std::vector<uint8_t> bytes = garbage(f.garbage_before);
+  std::size_t keep = length;
+  const bool drop = is_answer && f.drop_mid_frame;
+  if (drop) keep = length / 2;
+  bytes.insert(bytes.end(), frame, frame + keep);
+
+  const uint64_t due = now_ms() + (is_answer ? f.delay_ms : 0);
+  if (!f.split_bytes) {
+    endpoint.queue(OutChunk{std::move(bytes), due, drop});
+    return;
+  }
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    endpoint.queue(OutChunk{{bytes[i]}, due + i * kSplitGapMs, drop && i + 1 == bytes.size()});
+  }
+}
+
+void Simulator::Impl::on_packet(Endpoint& endpoint, nax::nax_packet& packet, int protocol) {
+  if (endpoint.closing()) return;
+  const Faults f = current_faults();
+  const uint16_t own = node.number();
+  const bool addressed = packet.des_node == own || packet.des_node == kBroadcastNode;
+
+  const uint16_t keepalive_cmd = protocol == 1 ? kCmdKeepaliveP1 : kCmdKeepaliveP2;
+  if (packet.cmd == keepalive_cmd) {
+    if (f.ignore_keepalives) return;
+    keepalives.fetch_add(1);
+    endpoint.set_host_node(packet.sou_node);
+    if (!addressed) return;
+    nax::nax_packet answer{};
+    answer.cmd = keepalive_cmd;
+    answer.status = kStatusDone;
+    if (protocol == 1) answer.size = 1;  // one byte 0, as the host sends it
+    queue_frame(endpoint, answer, packet.sou_node, packet.des_node, protocol, f, false);
+    return;
+  }
+
+  // A protocol 1 packet ends with the frame's CRC; handlers see the data area only.
+  if (protocol == 1) packet.size = packet.size >= 2 ? packet.size - 2 : 0;
+  requests.fetch_add(1);
+  {
+    std::lock_guard<std::mutex> lock(last_request_mutex);
+    last_request = packet;
+  }
+  endpoint.set_host_node(packet.sou_node);
+  if (!addressed) return;
+
+  nax::nax_packet answer{};
+  if (!node.handle(packet, answer, protocol) || f.no_answer) return;
+  if (protocol == 2 && f.refuse_status) refuse(answer, protocol, *f.refuse_status, 0);
+  if (protocol == 1 && f.refuse_error) refuse(answer, protocol, 0, *f.refuse_error);
+  if (f.answer_cmd) answer.cmd = *f.answer_cmd;
+  if (f.truncate_to && answer.size > *f.truncate_to) answer.size = *f.truncate_to;
+  queue_frame(endpoint, answer, f.answer_to.value_or(packet.sou_node),
+              f.answer_from.value_or(packet.des_node), protocol, f, true);
+}
+
+size_t Simulator::Impl::send_event(
+    const std::function<bool(int protocol, nax::nax_packet&)>& encode) {
+  const Faults f = current_faults();
+  const uint16_t own = node.number();
+  size_t sent = 0;
+  nax::nax_packet packet{};
+  for (auto& endpoint : endpoints) {
+    const int protocol = endpoint->protocol();
+    if (protocol == 0 || endpoint->closing() || !encode(protocol, packet)) continue;
+    queue_frame(*endpoint, packet, endpoint->host_node(), own, protocol, f, false);
+    ++sent;
+  }
+  return sent;
+}
+
+void Simulator::Impl::send_spontaneous(uint64_t now, const Faults& f) {
+  if (f.event_every_ms == 0) {
+    next_spontaneous_ms = 0;
+    return;
+  }
+  if (next_spontaneous_ms == 0) next_spontaneous_ms = now + f.event_every_ms;
+  if (now < next_spontaneous_ms) return;
+  next_spontaneous_ms = now + f.event_every_ms;
+  UserEvent event{};
+  event.id = ++spontaneous_id;
+  event.event = 0x01;  // what event word 0 stands for
+  event.time = node.time();
+  send_event([&](int protocol, nax::nax_packet& packet) {
+    protocol == 1 ? encode_user_event_p1(event, packet) : encode_user_event_p2(event, packet);
+    return true;
+  });
+}
+
+void Simulator::Impl::accept_all(uint64_t now) {
+  for (;;) {
+    const int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        accept_paused_until = now + kAcceptPauseMs;
+      }
+      return;
+    }
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    endpoints.push_back(
+        std::make_unique<Endpoint>(fd, EndpointKind::TcpAccepted, config.protocol));
+  }
+}
+
+void Simulator::Impl::loop() {
+  std::vector<pollfd> fds;
+  std::vector<Endpoint*> polled;
+  while (running.load()) {
+    uint64_t now = now_ms();
+    const Faults f = current_faults();
+    send_spontaneous(now, f);
+
+    int timeout = 1000;
+    auto shorten = [&](uint64_t due) {
+      if (due > now) timeout = std::min<int>(timeout, static_cast<int>(due - now));
+    };
+    if (next_spontaneous_ms != 0) shorten(next_spontaneous_ms);
+    if (accept_paused_until > now) shorten(accept_paused_until);
+
+    fds.clear();
+    polled.clear();
+    fds.push_back({wake_fd, POLLIN, 0});
+    fds.push_back({accept_paused_until > now ? -1 : listen_fd, POLLIN, 0});
+    for (auto& endpoint : endpoints) {
+      short events = POLLIN;
+      if (endpoint->wants_write(now)) events |= POLLOUT;
+      if (auto due = endpoint->next_due()) shorten(*due);
+      fds.push_back({endpoint->fd(), events, 0});
+      polled.push_back(endpoint.get());
+    }
+    if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
+    now = now_ms();
+
+    std::vector<Endpoint*> finished;
+    for (size_t i = 0; i < polled.size(); ++i) {
+      Endpoint& endpoint = *polled[i];
+      const short revents = fds[i + 2].revents;
+      bool alive = true;
+      if (revents & (POLLIN | POLLHUP | POLLERR)) {
+        alive = endpoint.read_available([&](nax::nax_packet& packet, int protocol) {
+          on_packet(endpoint, packet, protocol);
+        });
+      }
+      if (alive) alive = endpoint.flush(now);
+      if (!alive) finished.push_back(&endpoint);
+    }
+    if (!finished.empty()) {
+      endpoints.remove_if([&](const std::unique_ptr<Endpoint>& e) {
+        return std::find(finished.begin(), finished.end(), e.get()) != finished.end();
+      });
+    }
+
+    if (fds[0].revents & POLLIN) {
+      uint64_t count;
+      [[maybe_unused]] ssize_t n = ::read(wake_fd, &count, sizeof count);
+      std::vector<std::packaged_task<void()>> work;
+      {
+        std::lock_guard<std::mutex> lock(tasks_mutex);
+        work.swap(tasks);
+      }
+      for (auto& task : work) task();
+    }
+    if (fds[1].revents & POLLIN) accept_all(now);
+    set_connection_count(endpoints.size());
+  }
+
+  std::vector<std::packaged_task<void()>> work;
+  {
+    std::lock_guard<std::mutex> lock(tasks_mutex);
+    taking_tasks = false;
+    work.swap(tasks);
+  }
+  for (auto& task : work) task();
+  endpoints.clear();
+  set_connection_count(0);
+}
+
+Simulator::Simulator(Config config) : impl_(std::make_unique<Impl>(std::move(config))) {}
+
+Simulator::~Simulator() { stop(); }
+
+bool Simulator::start() {
+  Impl& s = *impl_;
+  if (s.thread.joinable()) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(s.config.port);
+  if (::inet_pton(AF_INET, s.config.bind.c_str(), &address.sin_addr) != 1) return false;
+
+  s.listen_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (s.listen_fd < 0) return false;
+  const int one = 1;
+  ::setsockopt(s.listen_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  socklen_t length = sizeof address;
+  if (::bind(s.listen_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(s.listen_fd, 4096) != 0 ||
+      ::getsockname(s.listen_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ::close(s.listen_fd);
+    s.listen_fd = -1;
+    return false;
+  }
+  s.bound_port = ntohs(address.sin_port);
+  s.wake_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (s.wake_fd < 0) {
+    ::close(s.listen_fd);
+    s.listen_fd = -1;
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(s.tasks_mutex);
+    s.taking_tasks = true;
+  }
+  s.running = true;
+  s.thread = std::thread([&s] { s.loop(); });
+  s.loop_id = s.thread.get_id();
+  return true;
+}
+
+void Simulator::stop() {
+  Impl& s = *impl_;
+  if (!s.thread.joinable()) return;
+  s.running = false;
+  s.wake();
+  s.thread.join();
+  ::close(s.listen_fd);
+  ::close(s.wake_fd);
+  s.listen_fd = -1;
+  s.wake_fd = -1;
+}
+
+uint16_t Simulator::port() const { return impl_->bound_port; }
+
+std::string Simulator::conn_string() const {
+  const std::string& bind = impl_->config.bind;
+  return (bind == "0.0.0.0" ? std::string("127.0.0.1") : bind) + ":" +
+         std::to_string(impl_->bound_port);
+}
+
+Node& Simulator::node() { return impl_->node; }
+
+void Simulator::set_faults(const Faults& faults) {
+  {
+    std::lock_guard<std::mutex> lock(impl_->faults_mutex);
+    impl_->faults = faults;
+  }
+  // The loop may be asleep on the old event period.
+  if (impl_->wake_fd >= 0) impl_->wake();
+}
+
+Faults Simulator::faults() const { return impl_->current_faults(); }
+
+size_t Simulator::connection_count() const { return impl_->connections.load(); }
+
+uint64_t Simulator::requests_received() const { return impl_->requests.load(); }
+
+uint64_t Simulator::keepalives_received() const { return impl_->keepalives.load(); }
+
+nax::nax_packet Simulator::last_request() const {
+  std::lock_guard<std::mutex> lock(impl_->last_request_mutex);
+  return impl_->last_request;
+}
+
+bool Simulator::send_user_event(const UserEvent& event) {
+  size_t sent = 0;
+  impl_->run_on_loop([&] {
+    sent = impl_->send_event([&](int protocol, nax::nax_packet& packet) {
+      protocol == 1 ? encode_user_event_p1(event, packet) : encode_user_event_p2(event, packet);
+      return true;
+    });
+  });
+  return sent > 0;
+}
+
+bool Simulator::send_aux_input_event(const AuxEvent& event) {
+  size_t sent = 0;
+  impl_->run_on_loop([&] {
+    sent = impl_->send_event([&](int protocol, nax::nax_packet& packet) {
+      if (protocol != 2) return false;
+      encode_aux_event_p2(event, packet);
+      return true;
+    });
+  });
+  return sent > 0;
+}
+
+void Simulator::drop_connections() {
+  impl_->run_on_loop([&] {
+    impl_->endpoints.clear();
+    impl_->set_connection_count(0);
+  });
+}
+
+bool Simulator::wait_for_connections(size_t n, uint32_t timeout_ms) {
+  std::unique_lock<std::mutex> lock(impl_->connections_mutex);
+  return impl_->connections_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                             [&] { return impl_->connections.load() >= n; });
+}
+
+}  // namespace naxsim
