@@ -12,6 +12,8 @@
 namespace nax {
 namespace {
 
+constexpr const char* kCmd = "cmd";
+
 // Protocol-1 information answers carry their text from offset 1 when the
 // answer's size lies in this range; any other size leaves the text empty.
 constexpr uint16_t kInfoP1MinSize = 2;
@@ -139,25 +141,25 @@ uint32_t decode_del_records_p2(const nax_packet& answer, uint16_t& records_delet
 
 namespace {
 
-uint32_t get_info_on(const LinkHold& hold, int32_t link_id, uint16_t node, const char* query,
-                     char* answer_text) {
+uint32_t get_info_held(const LinkHold& hold, int32_t link_id, uint16_t node, const char* query,
+                       char* answer_text) {
   nax_packet request;
   uint32_t ret =
       hold.p1() ? encode_get_info_p1(request, query) : encode_get_info_p2(request, query);
   if (ret != NAX_OK) return ret;
-  log_printf(1, "cmd", "get info - request = %s for link id = %d", query, link_id);
+  log_printf(1, kCmd, "get info - request = %s for link id = %d", query, link_id);
   nax_packet answer;
   ret = exchange(hold.link(), node, request, answer);
   if (ret != NAX_OK) return ret;
-  ret = hold.p1() ? decode_get_info_p1(answer, answer_text)
-                  : decode_get_info_p2(answer, answer_text);
+  ret =
+      hold.p1() ? decode_get_info_p1(answer, answer_text) : decode_get_info_p2(answer, answer_text);
   if (ret == NAX_OK) {
-    log_printf(1, "cmd", "get info - answer = %s for link id = %d", answer_text, link_id);
+    log_printf(1, kCmd, "get info - answer = %s for link id = %d", answer_text, link_id);
   }
   return ret;
 }
 
-uint32_t reset_node_on(const LinkHold& hold, uint16_t node, int32_t device_id, int32_t sub_id) {
+uint32_t reset_node_held(const LinkHold& hold, uint16_t node, int32_t device_id, int32_t sub_id) {
   nax_packet request;
   nax_packet answer;
   if (hold.p1()) {
@@ -170,7 +172,7 @@ uint32_t reset_node_on(const LinkHold& hold, uint16_t node, int32_t device_id, i
   return hold.p1() ? decode_result_byte(answer) : answer.status;
 }
 
-uint32_t block_node_on(const LinkHold& hold, uint16_t node, uint8_t value) {
+uint32_t block_node_held(const LinkHold& hold, uint16_t node, uint8_t value) {
   nax_packet request;
   nax_packet answer;
   if (hold.p1()) {
@@ -183,7 +185,7 @@ uint32_t block_node_on(const LinkHold& hold, uint16_t node, uint8_t value) {
   return hold.p1() ? decode_block_answer_p1(answer) : answer.status;
 }
 
-uint32_t flush_table_on(const LinkHold& hold, uint16_t node, uint8_t table_id) {
+uint32_t flush_table_held(const LinkHold& hold, uint16_t node, uint8_t table_id) {
   nax_packet request;
   nax_packet answer;
   if (hold.p1()) {
@@ -197,11 +199,10 @@ uint32_t flush_table_on(const LinkHold& hold, uint16_t node, uint8_t table_id) {
   return hold.p1() ? decode_block_answer_p1(answer) : answer.status;
 }
 
-uint32_t del_records_on(const LinkHold& hold, int32_t link_id, uint16_t node, uint8_t table_id,
-                        uint16_t count, uint16_t& records_deleted) {
+uint32_t del_records_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint8_t table_id,
+                          uint16_t count, uint16_t& records_deleted) {
   if (hold.p1()) return NAX_ERR_WRONG_PROTOCOL;
-  log_printf(1, "cmd", "del %d records of table_id = %d for link id = %d", count, table_id,
-             link_id);
+  log_printf(1, kCmd, "del %d records of table_id = %d for link id = %d", count, table_id, link_id);
   nax_packet request;
   nax_packet answer;
   encode_del_records_p2(request, table_id, count);
@@ -215,72 +216,79 @@ uint32_t del_records_on(const LinkHold& hold, int32_t link_id, uint16_t node, ui
 
 using nax::LinkHold;
 
-extern "C" uint32_t nax_get_info(int32_t link_id, uint16_t node, const char* query, char* answer) {
-  nax::log_printf(1, "cmd", "get info for link id = %d from node = %d", link_id, node);
+extern "C" {
+
+uint32_t nax_get_info(int32_t link_id, uint16_t node, const char* query, char* answer) {
+  nax::log_printf(1, nax::kCmd, "get info for link id = %d from node = %d", link_id, node);
   uint32_t ret;
   {
     LinkHold hold(link_id);
     ret = hold.status();
-    if (ret == NAX_OK) ret = nax::get_info_on(hold, link_id, node, query, answer);
+    if (ret == NAX_OK) ret = nax::get_info_held(hold, link_id, node, query, answer);
   }
-  nax::log_printf(3, "cmd", "get info for link id = %d, ret_val = %d", link_id, ret);
+  nax::log_printf(3, nax::kCmd, "get info for link id = %d, ret_val = %d", link_id,
+                  static_cast<int>(ret));
   return ret;
 }
 
-extern "C" uint32_t nax_reset_node(int32_t link_id, uint16_t node, int32_t device_id,
-                                   int32_t sub_id) {
-  nax::log_printf(1, "cmd", "reset node, device_id = %d, sub_id = %d, for link id = %d from node = %d",
+uint32_t nax_reset_node(int32_t link_id, uint16_t node, int32_t device_id, int32_t sub_id) {
+  nax::log_printf(1, nax::kCmd,
+                  "reset node, device_id = %d, sub_id = %d, for link id = %d from node = %d",
                   device_id, sub_id, link_id, node);
   uint32_t ret;
   {
     LinkHold hold(link_id);
     ret = hold.status();
-    if (ret == NAX_OK) ret = nax::reset_node_on(hold, node, device_id, sub_id);
+    if (ret == NAX_OK) ret = nax::reset_node_held(hold, node, device_id, sub_id);
   }
-  nax::log_printf(3, "cmd", "reset node for link id = %d ret_val = %d", link_id, ret);
+  nax::log_printf(3, nax::kCmd, "reset node for link id = %d ret_val = %d", link_id,
+                  static_cast<int>(ret));
   return ret;
 }
 
-extern "C" uint32_t nax_block_node(int32_t link_id, uint16_t node, uint8_t value) {
-  nax::log_printf(1, "cmd", "block node for link id = %d from node = %d", link_id, node);
+uint32_t nax_block_node(int32_t link_id, uint16_t node, uint8_t value) {
+  nax::log_printf(1, nax::kCmd, "block node for link id = %d from node = %d", link_id, node);
   uint32_t ret;
   {
     LinkHold hold(link_id);
     ret = hold.status();
-    if (ret == NAX_OK) ret = nax::block_node_on(hold, node, value);
+    if (ret == NAX_OK) ret = nax::block_node_held(hold, node, value);
   }
-  nax::log_printf(3, "cmd", "block node for link id = %d ret_val = %d", link_id, ret);
+  nax::log_printf(3, nax::kCmd, "block node for link id = %d ret_val = %d", link_id,
+                  static_cast<int>(ret));
   return ret;
 }
 
-extern "C" uint32_t nax_flush_table(int32_t link_id, uint16_t node, uint8_t table_id) {
-  nax::log_printf(1, "cmd", "flush table_id = %d for link id = %d from node = %d", table_id,
+uint32_t nax_flush_table(int32_t link_id, uint16_t node, uint8_t table_id) {
+  nax::log_printf(1, nax::kCmd, "flush table_id = %d for link id = %d from node = %d", table_id,
                   link_id, node);
   uint32_t ret;
   {
     LinkHold hold(link_id);
     ret = hold.status();
-    if (ret == NAX_OK) ret = nax::flush_table_on(hold, node, table_id);
+    if (ret == NAX_OK) ret = nax::flush_table_held(hold, node, table_id);
   }
-  nax::log_printf(3, "cmd", "flush table_id = %d for link id = %d ret_val = %d", table_id, link_id,
-                  ret);
+  nax::log_printf(3, nax::kCmd, "flush table_id = %d for link id = %d ret_val = %d", table_id,
+                  link_id, static_cast<int>(ret));
   return ret;
 }
 
-extern "C" uint32_t nax_del_records(int32_t link_id, uint16_t node, uint32_t table_id,
-                                    uint16_t count, uint16_t* records_deleted) {
+uint32_t nax_del_records(int32_t link_id, uint16_t node, uint32_t table_id, uint16_t count,
+                         uint16_t* records_deleted) {
   *records_deleted = 0;
-  nax::log_printf(1, "cmd", "del records for link id = %d from node = %d", link_id, node);
+  nax::log_printf(1, nax::kCmd, "del records for link id = %d from node = %d", link_id, node);
   uint32_t ret;
   {
     LinkHold hold(link_id);
     ret = hold.status();
     if (ret == NAX_OK) {
-      ret = nax::del_records_on(hold, link_id, node, static_cast<uint8_t>(table_id & 0xFF), count,
-                                *records_deleted);
+      ret = nax::del_records_held(hold, link_id, node, static_cast<uint8_t>(table_id & 0xFF), count,
+                                  *records_deleted);
     }
   }
-  nax::log_printf(3, "cmd", "del records for link id = %d ret_val = %d, records_deleted = %d",
-                  link_id, ret, *records_deleted);
+  nax::log_printf(3, nax::kCmd, "del records for link id = %d ret_val = %d, records_deleted = %d",
+                  link_id, static_cast<int>(ret), *records_deleted);
   return ret;
 }
+
+}  // extern "C"

@@ -8,6 +8,8 @@
 namespace nax {
 namespace {
 
+constexpr const char* kCmd = "cmd";
+
 void put_aux_input(uint8_t*& cursor, const nax_aux_input& aux) {
   put_u8(cursor, aux.invert_input);
   put_u8(cursor, aux.ev_status);
@@ -21,8 +23,7 @@ void put_aux_input(uint8_t*& cursor, const nax_aux_input& aux) {
   for (uint8_t byte : aux.extra) put_u8(cursor, byte);
 }
 
-uint32_t get_aux_input(nax_aux_input& aux, const uint8_t* data, uint16_t& position,
-                       uint16_t size) {
+uint32_t get_aux_input(nax_aux_input& aux, const uint8_t* data, uint16_t& position, uint16_t size) {
   uint8_t* const bytes[] = {&aux.invert_input, &aux.ev_status, &aux.time_on,
                             &aux.time_off,     &aux.ev_host,   &aux.ev_historic};
   for (uint8_t* field : bytes) {
@@ -134,9 +135,9 @@ void encode_answer_aux_input_event_p2(nax_packet& request, uint8_t answer_code) 
 
 namespace {
 
-uint32_t get_aux_input_on(const LinkHold& hold, int32_t link_id, uint16_t node, uint16_t input_id,
-                          nax_aux_input& aux_input) {
-  log_printf(1, "cmd", "input_id = %05d, for link id = %d", input_id, link_id);
+uint32_t get_aux_input_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint16_t input_id,
+                            nax_aux_input& aux_input) {
+  log_printf(1, kCmd, "input_id = %05d, for link id = %d", input_id, link_id);
   nax_packet request;
   nax_packet answer;
   if (hold.p1()) {
@@ -149,7 +150,7 @@ uint32_t get_aux_input_on(const LinkHold& hold, int32_t link_id, uint16_t node, 
   ret = hold.p1() ? decode_get_aux_input_p1(answer, aux_input)
                   : decode_get_aux_input_p2(answer, aux_input);
   if (ret == NAX_OK) {
-    log_printf(1, "cmd",
+    log_printf(1, kCmd,
                "input_id = %05d, invert_input = %d, ev_status = %d, time_on = %d, time_off = %d, "
                "ev_host = %d, ev_historic = %d, ev_in_condition = %d, ev_rele_condition = %d, "
                "schedule_id = %d, for link id = %d",
@@ -161,9 +162,9 @@ uint32_t get_aux_input_on(const LinkHold& hold, int32_t link_id, uint16_t node, 
   return ret;
 }
 
-uint32_t set_aux_input_on(const LinkHold& hold, int32_t link_id, uint16_t node, uint16_t input_id,
-                          const nax_aux_input& aux_input) {
-  log_printf(1, "cmd",
+uint32_t set_aux_input_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint16_t input_id,
+                            const nax_aux_input& aux_input) {
+  log_printf(1, kCmd,
              "input_id = %05d, invert_input = %d, ev_status = %0d, time_on = %d, time_off = %d, "
              "ev_host = %d, ev_historic = %d, ev_in_condition = %d, ev_rele_condition = %d, "
              "schedule_id = %d, for link id = %d",
@@ -183,8 +184,8 @@ uint32_t set_aux_input_on(const LinkHold& hold, int32_t link_id, uint16_t node, 
   return hold.p1() ? decode_result_byte(answer) : answer.status;
 }
 
-uint32_t state_aux_input_on(const LinkHold& hold, int32_t link_id, uint16_t node,
-                            uint32_t& input_state) {
+uint32_t state_aux_input_held(const LinkHold& hold, int32_t link_id, uint16_t node,
+                              uint32_t& input_state) {
   if (hold.p1()) return NAX_ERR_WRONG_PROTOCOL;
   nax_packet request;
   nax_packet answer;
@@ -193,14 +194,14 @@ uint32_t state_aux_input_on(const LinkHold& hold, int32_t link_id, uint16_t node
   if (ret != NAX_OK) return ret;
   ret = decode_status_and_u32_p2(answer, input_state);
   if (ret == NAX_OK) {
-    log_printf(1, "cmd", "input_state = %x, for link id = %d", input_state, link_id);
+    log_printf(1, kCmd, "input_state = %x, for link id = %d", input_state, link_id);
   }
   return ret;
 }
 
-uint32_t rele_control_on(const LinkHold& hold, int32_t link_id, uint16_t node, uint8_t rele_id,
-                         uint8_t time_mode) {
-  log_printf(1, "cmd", "rele control - rele_id = %d, time_mode = %d, for link id = %d", rele_id,
+uint32_t rele_control_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint8_t rele_id,
+                           uint8_t time_mode) {
+  log_printf(1, kCmd, "rele control - rele_id = %d, time_mode = %d, for link id = %d", rele_id,
              time_mode, link_id);
   nax_packet request;
   nax_packet answer;
@@ -214,10 +215,10 @@ uint32_t rele_control_on(const LinkHold& hold, int32_t link_id, uint16_t node, u
   return hold.p1() ? decode_result_byte(answer) : answer.status;
 }
 
-uint32_t answer_aux_input_event_on(const LinkHold& hold, int32_t link_id, uint16_t node,
-                                   uint8_t answer_code) {
+uint32_t answer_aux_input_event_held(const LinkHold& hold, int32_t link_id, uint16_t node,
+                                     uint8_t answer_code) {
   // Logged before the protocol check, so a refused answer still shows its code.
-  log_printf(1, "cmd", "answer aux input event - answer code = %d, for link id = %d", answer_code,
+  log_printf(1, kCmd, "answer aux input event - answer code = %d, for link id = %d", answer_code,
              link_id);
   if (hold.p1()) return NAX_ERR_WRONG_PROTOCOL;
   nax_packet request;
@@ -230,72 +231,80 @@ uint32_t answer_aux_input_event_on(const LinkHold& hold, int32_t link_id, uint16
 
 using nax::LinkHold;
 
-extern "C" uint32_t nax_get_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
-                                      nax_aux_input* aux_input) {
-  nax::log_printf(1, "cmd", "get auxiliar input for link id = %d from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::get_aux_input_on(hold, link_id, node, input_id, *aux_input);
-  }
-  nax::log_printf(3, "cmd", "get auxiliar input for link id = %d ret_val = %d", link_id, ret);
-  return ret;
-}
+extern "C" {
 
-extern "C" uint32_t nax_set_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
-                                      const nax_aux_input* aux_input) {
-  nax::log_printf(1, "cmd", "set auxiliar input for link id = %d from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::set_aux_input_on(hold, link_id, node, input_id, *aux_input);
-  }
-  nax::log_printf(3, "cmd", "set auxiliar input for link id = %d ret_val = %d", link_id, ret);
-  return ret;
-}
-
-extern "C" uint32_t nax_state_aux_input(int32_t link_id, uint16_t node, uint32_t* input_state) {
-  nax::log_printf(1, "cmd", "state of auxiliar inputs for link id = %d from node = %d", link_id,
+uint32_t nax_get_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
+                           nax_aux_input* aux_input) {
+  nax::log_printf(1, nax::kCmd, "get auxiliar input for link id = %d from node = %d", link_id,
                   node);
   uint32_t ret;
   {
     LinkHold hold(link_id);
     ret = hold.status();
-    if (ret == NAX_OK) ret = nax::state_aux_input_on(hold, link_id, node, *input_state);
+    if (ret == NAX_OK) ret = nax::get_aux_input_held(hold, link_id, node, input_id, *aux_input);
   }
-  nax::log_printf(3, "cmd", "state of auxiliar inputs for link id = %d ret_val = %d", link_id,
-                  ret);
+  nax::log_printf(3, nax::kCmd, "get auxiliar input for link id = %d ret_val = %d", link_id,
+                  static_cast<int>(ret));
   return ret;
 }
 
-extern "C" uint32_t nax_rele_control(int32_t link_id, uint16_t node, uint32_t rele_id,
-                                     uint8_t time_mode) {
-  nax::log_printf(1, "cmd", "rele control for link id = %d, from node = %d", link_id, node);
+uint32_t nax_set_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
+                           const nax_aux_input* aux_input) {
+  nax::log_printf(1, nax::kCmd, "set auxiliar input for link id = %d from node = %d", link_id,
+                  node);
+  uint32_t ret;
+  {
+    LinkHold hold(link_id);
+    ret = hold.status();
+    if (ret == NAX_OK) ret = nax::set_aux_input_held(hold, link_id, node, input_id, *aux_input);
+  }
+  nax::log_printf(3, nax::kCmd, "set auxiliar input for link id = %d ret_val = %d", link_id,
+                  static_cast<int>(ret));
+  return ret;
+}
+
+uint32_t nax_state_aux_input(int32_t link_id, uint16_t node, uint32_t* input_state) {
+  nax::log_printf(1, nax::kCmd, "state of auxiliar inputs for link id = %d from node = %d", link_id,
+                  node);
+  uint32_t ret;
+  {
+    LinkHold hold(link_id);
+    ret = hold.status();
+    if (ret == NAX_OK) ret = nax::state_aux_input_held(hold, link_id, node, *input_state);
+  }
+  nax::log_printf(3, nax::kCmd, "state of auxiliar inputs for link id = %d ret_val = %d", link_id,
+                  static_cast<int>(ret));
+  return ret;
+}
+
+uint32_t nax_rele_control(int32_t link_id, uint16_t node, uint32_t rele_id, uint8_t time_mode) {
+  nax::log_printf(1, nax::kCmd, "rele control for link id = %d, from node = %d", link_id, node);
   uint32_t ret;
   {
     LinkHold hold(link_id);
     ret = hold.status();
     if (ret == NAX_OK) {
-      ret = nax::rele_control_on(hold, link_id, node, static_cast<uint8_t>(rele_id & 0xFF),
-                                 time_mode);
+      ret = nax::rele_control_held(hold, link_id, node, static_cast<uint8_t>(rele_id & 0xFF),
+                                   time_mode);
     }
   }
-  nax::log_printf(3, "cmd", "rele control link id = %d, ret_val = %d", link_id, ret);
+  nax::log_printf(3, nax::kCmd, "rele control link id = %d, ret_val = %d", link_id,
+                  static_cast<int>(ret));
   return ret;
 }
 
-extern "C" uint32_t nax_answer_aux_input_event(int32_t link_id, uint16_t node,
-                                               uint8_t answer_code) {
-  nax::log_printf(1, "cmd", "answer aux input event for link id = %d from node = %d", link_id,
+uint32_t nax_answer_aux_input_event(int32_t link_id, uint16_t node, uint8_t answer_code) {
+  nax::log_printf(1, nax::kCmd, "answer aux input event for link id = %d from node = %d", link_id,
                   node);
   uint32_t ret;
   {
     LinkHold hold(link_id);
     ret = hold.status();
-    if (ret == NAX_OK) ret = nax::answer_aux_input_event_on(hold, link_id, node, answer_code);
+    if (ret == NAX_OK) ret = nax::answer_aux_input_event_held(hold, link_id, node, answer_code);
   }
-  nax::log_printf(3, "cmd", "answer aux input event for link id = %d ret_val = %d", link_id, ret);
+  nax::log_printf(3, nax::kCmd, "answer aux input event for link id = %d ret_val = %d", link_id,
+                  static_cast<int>(ret));
   return ret;
 }
+
+}  // extern "C"

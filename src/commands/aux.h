@@ -30,8 +30,10 @@ uint32_t decode_get_aux_input_p1(const nax_packet& answer, nax_aux_input& aux_in
 uint32_t decode_get_aux_input_p2(const nax_packet& answer, nax_aux_input& aux_input);
 
 // Answers: protocol 1 result byte as status, protocol 2 the status word.
-void encode_set_aux_input_p1(nax_packet& request, uint16_t input_id, const nax_aux_input& aux_input);
-void encode_set_aux_input_p2(nax_packet& request, uint16_t input_id, const nax_aux_input& aux_input);
+void encode_set_aux_input_p1(nax_packet& request, uint16_t input_id,
+                             const nax_aux_input& aux_input);
+void encode_set_aux_input_p2(nax_packet& request, uint16_t input_id,
+                             const nax_aux_input& aux_input);
 
 void encode_state_aux_input_p2(nax_packet& request);
 // A status word, then one 32-bit value (also the answer to a file close).

@@ -52,7 +52,9 @@ uint32_t set_time_held(const LinkHold& hold, int32_t link_id, uint16_t node,
 
 }  // namespace
 
-void encode_get_time_p1(nax_packet& request) { begin_request(request, kCmdTimeP1); }
+void encode_get_time_p1(nax_packet& request) {
+  begin_request(request, kCmdTimeP1);
+}
 
 uint32_t decode_get_time_p1(const nax_packet& answer, nax_date_time& dt) {
   if (answer.size < kP1TimeAnswerSize) return NAX_ERR_SHORT_ANSWER;
@@ -67,7 +69,9 @@ uint32_t decode_get_time_p1(const nax_packet& answer, nax_date_time& dt) {
   return NAX_OK;
 }
 
-void encode_get_time_p2(nax_packet& request) { begin_request(request, kCmdGetTimeP2); }
+void encode_get_time_p2(nax_packet& request) {
+  begin_request(request, kCmdGetTimeP2);
+}
 
 uint32_t decode_get_time_p2(const nax_packet& answer, nax_date_time& dt) {
   if (answer.status != NAX_OK) return answer.status;
@@ -103,7 +107,9 @@ void encode_set_time_p2(nax_packet& request, const nax_date_time& dt) {
   end_request(request, cursor);
 }
 
-uint32_t decode_set_time_p2(const nax_packet& answer) { return answer.status; }
+uint32_t decode_set_time_p2(const nax_packet& answer) {
+  return answer.status;
+}
 
 }  // namespace nax
 

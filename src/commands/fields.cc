@@ -19,7 +19,9 @@ std::size_t bounded_length(const char* text, std::size_t limit) {
   return n;
 }
 
-uint8_t digit_nibble(uint32_t nibble) { return nibble > 9 ? 0 : static_cast<uint8_t>(nibble); }
+uint8_t digit_nibble(uint32_t nibble) {
+  return nibble > 9 ? 0 : static_cast<uint8_t>(nibble);
+}
 
 }  // namespace
 
@@ -81,8 +83,8 @@ std::size_t put_date_time(uint8_t*& cursor, const nax_date_time& dt) {
 }
 
 uint32_t get_date_time(nax_date_time& dt, const uint8_t* data, uint16_t& position, uint16_t size) {
-  uint8_t* const fields[] = {&dt.hour, &dt.minute, &dt.second, &dt.day,
-                             &dt.month, &dt.year,  &dt.weekday};
+  uint8_t* const fields[] = {&dt.hour,  &dt.minute, &dt.second, &dt.day,
+                             &dt.month, &dt.year,   &dt.weekday};
   for (uint8_t* field : fields) {
     const uint32_t status = get_u8(field, data, position, size);
     if (status != NAX_OK) return status;

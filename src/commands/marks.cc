@@ -22,13 +22,12 @@ void log_mark(uint32_t index, const nax_mark& m, int32_t link_id) {
              "user_mark (%d) - mask = %x, id = %lu, event = %d, direction = %d, "
              "%02d-%02d-%02d %02d:%02d:%02d, for link id = %d",
              static_cast<int>(index), static_cast<unsigned>(m.mask),
-             static_cast<unsigned long>(m.id), m.event, m.direction, t.year, t.month, t.day,
-             t.hour, t.minute, t.second, link_id);
+             static_cast<unsigned long>(m.id), m.event, m.direction, t.year, t.month, t.day, t.hour,
+             t.minute, t.second, link_id);
 }
 
-uint32_t list_marks_held(const LinkHold& hold, int32_t link_id, uint16_t node,
-                         uint16_t first_index, uint16_t count, nax_mark* marks,
-                         uint16_t& stored) {
+uint32_t list_marks_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint16_t first_index,
+                         uint16_t count, nax_mark* marks, uint16_t& stored) {
   if (marks == nullptr || count == 0) return NAX_ERR_INVALID_ARG;
   std::memset(marks, 0, sizeof(nax_mark) * count);
   const bool p1 = hold.p1();

@@ -60,8 +60,8 @@ uint32_t get_num_cfg_held(const LinkHold& hold, int32_t link_id, uint16_t node, 
 
 uint32_t set_num_cfg_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint8_t num_size,
                           uint16_t num_id, int32_t num_val) {
-  log_printf(1, kCmd, "num_size = %03d, num_id = %05d, num_val = %05d, for link id = %d",
-             num_size, num_id, num_val, link_id);
+  log_printf(1, kCmd, "num_size = %03d, num_id = %05d, num_val = %05d, for link id = %d", num_size,
+             num_id, num_val, link_id);
   const bool p1 = hold.p1();
   nax_packet request;
   nax_packet answer{};
@@ -108,9 +108,13 @@ void encode_set_num_cfg_p2(nax_packet& request, uint8_t num_size, uint16_t num_i
   encode_set(request, kCmdSetNumCfgP2, num_size, num_id, num_val);
 }
 
-uint32_t decode_set_num_cfg_p1(const nax_packet& answer) { return decode_result_byte(answer); }
+uint32_t decode_set_num_cfg_p1(const nax_packet& answer) {
+  return decode_result_byte(answer);
+}
 
-uint32_t decode_set_num_cfg_p2(const nax_packet& answer) { return answer.status; }
+uint32_t decode_set_num_cfg_p2(const nax_packet& answer) {
+  return answer.status;
+}
 
 uint32_t get_numeric_value(nax_link* link, uint16_t node, uint8_t num_size, uint16_t num_id,
                            uint32_t* value) {

@@ -22,10 +22,8 @@ uint32_t decode_get_num_cfg_p1(const nax_packet& answer, uint8_t num_size, uint3
 uint32_t decode_get_num_cfg_p2(const nax_packet& answer, uint8_t num_size, uint32_t& value);
 
 // Request data, both protocols: num_size(1) num_id(2) num_val(4, whatever num_size says).
-void encode_set_num_cfg_p1(nax_packet& request, uint8_t num_size, uint16_t num_id,
-                           int32_t num_val);
-void encode_set_num_cfg_p2(nax_packet& request, uint8_t num_size, uint16_t num_id,
-                           int32_t num_val);
+void encode_set_num_cfg_p1(nax_packet& request, uint8_t num_size, uint16_t num_id, int32_t num_val);
+void encode_set_num_cfg_p2(nax_packet& request, uint8_t num_size, uint16_t num_id, int32_t num_val);
 uint32_t decode_set_num_cfg_p1(const nax_packet& answer);  // result byte as status
 uint32_t decode_set_num_cfg_p2(const nax_packet& answer);  // status word
 

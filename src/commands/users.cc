@@ -69,9 +69,8 @@ uint32_t map_user_error(uint8_t error_byte) {
   }
 }
 
-uint32_t list_users_held(const LinkHold& hold, int32_t link_id, uint16_t node,
-                         uint16_t first_index, uint16_t count, nax_user* users,
-                         uint16_t& stored) {
+uint32_t list_users_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint16_t first_index,
+                         uint16_t count, nax_user* users, uint16_t& stored) {
   if (users == nullptr || count == 0) return NAX_ERR_INVALID_ARG;
   std::memset(users, 0, sizeof(nax_user) * count);
   const bool p1 = hold.p1();
@@ -107,8 +106,8 @@ uint32_t add_user_held(const LinkHold& hold, int32_t link_id, uint16_t node, uin
   return p1 ? decode_user_answer_p1(answer, taken) : decode_user_answer_p2(answer, taken);
 }
 
-uint32_t edit_user_held(const LinkHold& hold, int32_t link_id, uint16_t node,
-                        uint16_t first_index, uint16_t count, nax_user* users, uint16_t& taken) {
+uint32_t edit_user_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint16_t first_index,
+                        uint16_t count, nax_user* users, uint16_t& taken) {
   if (users == nullptr || count == 0) return NAX_ERR_INVALID_ARG;
   if (hold.p1()) return NAX_ERR_WRONG_PROTOCOL;
   log_user("edit", first_index, users[0], link_id);

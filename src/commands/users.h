@@ -39,8 +39,7 @@ std::size_t user_record_p2_size(const nax_user& user);
 std::size_t put_user_record_p2(uint8_t*& cursor, nax_user& user);
 // Reads one record into user (fields the mask does not select are left alone);
 // 1029 when the data ends inside it.
-uint32_t get_user_record_p2(nax_user& user, const uint8_t* data, uint16_t& position,
-                            uint16_t size);
+uint32_t get_user_record_p2(nax_user& user, const uint8_t* data, uint16_t& position, uint16_t size);
 
 // List.  Protocol 1 pages by command code alone: first (index 0) or next.
 void encode_list_users_p1(nax_packet& request, uint16_t first_index);

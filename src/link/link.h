@@ -40,4 +40,7 @@ uint32_t close_link(uint32_t link_id, bool wait, const char* context);
 // Sends one keepalive on the link without waiting for an answer.
 uint32_t send_keepalive(uint32_t link_id, uint16_t des_node);
 
+// Port the listener is bound to (the system's choice when it was asked for port 0).
+uint16_t listener_port();
+
 }  // namespace nax

@@ -13,7 +13,9 @@ inline constexpr std::size_t kCrc16Length = 2;
 inline constexpr std::size_t kP1Overhead = kP1HeaderLength + kCrc16Length;
 inline constexpr std::size_t kP2Overhead = kP2HeaderLength + kCrc16Length;
 
-uint16_t load_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t load_u16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 void store_u16(uint8_t* p, uint16_t value) {
   p[0] = static_cast<uint8_t>(value);
@@ -34,7 +36,9 @@ bool frame_crc_ok(const uint8_t* frame, uint32_t length) {
   return crc16(frame, covered) == load_u16(frame + covered);
 }
 
-uint32_t held(const frame_assembler& a) { return a.write_pos - a.frame_start; }
+uint32_t held(const frame_assembler& a) {
+  return a.write_pos - a.frame_start;
+}
 
 void consume(frame_assembler& a, uint32_t count) {
   a.write_pos += count;
@@ -244,7 +248,8 @@ uint32_t parse_frame(frame_assembler& a, uint8_t protocol) {
 
 void assembler_make_room(frame_assembler& a) {
   if (static_cast<uint64_t>(a.write_pos) + a.need <= kFrameBufferSize) return;
-  if (a.write_pos > kFrameBufferSize || a.frame_start > a.write_pos) a.frame_start = a.write_pos = 0;
+  if (a.write_pos > kFrameBufferSize || a.frame_start > a.write_pos)
+    a.frame_start = a.write_pos = 0;
   const uint32_t have = held(a);
   std::memmove(a.buffer, a.buffer + a.frame_start, have);
   a.write_pos = have;

@@ -16,6 +16,7 @@ struct CheckCase {
   Bytes input;
   uint16_t crc16;
   uint8_t crc8;
+  friend void PrintTo(const CheckCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class CrcCheckValues : public testing::TestWithParam<CheckCase> {};
@@ -28,14 +29,14 @@ TEST_P(CrcCheckValues, MatchReference) {
 
 INSTANTIATE_TEST_SUITE_P(
     Crc, CrcCheckValues,
-    testing::Values(CheckCase{"Digits", Bytes{'1', '2', '3', '4', '5', '6', '7', '8', '9'},
-                              0x29B1, 0xA1},
+    testing::Values(CheckCase{"Digits", Bytes{'1', '2', '3', '4', '5', '6', '7', '8', '9'}, 0x29B1,
+                              0xA1},
                     CheckCase{"Empty", Bytes{}, 0xFFFF, 0x00},
                     CheckCase{"Zero", Bytes{0x00}, 0xE1F0, 0x00},
                     CheckCase{"AllOnes", Bytes{0xFF}, 0xFF00, 0x35},
                     CheckCase{"StartByte", Bytes{0x55}, 0xEBA0, 0xE4},
                     CheckCase{"LowAndHighBit", Bytes{0x01, 0x80}, 0xBFB6, 0x48}),
-    [](const testing::TestParamInfo<CheckCase>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<CheckCase>& param) { return param.param.name; });
 
 TEST(Crc16, SeedContinuesAnEarlierRun) {
   const Bytes digits{'1', '2', '3', '4', '5', '6', '7', '8', '9'};
@@ -48,6 +49,7 @@ TEST(Crc16, SeedContinuesAnEarlierRun) {
 struct FrameCase {
   std::string name;
   Bytes frame;
+  friend void PrintTo(const FrameCase& c, std::ostream* os) { *os << c.name; }
 };
 
 const std::vector<FrameCase> kP1Frames = {
@@ -64,7 +66,9 @@ const std::vector<FrameCase> kP2Frames = {
       0x4D}},
 };
 
-std::string frame_name(const testing::TestParamInfo<FrameCase>& info) { return info.param.name; }
+std::string frame_name(const testing::TestParamInfo<FrameCase>& info) {
+  return info.param.name;
+}
 
 class CrcTrailer : public testing::TestWithParam<FrameCase> {};
 

@@ -69,8 +69,8 @@ void Endpoint::receive(const uint8_t* data, std::size_t size, const PacketSink& 
   nax::frame_assembler& a = protocol_ == 1 ? p1_ : p2_;
   while (pos < size) {
     std::size_t used = 0;
-    const bool complete = assemble(a, static_cast<uint8_t>(protocol_), data + pos, size - pos,
-                                   used, packet);
+    const bool complete =
+        assemble(a, static_cast<uint8_t>(protocol_), data + pos, size - pos, used, packet);
     pos += used;
     if (complete) on_packet(packet, protocol_);
   }
@@ -101,7 +101,8 @@ bool Endpoint::flush(uint64_t now_ms) {
   while (!out_.empty() && out_.front().due_ms <= now_ms) {
     OutChunk& chunk = out_.front();
     while (front_sent_ < chunk.bytes.size()) {
-      const long n = write_bytes(chunk.bytes.data() + front_sent_, chunk.bytes.size() - front_sent_);
+      const long n =
+          write_bytes(chunk.bytes.data() + front_sent_, chunk.bytes.size() - front_sent_);
       if (n < 0) {
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
       }

@@ -71,15 +71,15 @@ struct Faults {
   uint32_t garbage_before = 0;            // random bytes written before each frame
   bool split_bytes = false;               // one byte per write, about 1 ms apart
   bool bad_crc = false;                   // CRC-16 of every frame sent is wrong
-  bool drop_mid_frame = false;  // each answer: send its first half, then close the connection
+  bool drop_mid_frame = false;     // each answer: send its first half, then close the connection
   bool ignore_keepalives = false;  // keepalives are neither answered nor counted
   uint32_t event_every_ms = 0;     // spontaneous user events to every connection
 };
 
 struct UserEvent {
   uint32_t id;
-  uint16_t index;  // 0-based; protocol 1 sends index + 1
-  uint8_t event;   // protocol 2 event byte
+  uint16_t index;     // 0-based; protocol 1 sends index + 1
+  uint8_t event;      // protocol 2 event byte
   uint8_t direction;  // protocol 2 direction byte
   nax_date_time time;
   uint16_t event_word;      // protocol 1 raw event word

@@ -18,7 +18,9 @@ DefaultHandlers& default_handlers() {
   return handlers;
 }
 
-bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool is_leap(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int days_in_month(int year, int month) {
   static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -90,9 +92,8 @@ nax_date_time Node::time() const {
 }
 
 bool Node::set_time(const nax_date_time& time) {
-  if (time.hour > 23 || time.minute > 59 || time.second > 59 || time.year > 99 ||
-      time.month < 1 || time.month > 12 || time.day < 1 ||
-      time.day > days_in_month(2000 + time.year, time.month)) {
+  if (time.hour > 23 || time.minute > 59 || time.second > 59 || time.year > 99 || time.month < 1 ||
+      time.month > 12 || time.day < 1 || time.day > days_in_month(2000 + time.year, time.month)) {
     return false;
   }
   struct tm local {};

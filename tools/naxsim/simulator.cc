@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -36,6 +37,9 @@ uint64_t now_ms() {
 constexpr uint32_t kSplitGapMs = 1;
 constexpr uint64_t kAcceptPauseMs = 100;  // after running out of descriptors
 
+// Set on a simulator's loop thread, so that work it asks for itself is not queued to itself.
+thread_local const void* loop_owner = nullptr;
+
 }  // namespace
 
 struct Simulator::Impl {
@@ -57,11 +61,10 @@ struct Simulator::Impl {
   std::atomic<size_t> connections{0};
 
   int listen_fd = -1;
-  int wake_fd = -1;
+  std::atomic<int> wake_fd{-1};
   uint16_t bound_port = 0;
   std::atomic<bool> running{false};
   std::thread thread;
-  std::thread::id loop_id;
 
   // Work handed to the loop by other threads.
   std::mutex tasks_mutex;
@@ -81,8 +84,10 @@ struct Simulator::Impl {
   }
 
   void wake() const {
+    const int fd = wake_fd.load();
+    if (fd < 0) return;
     const uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(wake_fd, &one, sizeof one);
+    [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
   }
 
   bool run_on_loop(std::function<void()> fn);
@@ -98,7 +103,7 @@ struct Simulator::Impl {
 };
 
 bool Simulator::Impl::run_on_loop(std::function<void()> fn) {
-  if (std::this_thread::get_id() == loop_id) {
+  if (loop_owner == this) {
     fn();
     return true;
   }
@@ -144,9 +149,9 @@ std::vector<uint8_t> Simulator::Impl::garbage(uint32_t count) {
 void Simulator::Impl::queue_frame(Endpoint& endpoint, const nax::nax_packet& packet, uint16_t des,
                                   uint16_t sou, int protocol, const Faults& f, bool is_answer) {
   uint8_t frame[nax::kFrameBufferSize];
-  const std::size_t length =
-      protocol == 1 ? nax::build_frame_p1(des, sou, packet, frame, sizeof frame)
-                    : nax::build_frame_p2(des, sou, packet, frame, sizeof frame);
+  const std::size_t length = protocol == 1
+                                 ? nax::build_frame_p1(des, sou, packet, frame, sizeof frame)
+                                 : nax::build_frame_p2(des, sou, packet, frame, sizeof frame);
   if (length == 0) return;
   if (f.bad_crc) frame[length - 1] ^= 0xFF;
 
@@ -250,12 +255,12 @@ void Simulator::Impl::accept_all(uint64_t now) {
     }
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    endpoints.push_back(
-        std::make_unique<Endpoint>(fd, EndpointKind::TcpAccepted, config.protocol));
+    endpoints.push_back(std::make_unique<Endpoint>(fd, EndpointKind::TcpAccepted, config.protocol));
   }
 }
 
 void Simulator::Impl::loop() {
+  loop_owner = this;
   std::vector<pollfd> fds;
   std::vector<Endpoint*> polled;
   while (running.load()) {
@@ -272,7 +277,7 @@ void Simulator::Impl::loop() {
 
     fds.clear();
     polled.clear();
-    fds.push_back({wake_fd, POLLIN, 0});
+    fds.push_back({wake_fd.load(), POLLIN, 0});
     fds.push_back({accept_paused_until > now ? -1 : listen_fd, POLLIN, 0});
     for (auto& endpoint : endpoints) {
       short events = POLLIN;
@@ -290,9 +295,8 @@ void Simulator::Impl::loop() {
       const short revents = fds[i + 2].revents;
       bool alive = true;
       if (revents & (POLLIN | POLLHUP | POLLERR)) {
-        alive = endpoint.read_available([&](nax::nax_packet& packet, int protocol) {
-          on_packet(endpoint, packet, protocol);
-        });
+        alive = endpoint.read_available(
+            [&](nax::nax_packet& packet, int protocol) { on_packet(endpoint, packet, protocol); });
       }
       if (alive) alive = endpoint.flush(now);
       if (!alive) finished.push_back(&endpoint);
@@ -330,7 +334,9 @@ void Simulator::Impl::loop() {
 
 Simulator::Simulator(Config config) : impl_(std::make_unique<Impl>(std::move(config))) {}
 
-Simulator::~Simulator() { stop(); }
+Simulator::~Simulator() {
+  stop();
+}
 
 bool Simulator::start() {
   Impl& s = *impl_;
@@ -365,7 +371,6 @@ bool Simulator::start() {
   }
   s.running = true;
   s.thread = std::thread([&s] { s.loop(); });
-  s.loop_id = s.thread.get_id();
   return true;
 }
 
@@ -376,12 +381,13 @@ void Simulator::stop() {
   s.wake();
   s.thread.join();
   ::close(s.listen_fd);
-  ::close(s.wake_fd);
+  ::close(s.wake_fd.exchange(-1));
   s.listen_fd = -1;
-  s.wake_fd = -1;
 }
 
-uint16_t Simulator::port() const { return impl_->bound_port; }
+uint16_t Simulator::port() const {
+  return impl_->bound_port;
+}
 
 std::string Simulator::conn_string() const {
   const std::string& bind = impl_->config.bind;
@@ -389,7 +395,9 @@ std::string Simulator::conn_string() const {
          std::to_string(impl_->bound_port);
 }
 
-Node& Simulator::node() { return impl_->node; }
+Node& Simulator::node() {
+  return impl_->node;
+}
 
 void Simulator::set_faults(const Faults& faults) {
   {
@@ -397,16 +405,24 @@ void Simulator::set_faults(const Faults& faults) {
     impl_->faults = faults;
   }
   // The loop may be asleep on the old event period.
-  if (impl_->wake_fd >= 0) impl_->wake();
+  impl_->wake();
 }
 
-Faults Simulator::faults() const { return impl_->current_faults(); }
+Faults Simulator::faults() const {
+  return impl_->current_faults();
+}
 
-size_t Simulator::connection_count() const { return impl_->connections.load(); }
+size_t Simulator::connection_count() const {
+  return impl_->connections.load();
+}
 
-uint64_t Simulator::requests_received() const { return impl_->requests.load(); }
+uint64_t Simulator::requests_received() const {
+  return impl_->requests.load();
+}
 
-uint64_t Simulator::keepalives_received() const { return impl_->keepalives.load(); }
+uint64_t Simulator::keepalives_received() const {
+  return impl_->keepalives.load();
+}
 
 nax::nax_packet Simulator::last_request() const {
   std::lock_guard<std::mutex> lock(impl_->last_request_mutex);

@@ -11,7 +11,9 @@ uint8_t to_bcd(uint8_t value) {
   return static_cast<uint8_t>((value / 10) << 4 | value % 10);
 }
 
-uint8_t from_bcd(uint8_t byte) { return static_cast<uint8_t>((byte >> 4) * 10 + (byte & 0x0F)); }
+uint8_t from_bcd(uint8_t byte) {
+  return static_cast<uint8_t>((byte >> 4) * 10 + (byte & 0x0F));
+}
 
 void put_bcd8(uint8_t* out, uint32_t value) {
   value %= 100000000;

@@ -1,0 +1,43 @@
+// Files on the node (protocol 2 only): open, read, write, close and delete.
+// Read, write and close act on the file the node has open.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "proto/packet.h"
+
+namespace nax {
+
+inline constexpr uint16_t kCmdFopenP2 = 0x8070;
+inline constexpr uint16_t kCmdFreadP2 = 0x8071;
+inline constexpr uint16_t kCmdFwriteP2 = 0x8072;
+inline constexpr uint16_t kCmdFcloseP2 = 0x8073;
+inline constexpr uint16_t kCmdFdelP2 = 0x8074;
+
+inline constexpr std::size_t kMaxFileName = 510;
+// A write chunk must fit the protocol-2 send limit (nodes themselves send
+// no frame above 512 data bytes, so 512 is the size to use).
+inline constexpr uint32_t kMaxWriteChunk = 987;
+
+// 1037 for a name above 510 characters; nothing is built then.
+uint32_t encode_fopen_p2(nax_packet& request, const char* fname, uint32_t flags);
+// fsize is written only on success.
+uint32_t decode_fopen_p2(const nax_packet& answer, uint32_t& fsize);
+
+void encode_fread_p2(nax_packet& request, uint32_t len);
+// read_bytes is the answer's size once the node said 1; 1029 and nothing
+// copied when it exceeds len.
+uint32_t decode_fread_p2(const nax_packet& answer, uint8_t* buffer, uint32_t len,
+                         uint32_t& read_bytes);
+
+// 1037 for a chunk above 987 bytes.  Answer: the status word only.
+uint32_t encode_fwrite_p2(nax_packet& request, const uint8_t* data, uint32_t len);
+
+// Answer: status, then the node's CRC-32 (decode_status_and_u32_p2).
+void encode_fclose_p2(nax_packet& request);
+
+// 1037 for a name above 510 characters.  Answer: the status word only.
+uint32_t encode_fdel_p2(nax_packet& request, const char* fname);
+
+}  // namespace nax

@@ -1,0 +1,181 @@
+// naxsim: serve a simulated node on a TCP port until interrupted.
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "naxsim.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: naxsim [options]\n"
+    "  --port N             TCP port to listen on (default 0: any free port)\n"
+    "  --node N             node number (default 1)\n"
+    "  --protocol P         auto, 1 or 2 (default auto: per connection, from its first frame)\n"
+    "  --clock-offset S     node clock = host local time + S seconds\n"
+    "faults:\n"
+    "  --no-answer          carry out requests but never answer them\n"
+    "  --delay MS           answer MS milliseconds late\n"
+    "  --answer-from N      answers come from node N\n"
+    "  --answer-to N        answers are addressed to node N\n"
+    "  --answer-cmd N       answers carry command code N\n"
+    "  --refuse-status N    protocol 2: answer every request with status N and no data\n"
+    "  --refuse-error N     protocol 1: answer every request with result 0 and error byte N\n"
+    "  --truncate N         keep at most N data bytes of each answer\n"
+    "  --garbage N          write N random bytes before each frame\n"
+    "  --split-bytes        write frames one byte at a time\n"
+    "  --bad-crc            send frames with a wrong CRC-16\n"
+    "  --drop-mid-frame     send half of each answer, then close the connection\n"
+    "  --ignore-keepalives  neither answer nor count keepalives\n"
+    "  --events-every MS    send a user event to every connection each MS milliseconds\n"
+    "numbers may be decimal or 0x-prefixed hexadecimal\n";
+
+bool parse_number(const char* text, unsigned long max, unsigned long& out) {
+  if (text == nullptr || *text == '\0' || *text == '-') return false;
+  char* end = nullptr;
+  errno = 0;
+  out = std::strtoul(text, &end, 0);
+  return errno == 0 && *end == '\0' && out <= max;
+}
+
+bool parse_signed(const char* text, long& out) {
+  if (text == nullptr || *text == '\0') return false;
+  char* end = nullptr;
+  errno = 0;
+  out = std::strtol(text, &end, 0);
+  return errno == 0 && *end == '\0' && out >= INT32_MIN && out <= INT32_MAX;
+}
+
+int usage_error(const std::string& message) {
+  std::fprintf(stderr, "naxsim: %s\n%s", message.c_str(), kUsage);
+  return 2;
+}
+
+// Every connection costs a descriptor; take all the system allows.
+void raise_descriptor_limit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  naxsim::Config config;
+  naxsim::Faults faults;
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    unsigned long number = 0;
+    auto take_number = [&](unsigned long max) {
+      if (!parse_number(value, max, number)) return false;
+      ++i;
+      return true;
+    };
+    auto bad_value = [&] {
+      return usage_error(
+          option + " needs " +
+          (value ? "a valid number, not " + std::string(value) : std::string("a value")));
+    };
+
+    if (option == "--help" || option == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (option == "--port") {
+      if (!take_number(0xFFFF)) return bad_value();
+      config.port = static_cast<uint16_t>(number);
+    } else if (option == "--node") {
+      if (!take_number(0xFFFF)) return bad_value();
+      config.node = static_cast<uint16_t>(number);
+    } else if (option == "--protocol") {
+      const std::string p = value ? value : "";
+      if (p == "auto") {
+        config.protocol = naxsim::Protocol::Auto;
+      } else if (p == "1") {
+        config.protocol = naxsim::Protocol::P1;
+      } else if (p == "2") {
+        config.protocol = naxsim::Protocol::P2;
+      } else {
+        return usage_error("--protocol takes auto, 1 or 2");
+      }
+      ++i;
+    } else if (option == "--clock-offset") {
+      long offset = 0;
+      if (!parse_signed(value, offset)) return bad_value();
+      ++i;
+      config.clock_offset_s = static_cast<int32_t>(offset);
+    } else if (option == "--no-answer") {
+      faults.no_answer = true;
+    } else if (option == "--delay") {
+      if (!take_number(UINT32_MAX)) return bad_value();
+      faults.delay_ms = static_cast<uint32_t>(number);
+    } else if (option == "--answer-from") {
+      if (!take_number(0xFFFF)) return bad_value();
+      faults.answer_from = static_cast<uint16_t>(number);
+    } else if (option == "--answer-to") {
+      if (!take_number(0xFFFF)) return bad_value();
+      faults.answer_to = static_cast<uint16_t>(number);
+    } else if (option == "--answer-cmd") {
+      if (!take_number(0xFFFF)) return bad_value();
+      faults.answer_cmd = static_cast<uint16_t>(number);
+    } else if (option == "--refuse-status") {
+      if (!take_number(0xFFFF)) return bad_value();
+      faults.refuse_status = static_cast<uint16_t>(number);
+    } else if (option == "--refuse-error") {
+      if (!take_number(0xFF)) return bad_value();
+      faults.refuse_error = static_cast<uint8_t>(number);
+    } else if (option == "--truncate") {
+      if (!take_number(0xFFFF)) return bad_value();
+      faults.truncate_to = static_cast<uint16_t>(number);
+    } else if (option == "--garbage") {
+      if (!take_number(4096)) return bad_value();
+      faults.garbage_before = static_cast<uint32_t>(number);
+    } else if (option == "--split-bytes") {
+      faults.split_bytes = true;
+    } else if (option == "--bad-crc") {
+      faults.bad_crc = true;
+    } else if (option == "--drop-mid-frame") {
+      faults.drop_mid_frame = true;
+    } else if (option == "--ignore-keepalives") {
+      faults.ignore_keepalives = true;
+    } else if (option == "--events-every") {
+      if (!take_number(UINT32_MAX)) return bad_value();
+      faults.event_every_ms = static_cast<uint32_t>(number);
+    } else {
+      return usage_error("unknown option " + option);
+    }
+  }
+
+  raise_descriptor_limit();
+  // Block the stop signals before the loop thread exists, so that only sigwait sees them.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+  naxsim::Simulator simulator(config);
+  simulator.set_faults(faults);
+  if (!simulator.start()) {
+    std::fprintf(stderr, "naxsim: cannot listen on %s:%u: %s\n", config.bind.c_str(),
+                 static_cast<unsigned>(config.port), std::strerror(errno));
+    return 1;
+  }
+  std::printf("naxsim listening on %s node %u\n", simulator.conn_string().c_str(),
+              static_cast<unsigned>(config.node));
+  std::fflush(stdout);
+
+  int received = 0;
+  sigwait(&stop_signals, &received);
+  simulator.stop();
+  return 0;
+}
