@@ -53,8 +53,12 @@ nax_aux_input untouched() {
   return aux;
 }
 
+// Field by field: the record has padding that decoding never writes.
 bool same(const nax_aux_input& a, const nax_aux_input& b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
+  return a.invert_input == b.invert_input && a.ev_status == b.ev_status && a.time_on == b.time_on &&
+         a.time_off == b.time_off && a.ev_host == b.ev_host && a.ev_historic == b.ev_historic &&
+         a.ev_in_condition == b.ev_in_condition && a.ev_rele_condition == b.ev_rele_condition &&
+         a.schedule_id == b.schedule_id && std::memcmp(a.extra, b.extra, sizeof a.extra) == 0;
 }
 
 struct RequestCase {
@@ -124,8 +128,9 @@ TEST_P(AuxGetAnswer, DecodesIntoTheRecord) {
 }
 
 nax_aux_input stored_up_to_rele_condition() {
-  nax_aux_input aux = untouched();
-  std::memcpy(&aux, &kFull, offsetof(nax_aux_input, schedule_id));
+  nax_aux_input aux = kFull;
+  aux.schedule_id = 0x7777;
+  std::memset(aux.extra, 0x77, sizeof aux.extra);
   return aux;
 }
 

@@ -66,6 +66,6 @@ TEST_P(KeepaliveE2E, SilentNodeIsGivenUpAndAWaitingCommandLearnsWhy) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, KeepaliveE2E, ::testing::Values(1, 2),
-                         [](const auto& info) { return "P" + std::to_string(info.param); });
+                         [](const auto& p) { return "P" + std::to_string(p.param); });
 
 }  // namespace

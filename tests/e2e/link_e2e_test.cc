@@ -232,7 +232,7 @@ TEST_P(LinkE2E, SettersValidateAndRefuseUnknownLinks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, LinkE2E, ::testing::Values(1, 2),
-                         [](const auto& info) { return "P" + std::to_string(info.param); });
+                         [](const auto& p) { return "P" + std::to_string(p.param); });
 
 TEST(AuxInputEvents, ReachTheCallbackOnProtocolTwo) {
   naxsim::Simulator sim;

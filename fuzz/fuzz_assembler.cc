@@ -1,0 +1,117 @@
+// libFuzzer target: drives the frame assembler the way the reception loop
+// does and aborts as soon as one of its invariants breaks.
+//
+// Input byte 0 steers the run: bit 0 picks the protocol (set: 1, clear: 2),
+// bit 1 switches the protocol at random between reads, bit 2 lets a read
+// ignore need and fill up to the buffer end, bits 3..7 seed the chunk sizes.
+// The remaining bytes are the received stream.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "proto/crc.h"
+#include "proto/frame.h"
+#include "proto/packet.h"
+
+namespace {
+
+#define FUZZ_CHECK(condition)                                                         \
+  do {                                                                                \
+    if (!(condition)) {                                                               \
+      std::fprintf(stderr, "invariant broken: %s (line %d)\n", #condition, __LINE__); \
+      std::abort();                                                                   \
+    }                                                                                 \
+  } while (0)
+
+bool waiting(uint32_t state) {
+  return state == nax::kAsmHunting || state == nax::kAsmHeader || state == nax::kAsmBody;
+}
+
+uint16_t load_u16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+// A completed frame must lie wholly within the consumed bytes and carry a
+// CRC-16 that matches; a protocol 2 frame never announces more than 512 bytes.
+void check_complete(const nax::frame_assembler& a, uint8_t protocol, bool header_checked) {
+  const uint8_t* frame = a.buffer + a.frame_start;
+  const uint32_t held = a.write_pos - a.frame_start;
+  uint32_t length = 0;
+  if (protocol == 1) {
+    FUZZ_CHECK(held >= nax::kP1HeaderLength);
+    length = nax::kSizeClass[frame[5] & 0x0F] + 9u;
+    // After a protocol switch the body may have been collected on a header
+    // the other parser accepted, so only a straight run vouches for the CRC-8.
+    if (header_checked) FUZZ_CHECK(nax::crc8(frame, nax::kP1HeaderLength) == nax::kP1HeaderCheck);
+  } else {
+    FUZZ_CHECK(held >= nax::kP2HeaderLength);
+    FUZZ_CHECK(frame[0] == nax::kP2StartByte);
+    FUZZ_CHECK(load_u16(frame + 9) <= nax::kP2MaxReceiveData);
+    length = load_u16(frame + 9) + 13u;
+  }
+  FUZZ_CHECK(held == length);
+  FUZZ_CHECK(nax::crc16(frame, length - 2) == load_u16(frame + length - 2));
+
+  nax::nax_packet packet;
+  nax::frame_to_packet(a, protocol, packet);
+  FUZZ_CHECK(packet.size == (protocol == 1 ? length - 9 : length - 13));
+  FUZZ_CHECK(std::memcmp(packet.data, frame + (protocol == 1 ? 9 : 11), packet.size) == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const uint8_t control = data[0];
+  uint8_t protocol = (control & 0x01) ? 1 : 2;
+  const bool switching = (control & 0x02) != 0;
+  const bool overshoot = (control & 0x04) != 0;
+  uint32_t rng = 0x9E3779B9u ^ (control >> 3);
+  const std::size_t largest_chunk[4] = {1, 7, 64, nax::kFrameBufferSize};
+  const std::size_t chunk_limit = largest_chunk[(control >> 3) & 0x03];
+
+  nax::frame_assembler a;
+  nax::assembler_reset(a, protocol, 0xFFFFFFFF);
+  bool switched = false;  // since the last reset
+  std::size_t pos = 1;
+  while (pos < size) {
+    if (waiting(a.state)) nax::assembler_make_room(a);
+    FUZZ_CHECK(a.frame_start <= a.write_pos);
+    FUZZ_CHECK(a.need >= 1);
+    FUZZ_CHECK(a.write_pos + a.need <= nax::kFrameBufferSize);
+
+    rng = rng * 1664525u + 1013904223u;
+    const std::size_t chunk = 1 + (rng >> 8) % chunk_limit;
+    const std::size_t room = overshoot ? nax::kFrameBufferSize - a.write_pos : a.need;
+    std::size_t n = chunk < room ? chunk : room;
+    if (n > size - pos) n = size - pos;
+    if (a.write_pos + n > nax::kFrameBufferSize) break;
+    std::memcpy(a.buffer + a.write_pos, data + pos, n);
+    a.fresh = static_cast<uint32_t>(n);
+    pos += n;
+
+    if (switching && (rng >> 31) != 0) {
+      protocol = protocol == 1 ? 2 : 1;
+      switched = true;
+    }
+    const uint32_t state = nax::parse_frame(a, protocol);
+    FUZZ_CHECK(state == a.state);
+    FUZZ_CHECK(a.write_pos <= nax::kFrameBufferSize);
+    FUZZ_CHECK(a.frame_start <= a.write_pos);
+    if (state == nax::kAsmComplete) {
+      check_complete(a, protocol, !switched);
+      nax::assembler_reset(a, protocol, 0xFFFFFFFF);
+      switched = false;
+    } else if (state == nax::kAsmIdle) {
+      nax::assembler_reset(a, protocol, 0xFFFFFFFF);
+      switched = false;
+    } else {
+      FUZZ_CHECK(waiting(state));
+      FUZZ_CHECK(a.fresh == 0);
+      if (protocol == 2 && state == nax::kAsmHunting) FUZZ_CHECK(a.frame_start == a.write_pos);
+    }
+  }
+  return 0;
+}

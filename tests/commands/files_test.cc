@@ -1,0 +1,193 @@
+// Golden-byte tests of the file codecs.
+#include "commands/files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "commands/aux.h"
+#include "vedodiroz.h"
+
+namespace nax {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+template <typename Case>
+std::string case_name(const testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}
+
+nax_packet answer_of(uint16_t status, const Bytes& data) {
+  nax_packet p{};
+  p.status = status;
+  p.size = static_cast<uint16_t>(data.size());
+  std::memcpy(p.data, data.data(), data.size());
+  return p;
+}
+
+Bytes data_of(const nax_packet& p) {
+  return Bytes(p.data, p.data + p.size);
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+Bytes with_nul(const std::string& text) {
+  Bytes out(text.begin(), text.end());
+  out.push_back(0);
+  return out;
+}
+
+const std::string kName510(510, 'f');
+const std::string kName511(511, 'f');
+const Bytes kChunk987(987, 0x5A);
+const Bytes kChunk988(988, 0x5A);
+
+struct RequestCase {
+  std::string name;
+  uint32_t (*encode)(nax_packet&);
+  uint32_t status;
+  uint16_t cmd;
+  Bytes data;
+};
+
+class FileRequest : public testing::TestWithParam<RequestCase> {};
+
+TEST_P(FileRequest, EncodesGoldenBytes) {
+  const RequestCase& c = GetParam();
+  nax_packet request;
+  std::memset(&request, 0xCC, sizeof request);
+  ASSERT_EQ(c.encode(request), c.status);
+  if (c.status != NAX_OK) return;
+  EXPECT_EQ(request.cmd, c.cmd);
+  EXPECT_EQ(request.status, 0);
+  EXPECT_EQ(data_of(request), c.data);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    File, FileRequest,
+    testing::Values(
+        RequestCase{"Open510CharName515Bytes",
+                    [](nax_packet& r) { return encode_fopen_p2(r, kName510.c_str(), 0); }, 1,
+                    0x8070, cat({{0, 0, 0, 0}, with_nul(kName510)})},
+        RequestCase{"Open511CharNameRefused",
+                    [](nax_packet& r) { return encode_fopen_p2(r, kName511.c_str(), 0); },
+                    1037,
+                    0,
+                    {}},
+        RequestCase{"OpenEmptyNameIsOneZero",
+                    [](nax_packet& r) { return encode_fopen_p2(r, "", 0x01020304); }, 1, 0x8070,
+                    Bytes{0x04, 0x03, 0x02, 0x01, 0x00}},
+        RequestCase{"OpenFlagsThenName",
+                    [](nax_packet& r) { return encode_fopen_p2(r, "a.txt", 0x01020304); }, 1,
+                    0x8070, cat({{0x04, 0x03, 0x02, 0x01}, with_nul("a.txt")})},
+        RequestCase{"Del510CharName",
+                    [](nax_packet& r) { return encode_fdel_p2(r, kName510.c_str()); }, 1, 0x8074,
+                    with_nul(kName510)},
+        RequestCase{"Del511CharNameRefused",
+                    [](nax_packet& r) { return encode_fdel_p2(r, kName511.c_str()); },
+                    1037,
+                    0,
+                    {}},
+        RequestCase{"DelEmptyName", [](nax_packet& r) { return encode_fdel_p2(r, ""); }, 1, 0x8074,
+                    Bytes{0x00}},
+        RequestCase{"ReadLen",
+                    [](nax_packet& r) {
+                      encode_fread_p2(r, 256);
+                      return 1u;
+                    },
+                    1, 0x8071, Bytes{0x00, 0x01, 0x00, 0x00}},
+        RequestCase{"WriteLen0NoData",
+                    [](nax_packet& r) {
+                      const uint8_t byte = 1;
+                      return encode_fwrite_p2(r, &byte, 0);
+                    },
+                    1, 0x8072, Bytes{}},
+        RequestCase{"Write987",
+                    [](nax_packet& r) { return encode_fwrite_p2(r, kChunk987.data(), 987); }, 1,
+                    0x8072, kChunk987},
+        RequestCase{"Write988Refused",
+                    [](nax_packet& r) { return encode_fwrite_p2(r, kChunk988.data(), 988); },
+                    1037,
+                    0,
+                    {}},
+        RequestCase{"CloseNoData",
+                    [](nax_packet& r) {
+                      encode_fclose_p2(r);
+                      return 1u;
+                    },
+                    1, 0x8073, Bytes{}}),
+    case_name<RequestCase>);
+
+struct ReadAnswerCase {
+  std::string name;
+  nax_packet answer;
+  uint32_t len;
+  uint32_t status;
+  uint32_t read_bytes;
+  bool copied;
+};
+
+class FileReadAnswer : public testing::TestWithParam<ReadAnswerCase> {};
+
+TEST_P(FileReadAnswer, CopiesOnlyWhatFits) {
+  const ReadAnswerCase& c = GetParam();
+  Bytes buffer(c.len + 1, 0xEE);
+  uint32_t read_bytes = 0xDEAD;
+  EXPECT_EQ(decode_fread_p2(c.answer, buffer.data(), c.len, read_bytes), c.status);
+  EXPECT_EQ(read_bytes, c.read_bytes);
+  Bytes expected(buffer.size(), 0xEE);
+  if (c.copied) std::memcpy(expected.data(), c.answer.data, c.answer.size);
+  EXPECT_EQ(buffer, expected);
+}
+
+Bytes pattern(std::size_t n) {
+  Bytes out(n);
+  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(i);
+  return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    File, FileReadAnswer,
+    testing::Values(
+        ReadAnswerCase{"Answer300ToLen256", answer_of(1, pattern(300)), 256, 1029, 300, false},
+        ReadAnswerCase{"RefusedKeepsReadBytes", answer_of(5, pattern(10)), 256, 5, 0xDEAD, false},
+        ReadAnswerCase{"EmptyAnswer", answer_of(1, {}), 256, 1, 0, false},
+        ReadAnswerCase{"Chunk", answer_of(1, pattern(10)), 256, 1, 10, true},
+        ReadAnswerCase{"ExactlyLen", answer_of(1, pattern(256)), 256, 1, 256, true}),
+    case_name<ReadAnswerCase>);
+
+struct U32AnswerCase {
+  std::string name;
+  nax_packet answer;
+  uint32_t status;
+  uint32_t value;
+};
+
+class FileSizeAndCrcAnswer : public testing::TestWithParam<U32AnswerCase> {};
+
+TEST_P(FileSizeAndCrcAnswer, WritesTheValueOnlyOnSuccess) {
+  const U32AnswerCase& c = GetParam();
+  uint32_t fsize = 0xDEAD;
+  uint32_t crc32 = 0xDEAD;
+  EXPECT_EQ(decode_fopen_p2(c.answer, fsize), c.status);
+  EXPECT_EQ(decode_status_and_u32_p2(c.answer, crc32), c.status);
+  EXPECT_EQ(fsize, c.value);
+  EXPECT_EQ(crc32, c.value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    File, FileSizeAndCrcAnswer,
+    testing::Values(U32AnswerCase{"TwoBytesIsShort", answer_of(1, {0x01, 0x02}), 1029, 0xDEAD},
+                    U32AnswerCase{"Value", answer_of(1, {0x26, 0x39, 0xF4, 0xCB}), 1, 0xCBF43926},
+                    U32AnswerCase{"Refused", answer_of(4, {0x01, 0x02, 0x03, 0x04}), 4, 0xDEAD}),
+    case_name<U32AnswerCase>);
+
+}  // namespace
+}  // namespace nax
