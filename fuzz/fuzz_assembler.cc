@@ -3,13 +3,20 @@
 //
 // Input byte 0 steers the run: bit 0 picks the protocol (set: 1, clear: 2),
 // bit 1 switches the protocol at random between reads, bit 2 lets a read
-// ignore need and fill up to the buffer end, bits 3..7 seed the chunk sizes.
-// The remaining bytes are the received stream.
+// ignore need and fill up to the buffer end, bit 3 synthesises the stream,
+// bits 4..7 pick and seed the chunk sizes.  The remaining bytes are the
+// received stream, or with bit 3 a list of segments, each a tag byte and then
+// a protocol 1 frame (tag bits 1..2 = 1: good CRC-8, body of its class), a
+// protocol 2 frame (= 2: start byte, body of its size field) or raw bytes
+// (else: a length byte, then the bytes); tag bit 0 appends the segment's
+// CRC-16.  Random input hardly ever carries a matching CRC-16, and without
+// whole frames the checks made on a completed frame would never run.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "proto/crc.h"
 #include "proto/frame.h"
@@ -60,22 +67,63 @@ void check_complete(const nax::frame_assembler& a, uint8_t protocol, bool header
   FUZZ_CHECK(std::memcmp(packet.data, frame + (protocol == 1 ? 9 : 11), packet.size) == 0);
 }
 
+// Copies count input bytes (zeros once the input runs out) to the stream.
+void take(std::vector<uint8_t>& stream, const uint8_t* data, std::size_t size, std::size_t& pos,
+          std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) stream.push_back(pos < size ? data[pos++] : 0);
+}
+
+std::vector<uint8_t> synthesise(const uint8_t* data, std::size_t size) {
+  std::vector<uint8_t> stream;
+  std::size_t pos = 0;
+  while (pos < size) {
+    const uint8_t tag = data[pos++];
+    const std::size_t start = stream.size();
+    if ((tag & 0x06) == 0x02) {
+      // A protocol 1 frame: good header, body as long as its class says.
+      take(stream, data, size, pos, nax::kP1HeaderLength);
+      stream[start + 6] = static_cast<uint8_t>(~nax::crc8(&stream[start], 6));
+      take(stream, data, size, pos, nax::kSizeClass[stream[start + 5] & 0x0F]);
+    } else if ((tag & 0x06) == 0x04) {
+      // A protocol 2 frame with any size field up to 1023.
+      take(stream, data, size, pos, nax::kP2HeaderLength);
+      stream[start] = nax::kP2StartByte;
+      stream[start + 10] &= 0x03;
+      take(stream, data, size, pos, stream[start + 9] | (stream[start + 10] << 8));
+    } else {
+      std::size_t length = pos < size ? data[pos++] : 0;
+      take(stream, data, size, pos, length);
+    }
+    if ((tag & 0x01) != 0) {
+      const uint16_t crc = nax::crc16(&stream[start], stream.size() - start);
+      stream.push_back(static_cast<uint8_t>(crc));
+      stream.push_back(static_cast<uint8_t>(crc >> 8));
+    }
+  }
+  return stream;
+}
+
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  if (size == 0) return 0;
-  const uint8_t control = data[0];
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, std::size_t input_size) {
+  if (input_size == 0) return 0;
+  const uint8_t control = input[0];
+  std::vector<uint8_t> synthesised;
+  if ((control & 0x08) != 0) synthesised = synthesise(input + 1, input_size - 1);
+  const uint8_t* data = (control & 0x08) != 0 ? synthesised.data() : input + 1;
+  const std::size_t size = (control & 0x08) != 0 ? synthesised.size() : input_size - 1;
+
   uint8_t protocol = (control & 0x01) ? 1 : 2;
   const bool switching = (control & 0x02) != 0;
   const bool overshoot = (control & 0x04) != 0;
-  uint32_t rng = 0x9E3779B9u ^ (control >> 3);
+  uint32_t rng = 0x9E3779B9u ^ (control >> 4);
   const std::size_t largest_chunk[4] = {1, 7, 64, nax::kFrameBufferSize};
-  const std::size_t chunk_limit = largest_chunk[(control >> 3) & 0x03];
+  const std::size_t chunk_limit = largest_chunk[(control >> 4) & 0x03];
 
   nax::frame_assembler a;
   nax::assembler_reset(a, protocol, 0xFFFFFFFF);
   bool switched = false;  // since the last reset
-  std::size_t pos = 1;
+  std::size_t pos = 0;
   while (pos < size) {
     if (waiting(a.state)) nax::assembler_make_room(a);
     FUZZ_CHECK(a.frame_start <= a.write_pos);

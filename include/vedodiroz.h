@@ -384,7 +384,7 @@ NAX_API uint32_t nax_add_user_in1(int32_t link_id, uint16_t node, const nax_user
 NAX_API uint32_t nax_list_marks(int32_t link_id, uint16_t node, uint32_t first_index,
                                 uint16_t count, nax_mark* marks, uint16_t* stored);
 
-/* answer must hold 512 bytes. */
+/* answer must hold 512 bytes; a longer answer text is cut to 511 characters. */
 NAX_API uint32_t nax_get_info(int32_t link_id, uint16_t node, const char* query, char* answer);
 NAX_API uint32_t nax_reset_node(int32_t link_id, uint16_t node, int32_t device_id, int32_t sub_id);
 NAX_API uint32_t nax_block_node(int32_t link_id, uint16_t node, uint8_t value);
@@ -395,9 +395,12 @@ NAX_API uint32_t nax_del_records(int32_t link_id, uint16_t node, uint32_t table_
 NAX_API uint32_t nax_get_schd_header(int32_t link_id, uint16_t node, uint16_t schd_id,
                                      nax_schd_header* header);
 NAX_API uint32_t nax_set_schd_header(int32_t link_id, uint16_t node, nax_schd_header* header);
+/* Stores at most count segments, even when the node announces more. */
 NAX_API uint32_t nax_get_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
                                        nax_schd_segment* segments, uint32_t first_index,
                                        uint32_t count, uint32_t* received);
+/* At most 170 segments on a protocol-1 link and 324 on protocol 2 (one packet);
+ * more gives NAX_ERR_INVALID_ARG. */
 NAX_API uint32_t nax_set_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
                                        const nax_schd_segment* segments, uint32_t first_index,
                                        uint32_t count, uint32_t* count_out);
@@ -423,12 +426,17 @@ NAX_API uint32_t nax_fopen(int32_t link_id, uint16_t node, const char* fname, ui
                            uint32_t* fsize);
 NAX_API uint32_t nax_fread(int32_t link_id, uint16_t node, uint8_t* buffer, uint32_t len,
                            uint32_t* read_bytes);
+/* len at most 987 (one packet), else NAX_ERR_INVALID_ARG.  Use chunks of 512 bytes
+ * or less: nodes themselves send no frame larger than that. */
 NAX_API uint32_t nax_fwrite(int32_t link_id, uint16_t node, const uint8_t* data, uint32_t len);
 NAX_API uint32_t nax_fclose(int32_t link_id, uint16_t node, uint32_t* crc32);
 NAX_API uint32_t nax_fdel(int32_t link_id, uint16_t node, const char* fname);
 
+/* Protocol 2: the encoded answer (date-time, user record, print flag, aux texts)
+ * must fit 987 bytes, else NAX_ERR_INVALID_ARG. */
 NAX_API uint32_t nax_answer_user_event(int32_t link_id, uint16_t node,
                                        nax_user_event_answer* answer);
+/* At most 16 messages per call (6 + 58 x count bytes fit one packet). */
 NAX_API uint32_t nax_display_msg(int32_t link_id, uint16_t node, uint16_t count,
                                  nax_display_message* messages, int32_t timer, uint16_t* answer);
 

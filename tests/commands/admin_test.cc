@@ -87,29 +87,15 @@ INSTANTIATE_TEST_SUITE_P(
         RequestCase{"InfoEmptyQueryIsItsNul",
                     [](nax_packet& r) { return encode_get_info_p2(r, ""); }, 1, 0x8030, Bytes{0}},
         RequestCase{"ResetDevice1SubMinus1P1",
-                    [](nax_packet& r) {
-                      encode_reset_node_p1(r, 1, -1);
-                      return 1u;
-                    },
-                    1, 0x001A, Bytes{0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}},
+                    [](nax_packet& r) { return ok(encode_reset_node_p1, r, 1, -1); }, 1, 0x001A,
+                    Bytes{0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}},
         RequestCase{"ResetDevice1SubMinus1P2",
-                    [](nax_packet& r) {
-                      encode_reset_node_p2(r, 1, -1);
-                      return 1u;
-                    },
-                    1, 0x8031, Bytes{0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}},
-        RequestCase{"BlockP1",
-                    [](nax_packet& r) {
-                      encode_block_node_p1(r, 0x5A);
-                      return 1u;
-                    },
-                    1, 0x0030, Bytes{0x5A}},
-        RequestCase{"BlockP2",
-                    [](nax_packet& r) {
-                      encode_block_node_p2(r, 0x5A);
-                      return 1u;
-                    },
-                    1, 0x8032, Bytes{0x5A}},
+                    [](nax_packet& r) { return ok(encode_reset_node_p2, r, 1, -1); }, 1, 0x8031,
+                    Bytes{0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}},
+        RequestCase{"BlockP1", [](nax_packet& r) { return ok(encode_block_node_p1, r, 0x5A); }, 1,
+                    0x0030, Bytes{0x5A}},
+        RequestCase{"BlockP2", [](nax_packet& r) { return ok(encode_block_node_p2, r, 0x5A); }, 1,
+                    0x8032, Bytes{0x5A}},
         RequestCase{"FlushP1Table0", [](nax_packet& r) { return encode_flush_table_p1(r, 0); }, 1,
                     0x0004, Bytes{'5', '7', '1', '9'}},
         RequestCase{"FlushP1Table1", [](nax_packet& r) { return encode_flush_table_p1(r, 1); }, 1,
@@ -120,17 +106,11 @@ INSTANTIATE_TEST_SUITE_P(
                     0,
                     {}},
         RequestCase{"FlushP2AnyTable",
-                    [](nax_packet& r) {
-                      encode_flush_table_p2(r, 7);
-                      return 1u;
-                    },
-                    1, 0x8035, Bytes{0x07}},
+                    [](nax_packet& r) { return ok(encode_flush_table_p2, r, 7); }, 1, 0x8035,
+                    Bytes{0x07}},
         RequestCase{"DelRecordsP2",
-                    [](nax_packet& r) {
-                      encode_del_records_p2(r, 3, 0x0102);
-                      return 1u;
-                    },
-                    1, 0x8036, Bytes{0x03, 0x02, 0x01}}),
+                    [](nax_packet& r) { return ok(encode_del_records_p2, r, 3, 0x0102); }, 1,
+                    0x8036, Bytes{0x03, 0x02, 0x01}}),
     case_name<RequestCase>);
 
 struct InfoAnswerCase {

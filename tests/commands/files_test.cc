@@ -97,12 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {}},
         RequestCase{"DelEmptyName", [](nax_packet& r) { return encode_fdel_p2(r, ""); }, 1, 0x8074,
                     Bytes{0x00}},
-        RequestCase{"ReadLen",
-                    [](nax_packet& r) {
-                      encode_fread_p2(r, 256);
-                      return 1u;
-                    },
-                    1, 0x8071, Bytes{0x00, 0x01, 0x00, 0x00}},
+        RequestCase{"ReadLen", [](nax_packet& r) { return ok(encode_fread_p2, r, 256); }, 1, 0x8071,
+                    Bytes{0x00, 0x01, 0x00, 0x00}},
         RequestCase{"WriteLen0NoData",
                     [](nax_packet& r) {
                       const uint8_t byte = 1;
@@ -117,12 +113,8 @@ INSTANTIATE_TEST_SUITE_P(
                     1037,
                     0,
                     {}},
-        RequestCase{"CloseNoData",
-                    [](nax_packet& r) {
-                      encode_fclose_p2(r);
-                      return 1u;
-                    },
-                    1, 0x8073, Bytes{}}),
+        RequestCase{"CloseNoData", [](nax_packet& r) { return ok(encode_fclose_p2, r); }, 1, 0x8073,
+                    Bytes{}}),
     case_name<RequestCase>);
 
 struct ReadAnswerCase {

@@ -123,29 +123,17 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     1, 0x2012, kDayShiftBlock},
         RequestCase{"GetHeaderP1",
-                    [](nax_packet& r) {
-                      encode_get_schd_header_p1(r, 0x0102);
-                      return 1u;
-                    },
-                    1, 0x2010, Bytes{0x02, 0x01}},
+                    [](nax_packet& r) { return ok(encode_get_schd_header_p1, r, 0x0102); }, 1,
+                    0x2010, Bytes{0x02, 0x01}},
         RequestCase{"GetHeaderP2",
-                    [](nax_packet& r) {
-                      encode_get_schd_header_p2(r, 0x0102);
-                      return 1u;
-                    },
-                    1, 0x8080, Bytes{0x02, 0x01}},
+                    [](nax_packet& r) { return ok(encode_get_schd_header_p2, r, 0x0102); }, 1,
+                    0x8080, Bytes{0x02, 0x01}},
         RequestCase{"GetSegmentsP1",
-                    [](nax_packet& r) {
-                      encode_get_schd_segments_p1(r, 3, 0x10, 5);
-                      return 1u;
-                    },
-                    1, 0x2011, cat({{0x03, 0x00}, le32(0x10), le32(5)})},
+                    [](nax_packet& r) { return ok(encode_get_schd_segments_p1, r, 3, 0x10, 5); }, 1,
+                    0x2011, cat({{0x03, 0x00}, le32(0x10), le32(5)})},
         RequestCase{"GetSegmentsP2",
-                    [](nax_packet& r) {
-                      encode_get_schd_segments_p2(r, 3, 0x10, 5);
-                      return 1u;
-                    },
-                    1, 0x8081, cat({{0x03, 0x00}, le32(0x10), le32(5)})},
+                    [](nax_packet& r) { return ok(encode_get_schd_segments_p2, r, 3, 0x10, 5); }, 1,
+                    0x8081, cat({{0x03, 0x00}, le32(0x10), le32(5)})},
         RequestCase{"SetSegmentsP2TwoSegments",
                     [](nax_packet& r) {
                       const nax_schd_segment s[] = {{8, 0, 1}, {17, 30, 0}};
@@ -168,30 +156,14 @@ INSTANTIATE_TEST_SUITE_P(
                     1037,
                     0,
                     {}},
-        RequestCase{"DelP1",
-                    [](nax_packet& r) {
-                      encode_del_schd_p1(r, 9);
-                      return 1u;
-                    },
-                    1, 0x2014, Bytes{0x09, 0x00}},
-        RequestCase{"DelP2",
-                    [](nax_packet& r) {
-                      encode_del_schd_p2(r, 9);
-                      return 1u;
-                    },
-                    1, 0x8084, Bytes{0x09, 0x00}},
-        RequestCase{"ListP1",
-                    [](nax_packet& r) {
-                      encode_list_schd_p1(r, 5, 10);
-                      return 1u;
-                    },
-                    1, 0x2015, cat({{0x05, 0x00}, le32(10)})},
-        RequestCase{"ListP2",
-                    [](nax_packet& r) {
-                      encode_list_schd_p2(r, 5, 10);
-                      return 1u;
-                    },
-                    1, 0x8085, cat({{0x05, 0x00}, le32(10)})}),
+        RequestCase{"DelP1", [](nax_packet& r) { return ok(encode_del_schd_p1, r, 9); }, 1, 0x2014,
+                    Bytes{0x09, 0x00}},
+        RequestCase{"DelP2", [](nax_packet& r) { return ok(encode_del_schd_p2, r, 9); }, 1, 0x8084,
+                    Bytes{0x09, 0x00}},
+        RequestCase{"ListP1", [](nax_packet& r) { return ok(encode_list_schd_p1, r, 5, 10); }, 1,
+                    0x2015, cat({{0x05, 0x00}, le32(10)})},
+        RequestCase{"ListP2", [](nax_packet& r) { return ok(encode_list_schd_p2, r, 5, 10); }, 1,
+                    0x8085, cat({{0x05, 0x00}, le32(10)})}),
     case_name<RequestCase>);
 
 TEST(SchdSetHeader, Name21CharsSent20AndCutInRecord) {

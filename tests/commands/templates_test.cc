@@ -91,35 +91,22 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     1, 0x8020, kIdsP2},
         RequestCase{"ReadP1AccessIdBcd",
-                    [](nax_packet& r) {
-                      encode_read_template_p1(r, 87654321, 2);
-                      return 1u;
-                    },
-                    1, 0x0016, Bytes{0x87, 0x65, 0x43, 0x21, 0x02}},
+                    [](nax_packet& r) { return ok(encode_read_template_p1, r, 87654321, 2); }, 1,
+                    0x0016, Bytes{0x87, 0x65, 0x43, 0x21, 0x02}},
         RequestCase{"ReadP1AccessIdLowEightDigits",
-                    [](nax_packet& r) {
-                      encode_read_template_p1(r, 100000005, 2);
-                      return 1u;
-                    },
-                    1, 0x0016, Bytes{0x00, 0x00, 0x00, 0x05, 0x02}},
-        RequestCase{"ReadP2",
-                    [](nax_packet& r) {
-                      encode_read_template_p2(r, 0x0102, 0x0A0B0C0D, 3);
-                      return 1u;
-                    },
-                    1, 0x8021, kIdsP2},
-        RequestCase{"DelP2",
-                    [](nax_packet& r) {
-                      encode_del_template_p2(r, 0x0102, 0x0A0B0C0D, 3);
-                      return 1u;
-                    },
-                    1, 0x8022, kIdsP2},
+                    [](nax_packet& r) { return ok(encode_read_template_p1, r, 100000005, 2); }, 1,
+                    0x0016, Bytes{0x00, 0x00, 0x00, 0x05, 0x02}},
+        RequestCase{
+            "ReadP2",
+            [](nax_packet& r) { return ok(encode_read_template_p2, r, 0x0102, 0x0A0B0C0D, 3); }, 1,
+            0x8021, kIdsP2},
+        RequestCase{
+            "DelP2",
+            [](nax_packet& r) { return ok(encode_del_template_p2, r, 0x0102, 0x0A0B0C0D, 3); }, 1,
+            0x8022, kIdsP2},
         RequestCase{"FlushP2",
-                    [](nax_packet& r) {
-                      encode_flush_templates_p2(r, 0x0304);
-                      return 1u;
-                    },
-                    1, 0x8023, Bytes{0x04, 0x03}}),
+                    [](nax_packet& r) { return ok(encode_flush_templates_p2, r, 0x0304); }, 1,
+                    0x8023, Bytes{0x04, 0x03}}),
     case_name<RequestCase>);
 
 struct ReadAnswerCase {

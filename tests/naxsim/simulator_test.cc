@@ -546,16 +546,50 @@ TEST(NaxsimFaultControl, ChangesApplyToOpenConnections) {
   EXPECT_TRUE(host.request(get_time_request(2)));
 }
 
-TEST(NaxsimFaultControl, TransportFaultsReachKeepaliveAnswers) {
+TEST(NaxsimFaultControl, KeepaliveAnswersStayClean) {
   auto sim = start_simulator();
   Faults faults;
   faults.bad_crc = true;
+  faults.garbage_before = 3;
+  faults.drop_mid_frame = true;
+  faults.no_answer = true;
   sim->set_faults(faults);
-  RawClient host(sim->port(), 2);
-  ASSERT_TRUE(host.send(keepalive(2), 0xFFFF));
-  auto received = host.receive(kQuietMs);
-  EXPECT_EQ(received.bytes.size(), 13u);
-  EXPECT_TRUE(received.packets.empty());
+  RawClient host(sim->port(), 1);
+  ASSERT_TRUE(host.send(keepalive(1), 0xFFFF));
+  auto received = host.receive(2000);
+  EXPECT_EQ(received.bytes.size(), 12u);
+  EXPECT_EQ(received.packets.size(), 1u);
+  EXPECT_FALSE(received.closed);
+}
+
+TEST(NaxsimFaultControl, TransportFaultsReachEvents) {
+  struct Case {
+    const char* name;
+    Faults faults;
+    bool decodes;
+    std::size_t bytes;
+  };
+  const Case cases[] = {
+      {"bad crc", {.bad_crc = true}, false, 28},
+      {"garbage", {.garbage_before = 5}, true, 33},
+      {"split", {.split_bytes = true}, true, 28},
+      {"answer faults leave events alone", {.no_answer = true, .drop_mid_frame = true}, true, 28},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Config config;
+    config.protocol = Protocol::P2;
+    auto sim = start_simulator(config);
+    RawClient host(sim->port(), 2);
+    ASSERT_TRUE(sim->wait_for_connections(1, 2000));
+    sim->set_faults(c.faults);
+    UserEvent event{};
+    event.id = 1;
+    ASSERT_TRUE(sim->send_user_event(event));
+    auto received = host.receive(c.decodes ? 2000 : kQuietMs);
+    EXPECT_EQ(received.packets.size(), c.decodes ? 1u : 0u);
+    EXPECT_EQ(received.bytes.size(), c.bytes);  // 15 data bytes in a 28-byte frame
+  }
 }
 
 nax_date_time leap_day() {

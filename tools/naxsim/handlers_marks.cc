@@ -57,7 +57,9 @@ bool list_p1(Node& node, const nax::nax_packet& request, nax::nax_packet& answer
   });
 }
 
-std::string code_of(const MarkEntry& m) { return m.code.substr(0, kMaxCode); }
+std::string code_of(const MarkEntry& m) {
+  return m.code.substr(0, kMaxCode);
+}
 
 std::size_t record_size_p2(const MarkEntry& m) {
   const std::string code = code_of(m);

@@ -18,10 +18,10 @@ inline constexpr uint16_t kMarkStatusNoRecords = 8;
 struct MarkEntry {
   uint8_t kind = 0;
   uint32_t id = 0;
-  nax_date_time time{};      // protocol 1 carries neither second nor weekday
-  uint16_t event_word = 0;   // what protocol 1 sends
-  uint8_t event = 0;         // what protocol 2 sends
-  uint16_t index = 0;        // 0-based; protocol 1 sends index + 1 in one byte
+  nax_date_time time{};         // protocol 1 carries neither second nor weekday
+  uint16_t event_word = 0;      // what protocol 1 sends
+  uint8_t event = 0;            // what protocol 2 sends
+  uint16_t index = 0;           // 0-based; protocol 1 sends index + 1 in one byte
   uint16_t direction_word = 0;  // protocol 2 sends its low byte
   uint32_t value = 0;
   uint8_t flag = 0;

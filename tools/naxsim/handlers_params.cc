@@ -14,7 +14,9 @@ constexpr uint16_t kNodeNumberParam = 0;
 constexpr uint16_t kGetRequestSize = 3;  // size(1) id(2)
 constexpr uint16_t kSetRequestSize = 7;  // size(1) id(2) value(4)
 
-bool valid_width(uint8_t width) { return width == 1 || width == 2 || width == 4; }
+bool valid_width(uint8_t width) {
+  return width == 1 || width == 2 || width == 4;
+}
 
 uint32_t keep_width(uint32_t value, uint8_t width) {
   if (width == 1) return value & 0xFF;
@@ -23,8 +25,7 @@ uint32_t keep_width(uint32_t value, uint8_t width) {
 }
 
 // Value bytes go right after the result byte in protocol 1, at the start in protocol 2.
-bool get_param(Node& node, const nax::nax_packet& request, nax::nax_packet& answer,
-               int protocol) {
+bool get_param(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
   if (request.size < kGetRequestSize) {
     refuse(answer, protocol, kStatusBadRequest, kErrorBadRequest);
     return true;
@@ -52,8 +53,7 @@ bool get_param(Node& node, const nax::nax_packet& request, nax::nax_packet& answ
   return true;
 }
 
-bool set_param(Node& node, const nax::nax_packet& request, nax::nax_packet& answer,
-               int protocol) {
+bool set_param(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
   if (request.size < kSetRequestSize) {
     refuse(answer, protocol, kStatusBadRequest, kErrorBadRequest);
     return true;
@@ -61,8 +61,8 @@ bool set_param(Node& node, const nax::nax_packet& request, nax::nax_packet& answ
   const uint8_t* in = request.data;
   const uint8_t width = in[0];
   const uint16_t id = static_cast<uint16_t>(in[1] | in[2] << 8);
-  const uint32_t value = static_cast<uint32_t>(in[3] | in[4] << 8 | in[5] << 16) |
-                         static_cast<uint32_t>(in[6]) << 24;
+  const uint32_t value =
+      static_cast<uint32_t>(in[3] | in[4] << 8 | in[5] << 16) | static_cast<uint32_t>(in[6]) << 24;
   if (!valid_width(width) || id >= Params::kParamCount) {
     refuse(answer, protocol, kStatusBadRequest, kErrorBadRequest);
     return true;

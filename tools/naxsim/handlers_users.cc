@@ -39,7 +39,9 @@ constexpr std::size_t kBlockSize = 16;
 constexpr std::size_t kMaxAnswerData = 512;
 constexpr std::size_t kBatchHeader = 4;  // first index(2) count(2)
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint16_t le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 uint32_t le32(const uint8_t* p) {
   return static_cast<uint32_t>(le16(p)) | static_cast<uint32_t>(le16(p + 2)) << 16;
 }
@@ -138,8 +140,8 @@ bool add_p1(Node& node, const nax::nax_packet& request, nax::nax_packet& answer,
     refuse(answer, protocol, kUserStatusBadRecord, kUserErrorBadRecord);
     return true;
   }
-  const uint8_t error =
-      node.with_state<Users>([&](Users& users) { return insert_user(users, read_block(request.data)); });
+  const uint8_t error = node.with_state<Users>(
+      [&](Users& users) { return insert_user(users, read_block(request.data)); });
   if (error != 0) {
     refuse(answer, protocol, status_of(error), error);
   } else {
@@ -256,8 +258,7 @@ class RecordReader {
 
 // Reads the record at pos and moves pos past it (by its length).  mask gets the fields
 // the record carries.
-bool read_record(const nax::nax_packet& request, std::size_t& pos, UserEntry& u,
-                 uint32_t& mask) {
+bool read_record(const nax::nax_packet& request, std::size_t& pos, UserEntry& u, uint32_t& mask) {
   if (pos + 6 > request.size) return false;
   const std::size_t length = le16(request.data + pos);
   if (length < 6 || pos + length > request.size) return false;

@@ -11,10 +11,10 @@ namespace naxsim {
 // Verdicts of the user commands.  Protocol 1 answers result byte 0 and the error byte;
 // protocol 2 answers the status word.  The pairs are chosen so that a host reports the
 // same number whichever protocol it speaks.
-inline constexpr uint8_t kUserErrorExists = 1;      // status 5
-inline constexpr uint8_t kUserErrorTableFull = 2;   // status 12
-inline constexpr uint8_t kUserErrorBadRecord = 5;   // status 4
-inline constexpr uint8_t kUserErrorNoRecords = 9;   // status 8: no such user / no more users
+inline constexpr uint8_t kUserErrorExists = 1;     // status 5
+inline constexpr uint8_t kUserErrorTableFull = 2;  // status 12
+inline constexpr uint8_t kUserErrorBadRecord = 5;  // status 4
+inline constexpr uint8_t kUserErrorNoRecords = 9;  // status 8: no such user / no more users
 inline constexpr uint16_t kUserStatusExists = 5;
 inline constexpr uint16_t kUserStatusTableFull = 12;
 inline constexpr uint16_t kUserStatusBadRecord = 4;

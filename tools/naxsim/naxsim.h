@@ -55,10 +55,10 @@ inline constexpr uint16_t kCmdUserEventP1 = 0x0012;
 inline constexpr uint16_t kCmdUserEventP2 = 0x8050;
 inline constexpr uint16_t kCmdAuxEventP2 = 0x8051;
 
-// Injected misbehaviour.  Answer faults (no_answer, delay_ms, answer_*, refuse_*,
-// truncate_to, drop_mid_frame) act on answers to requests only; transport faults
-// (garbage_before, split_bytes, bad_crc) act on every frame sent, keepalive answers and
-// events included.  All stay in force until changed.
+// Injected misbehaviour, in force until changed.  Answer faults (no_answer, delay_ms,
+// answer_*, refuse_*, truncate_to, drop_mid_frame) act on answers to requests; transport
+// faults (garbage_before, split_bytes, bad_crc) act on answers and on events.  Keepalive
+// answers are touched only by ignore_keepalives.  no_answer still carries a request out.
 struct Faults {
   bool no_answer = false;
   uint32_t delay_ms = 0;
@@ -68,9 +68,10 @@ struct Faults {
   std::optional<uint16_t> refuse_status;  // protocol 2: answer with this status and no data
   std::optional<uint8_t> refuse_error;    // protocol 1: answer result byte 0, then this byte
   std::optional<uint16_t> truncate_to;    // keep at most this many data bytes of answers
-  uint32_t garbage_before = 0;            // random bytes written before each frame
-  bool split_bytes = false;               // one byte per write, about 1 ms apart
-  bool bad_crc = false;                   // CRC-16 of every frame sent is wrong
+  uint32_t garbage_before = 0;     // random bytes before each frame; never a protocol 2 start
+                                   // byte, nor a protocol 1 header that checks
+  bool split_bytes = false;        // one byte per write, about 1 ms apart
+  bool bad_crc = false;            // CRC-16 of every frame sent is wrong
   bool drop_mid_frame = false;     // each answer: send its first half, then close the connection
   bool ignore_keepalives = false;  // keepalives are neither answered nor counted
   uint32_t event_every_ms = 0;     // spontaneous user events to every connection

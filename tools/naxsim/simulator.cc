@@ -35,6 +35,9 @@ uint64_t now_ms() {
 }
 
 constexpr uint32_t kSplitGapMs = 1;
+
+// Which faults a frame is exposed to.
+enum class FrameKind { Answer, KeepaliveAnswer, Event };
 constexpr uint64_t kAcceptPauseMs = 100;  // after running out of descriptors
 
 // Set on a simulator's loop thread, so that work it asks for itself is not queued to itself.
@@ -95,7 +98,7 @@ struct Simulator::Impl {
   void accept_all(uint64_t now);
   void on_packet(Endpoint& endpoint, nax::nax_packet& packet, int protocol);
   void queue_frame(Endpoint& endpoint, const nax::nax_packet& packet, uint16_t des, uint16_t sou,
-                   int protocol, const Faults& f, bool is_answer);
+                   int protocol, const Faults& f, FrameKind kind);
   std::vector<uint8_t> garbage(uint32_t count);
   size_t send_event(const std::function<bool(int protocol, nax::nax_packet&)>& encode);
   void send_spontaneous(uint64_t now, const Faults& f);
@@ -147,21 +150,27 @@ std::vector<uint8_t> Simulator::Impl::garbage(uint32_t count) {
 }
 
 void Simulator::Impl::queue_frame(Endpoint& endpoint, const nax::nax_packet& packet, uint16_t des,
-                                  uint16_t sou, int protocol, const Faults& f, bool is_answer) {
+                                  uint16_t sou, int protocol, const Faults& f, FrameKind kind) {
   uint8_t frame[nax::kFrameBufferSize];
   const std::size_t length = protocol == 1
                                  ? nax::build_frame_p1(des, sou, packet, frame, sizeof frame)
                                  : nax::build_frame_p2(des, sou, packet, frame, sizeof frame);
   if (length == 0) return;
+  // Keepalive answers stay clean: whether keepalives work is ignore_keepalives' business
+  // alone, so that a link under any other fault is not also given up for silence.
+  if (kind == FrameKind::KeepaliveAnswer) {
+    endpoint.queue(OutChunk{std::vector<uint8_t>(frame, frame + length), now_ms(), false});
+    return;
+  }
   if (f.bad_crc) frame[length - 1] ^= 0xFF;
 
   std::vector<uint8_t> bytes = garbage(f.garbage_before);
   std::size_t keep = length;
-  const bool drop = is_answer && f.drop_mid_frame;
+  const bool drop = kind == FrameKind::Answer && f.drop_mid_frame;
   if (drop) keep = length / 2;
   bytes.insert(bytes.end(), frame, frame + keep);
 
-  const uint64_t due = now_ms() + (is_answer ? f.delay_ms : 0);
+  const uint64_t due = now_ms() + (kind == FrameKind::Answer ? f.delay_ms : 0);
   if (!f.split_bytes) {
     endpoint.queue(OutChunk{std::move(bytes), due, drop});
     return;
@@ -187,7 +196,8 @@ void Simulator::Impl::on_packet(Endpoint& endpoint, nax::nax_packet& packet, int
     answer.cmd = keepalive_cmd;
     answer.status = kStatusDone;
     if (protocol == 1) answer.size = 1;  // one byte 0, as the host sends it
-    queue_frame(endpoint, answer, packet.sou_node, packet.des_node, protocol, f, false);
+    queue_frame(endpoint, answer, packet.sou_node, packet.des_node, protocol, f,
+                FrameKind::KeepaliveAnswer);
     return;
   }
 
@@ -208,7 +218,7 @@ void Simulator::Impl::on_packet(Endpoint& endpoint, nax::nax_packet& packet, int
   if (f.answer_cmd) answer.cmd = *f.answer_cmd;
   if (f.truncate_to && answer.size > *f.truncate_to) answer.size = *f.truncate_to;
   queue_frame(endpoint, answer, f.answer_to.value_or(packet.sou_node),
-              f.answer_from.value_or(packet.des_node), protocol, f, true);
+              f.answer_from.value_or(packet.des_node), protocol, f, FrameKind::Answer);
 }
 
 size_t Simulator::Impl::send_event(
@@ -220,7 +230,7 @@ size_t Simulator::Impl::send_event(
   for (auto& endpoint : endpoints) {
     const int protocol = endpoint->protocol();
     if (protocol == 0 || endpoint->closing() || !encode(protocol, packet)) continue;
-    queue_frame(*endpoint, packet, endpoint->host_node(), own, protocol, f, false);
+    queue_frame(*endpoint, packet, endpoint->host_node(), own, protocol, f, FrameKind::Event);
     ++sent;
   }
   return sent;

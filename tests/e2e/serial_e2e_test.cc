@@ -1,0 +1,117 @@
+// Serial links over real pseudo-terminals: the simulator serves the master
+// side, the library opens the slave side by its device path.
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "e2e_support.h"
+
+namespace {
+
+using e2e::kHostNode;
+using Clock = std::chrono::steady_clock;
+
+class SerialE2E : public ::testing::TestWithParam<uint8_t> {
+ protected:
+  void SetUp() override {
+    sim_ = std::make_unique<naxsim::Simulator>();
+    ASSERT_TRUE(sim_->start());
+    ASSERT_TRUE(sim_->open_serial(&slave_));
+    ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);
+  }
+  void TearDown() override {
+    sim_->stop();
+    nax_uninit();
+  }
+  uint32_t open(const std::string& baud = "115200") {
+    uint32_t status = 0;
+    std::string conn = slave_ + ":" + baud;
+    uint32_t id = nax_open(&status, kHostNode, GetParam(), conn.c_str(), 0, &rec_,
+                           e2e::Recorder::user_cb, nullptr, e2e::Recorder::conn_cb);
+    EXPECT_EQ(status, NAX_OK);
+    return id;
+  }
+  std::unique_ptr<naxsim::Simulator> sim_;
+  std::string slave_;
+  e2e::Recorder rec_;
+};
+
+TEST_P(SerialE2E, ClockAndEventsOverTheLine) {
+  uint32_t link = open();
+  ASSERT_NE(link, 0u);
+  nax_date_time set{6, 5, 4, 25, 11, 30, 0};
+  ASSERT_EQ(nax_set_time(link, 1, &set), NAX_OK);
+  nax_date_time got{};
+  ASSERT_EQ(nax_get_time(link, 1, &got), NAX_OK);
+  EXPECT_EQ(got.day, 30);
+  EXPECT_EQ(got.hour, 6);
+  naxsim::UserEvent ev{};
+  ev.id = 4242;
+  ev.index = 1;
+  ASSERT_TRUE(sim_->send_user_event(ev));
+  ASSERT_TRUE(e2e::eventually([&] { return rec_.user_count() == 1; }));
+  EXPECT_EQ(rec_.users[0].id, 4242u);
+  EXPECT_EQ(nax_close(link), NAX_OK);
+}
+
+TEST_P(SerialE2E, UnsupportedBaudRateIsRefusedAndThePortReleased) {
+  uint32_t status = 0;
+  std::string conn = slave_ + ":4800";
+  EXPECT_EQ(nax_open(&status, kHostNode, GetParam(), conn.c_str(), 0, nullptr, nullptr, nullptr,
+                     nullptr),
+            0u);
+  EXPECT_EQ(status, NAX_ERR_BAD_BAUD_RATE);
+  uint32_t link = open("9600");  // the port can be opened again at once
+  EXPECT_NE(link, 0u);
+  EXPECT_EQ(nax_close(link), NAX_OK);
+}
+
+TEST_P(SerialE2E, SilentLineTimesOutAndCloseReturnsPromptly) {
+  uint32_t link = open();
+  ASSERT_EQ(nax_set_rcv_timeout(link, 200), NAX_OK);
+  naxsim::Faults f;
+  f.no_answer = true;
+  sim_->set_faults(f);
+  nax_date_time got{};
+  EXPECT_EQ(nax_get_time(link, 1, &got), NAX_ERR_NO_ANSWER);
+  // The reception thread waits on the port without limit; closing must wake it.
+  auto start = Clock::now();
+  EXPECT_EQ(nax_close(link), NAX_OK);
+  EXPECT_LT(e2e::elapsed_ms(start), 1000);
+  EXPECT_EQ(rec_.conn_count(), 0u);
+}
+
+TEST_P(SerialE2E, SimulatorClosingItsSideIsALostLink) {
+  uint32_t link = open();
+  nax_date_time got{};
+  ASSERT_EQ(nax_get_time(link, 1, &got), NAX_OK);
+  sim_->drop_connections();
+  ASSERT_TRUE(e2e::eventually([&] { return rec_.conn_count() == 1; }));
+  EXPECT_EQ(rec_.conn[0].second, static_cast<uint32_t>(NAX_CONN_LOST));
+}
+
+INSTANTIATE_TEST_SUITE_P(Protocols, SerialE2E, ::testing::Values(1, 2),
+                         [](const auto& p) { return "P" + std::to_string(p.param); });
+
+TEST(SerialNames, TtyNamesMapToDevAndComIsRefused) {
+  ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);
+  struct Case {
+    const char* conn;
+    uint32_t expected;
+  };
+  const Case cases[] = {
+      {"COM3:115200", NAX_ERR_SERIAL_OPEN},
+      {"com3:9600", NAX_ERR_SERIAL_OPEN},
+      {"ttyNAXNOSUCH0:9600", NAX_ERR_SERIAL_OPEN},  // mapped to /dev/ttyNAXNOSUCH0
+      {"/dev/null:9600", NAX_ERR_SERIAL_CONFIG},    // opens, but is no terminal
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.conn);
+    uint32_t status = 0;
+    EXPECT_EQ(nax_open(&status, 1, 1, c.conn, 0, nullptr, nullptr, nullptr, nullptr), 0u);
+    EXPECT_EQ(status, c.expected);
+  }
+  nax_uninit();
+}
+
+}  // namespace
