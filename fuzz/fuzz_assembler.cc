@@ -82,7 +82,7 @@ std::vector<uint8_t> synthesise(const uint8_t* data, std::size_t size) {
     if ((tag & 0x06) == 0x02) {
       // A protocol 1 frame: good header, body as long as its class says.
       take(stream, data, size, pos, nax::kP1HeaderLength);
-      stream[start + 6] = static_cast<uint8_t>(~nax::crc8(&stream[start], 6));
+      stream[start + 6] = static_cast<uint8_t>(~nax::crc8(stream.data() + start, 6));
       take(stream, data, size, pos, nax::kSizeClass[stream[start + 5] & 0x0F]);
     } else if ((tag & 0x06) == 0x04) {
       // A protocol 2 frame with any size field up to 1023.
@@ -95,7 +95,7 @@ std::vector<uint8_t> synthesise(const uint8_t* data, std::size_t size) {
       take(stream, data, size, pos, length);
     }
     if ((tag & 0x01) != 0) {
-      const uint16_t crc = nax::crc16(&stream[start], stream.size() - start);
+      const uint16_t crc = nax::crc16(stream.data() + start, stream.size() - start);
       stream.push_back(static_cast<uint8_t>(crc));
       stream.push_back(static_cast<uint8_t>(crc >> 8));
     }

@@ -31,6 +31,13 @@ Bytes data_of(const nax_packet& p) {
   return Bytes(p.data, p.data + p.size);
 }
 
+// Runs an encoder that cannot refuse, as a row of the status-returning table.
+template <typename... Params, typename... Args>
+uint32_t ok(void (*encode)(nax_packet&, Params...), nax_packet& request, Args... args) {
+  encode(request, args...);
+  return NAX_OK;
+}
+
 Bytes text_bytes(const std::string& text, bool with_nul) {
   Bytes out(text.begin(), text.end());
   if (with_nul) out.push_back(0);

@@ -1,14 +1,20 @@
 // Users and attendance marks end to end against the simulated node: filling a
 // table in batches, paging it back, editing and deleting, the node's refusals,
 // and paging through a large mark log in both protocols.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "commands/users.h"
 #include "e2e_support.h"
 #include "handlers_marks.h"
 #include "handlers_users.h"
+#include "proto/frame.h"
 
 namespace {
 
@@ -16,9 +22,35 @@ using e2e::kSimNode;
 
 constexpr uint32_t kP1BlockMask = 0x08AB;  // what a protocol-1 list gives back
 
-class UsersE2E : public e2e::SimFixture, public ::testing::WithParamInterface<uint8_t> {
+// The messages of the "cmd" lines of a log file, without their time stamps.
+std::vector<std::string> cmd_lines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t at = line.find(" cmd: ");
+    if (at != std::string::npos) lines.push_back(line.substr(at + 6));
+  }
+  return lines;
+}
+
+bool contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// Restarts the library with a log at level 3 in a fresh file; returns its path.
+std::string restart_with_log(const char* name) {
+  const std::string path = ::testing::TempDir() + name + std::to_string(::getpid()) + ".log";
+  std::remove(path.c_str());
+  EXPECT_EQ(nax_uninit(), NAX_OK);
+  EXPECT_EQ(nax_init(path.c_str(), 3), NAX_OK);
+  return path;
+}
+
+class UsersFixture : public e2e::SimFixture {
  protected:
-  bool p1() const { return GetParam() == 1; }
+  virtual uint8_t protocol() const = 0;
+  bool p1() const { return protocol() == 1; }
+  uint32_t open_link(uint32_t rcv_timeout_ms = 500) { return open(protocol(), rcv_timeout_ms); }
 
   // Deterministic users with ids out of order, so the node's ordering is exercised.
   std::vector<nax_user> make_users(std::size_t n) const {
@@ -49,24 +81,24 @@ class UsersE2E : public e2e::SimFixture, public ::testing::WithParamInterface<ui
     return users;
   }
 
-  // Adds every user; protocol 2 in batches, halving a batch the library refuses as too
-  // large for one frame.
+  // Adds every user; protocol 2 in batches as large as the node takes in one frame
+  // (it receives at most kP2MaxReceiveData data bytes, like the library).
   void add_all(uint32_t link, std::vector<nax_user>& users) {
-    std::size_t batch = 32;
     for (std::size_t i = 0; i < users.size();) {
-      const std::size_t n = p1() ? 1 : std::min(batch, users.size() - i);
-      uint16_t taken = 0xFFFF;
-      const uint64_t sent_before = sim_->requests_received();
-      const uint32_t status = nax_add_user(link, kSimNode, static_cast<uint32_t>(i),
-                                           static_cast<uint32_t>(n), &users[i], &taken);
-      if (status == NAX_ERR_INVALID_ARG) {
-        ASSERT_GT(n, 1u) << "a single record must always fit";
-        EXPECT_EQ(sim_->requests_received(), sent_before) << "a refused batch is not sent";
-        EXPECT_EQ(taken, 0);
-        batch = n / 2;
-        continue;
+      std::size_t n = 1;
+      if (!p1()) {
+        std::size_t bytes = 4 + nax::user_record_p2_size(users[i]);
+        while (i + n < users.size() &&
+               bytes + nax::user_record_p2_size(users[i + n]) <= nax::kP2MaxReceiveData) {
+          bytes += nax::user_record_p2_size(users[i + n]);
+          ++n;
+        }
       }
-      ASSERT_EQ(status, NAX_OK) << "at " << i;
+      uint16_t taken = 0xFFFF;
+      ASSERT_EQ(nax_add_user(link, kSimNode, static_cast<uint32_t>(i), static_cast<uint32_t>(n),
+                             &users[i], &taken),
+                NAX_OK)
+          << "at " << i;
       ASSERT_EQ(taken, n);
       i += n;
       ++add_calls_;
@@ -127,8 +159,21 @@ class UsersE2E : public e2e::SimFixture, public ::testing::WithParamInterface<ui
   int list_calls_ = 0;
 };
 
+class UsersE2E : public UsersFixture, public ::testing::WithParamInterface<uint8_t> {
+ protected:
+  uint8_t protocol() const override { return GetParam(); }
+};
+class UsersOnP1E2E : public UsersFixture {
+ protected:
+  uint8_t protocol() const override { return 1; }
+};
+class UsersOnP2E2E : public UsersFixture {
+ protected:
+  uint8_t protocol() const override { return 2; }
+};
+
 TEST_P(UsersE2E, ThousandUsersGoInAndComeBackFieldByField) {
-  const uint32_t link = open(GetParam(), 2000);
+  const uint32_t link = open_link(2000);
   std::vector<nax_user> users = make_users(1000);
   add_all(link, users);
   ASSERT_EQ(node_user_count(), 1000u);
@@ -146,7 +191,7 @@ TEST_P(UsersE2E, ThousandUsersGoInAndComeBackFieldByField) {
 }
 
 TEST_P(UsersE2E, DeletedUsersAreGoneAndOthersStay) {
-  const uint32_t link = open(GetParam(), 2000);
+  const uint32_t link = open_link(2000);
   std::vector<nax_user> users = make_users(60);
   add_all(link, users);
 
@@ -174,8 +219,42 @@ TEST_P(UsersE2E, DeletedUsersAreGoneAndOthersStay) {
   EXPECT_EQ(taken, 0);
 }
 
+TEST_F(UsersOnP2E2E, LogNumbersListedRecordsFromTheFirstIndex) {
+  const std::string log = restart_with_log("users_log");
+  const uint32_t link = open_link();
+  std::vector<nax_user> users = make_users(4);
+  add_all(link, users);
+  nax_user page[2];
+  uint16_t stored = 0;
+  ASSERT_EQ(nax_list_users(link, kSimNode, 1, 2, page, &stored), NAX_OK);
+  ASSERT_EQ(stored, 2);
+  ASSERT_EQ(nax_list_users(link, kSimNode, 3, 2, page, &stored), 8u);
+  ASSERT_EQ(stored, 1);
+
+  const std::vector<std::string> lines = cmd_lines(log);
+  const nax_user want = sorted_by_id(users)[1];
+  char line[512];
+  std::snprintf(line, sizeof line,
+                "list user (00001) - mask = 1bff, id = %u, psw = %d, st = %d, ctl = %x, "
+                "panic = %d, bio_count = %d, bio_level = %d, sec_level = %d, schedule_id = %d, "
+                "anti_passback = %d, for link id = %u",
+                want.id, want.psw, want.st, want.ctl, want.panic, want.bio_count, want.bio_level,
+                want.sec_level, want.schedule_id, want.anti_passback, link);
+  EXPECT_TRUE(contains(lines, line)) << line;
+  std::snprintf(line, sizeof line, "list users for link id = %u from node = %d", link, kSimNode);
+  EXPECT_TRUE(contains(lines, line)) << line;
+  std::snprintf(line, sizeof line, "list users for link id = %u ret_val = 8", link);
+  EXPECT_TRUE(contains(lines, line)) << line;
+  const auto numbered = [&](const char* prefix) {
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const std::string& l) { return l.starts_with(prefix); });
+  };
+  EXPECT_EQ(numbered("list user (00002)"), 1);
+  EXPECT_EQ(numbered("list user (00003)"), 0) << "the page answered with 8 logs no record lines";
+}
+
 TEST_P(UsersE2E, EmptyNodeAnswersNoUsers) {
-  const uint32_t link = open(GetParam());
+  const uint32_t link = open_link();
   nax_user users[3];
   std::memset(users, 0x5A, sizeof users);
   uint16_t stored = 0xFFFF;
@@ -187,7 +266,7 @@ TEST_P(UsersE2E, EmptyNodeAnswersNoUsers) {
 }
 
 TEST_P(UsersE2E, DuplicateAndFullTableAreRefused) {
-  const uint32_t link = open(GetParam());
+  const uint32_t link = open_link();
   sim_->node().with_state<naxsim::Users>([](naxsim::Users& users) { return users.capacity = 2; });
   std::vector<nax_user> users = make_users(3);
   uint16_t taken = 0;
@@ -200,7 +279,7 @@ TEST_P(UsersE2E, DuplicateAndFullTableAreRefused) {
 }
 
 TEST_P(UsersE2E, RequestsThatCannotBeSentAreRefusedBeforeSending) {
-  const uint32_t link = open(GetParam());
+  const uint32_t link = open_link();
   std::vector<nax_user> users = make_users(2);
   uint16_t taken = 0xFFFF;
   const uint64_t before = sim_->requests_received();
@@ -209,6 +288,15 @@ TEST_P(UsersE2E, RequestsThatCannotBeSentAreRefusedBeforeSending) {
   EXPECT_EQ(taken, 0);
   EXPECT_EQ(nax_add_user(link, kSimNode, 0, 0x10000, users.data(), &taken), NAX_ERR_INVALID_ARG)
       << "the count's low 16 bits are 0";
+  if (!p1()) {
+    std::vector<nax_user> big(5);
+    for (nax_user& u : big) {
+      u.mask = NAX_USER_ID | NAX_USER_TEXT1;
+      std::memset(u.text1, 'b', 254);
+    }
+    EXPECT_EQ(nax_add_user(link, kSimNode, 0, 5, big.data(), &taken), NAX_ERR_INVALID_ARG)
+        << "five 266-byte records exceed one frame";
+  }
   nax_user buffer[1];
   uint16_t stored = 0xFFFF;
   EXPECT_EQ(nax_list_users(link, kSimNode, 0, 0, buffer, &stored), NAX_ERR_INVALID_ARG);
@@ -237,9 +325,8 @@ TEST_P(UsersE2E, RequestsThatCannotBeSentAreRefusedBeforeSending) {
   EXPECT_EQ(nax_list_users(99, kSimNode, 0, 1, buffer, &stored), NAX_ERR_NO_SUCH_LINK);
 }
 
-TEST_P(UsersE2E, AddWithExtraBytesOnProtocolOne) {
-  if (!p1()) GTEST_SKIP() << "protocol 1 only";
-  const uint32_t link = open(GetParam());
+TEST_F(UsersOnP1E2E, AddWithExtraBytes) {
+  const uint32_t link = open_link();
   std::vector<nax_user> users = make_users(1);
   const uint8_t extra[40] = {1, 2, 3};
   ASSERT_EQ(nax_add_user_in1(link, kSimNode, &users[0], 0xAB, extra, sizeof extra), NAX_OK);
@@ -253,9 +340,8 @@ TEST_P(UsersE2E, AddWithExtraBytesOnProtocolOne) {
   EXPECT_EQ(nax_add_user_in1(link, kSimNode, &users[0], 0, nullptr, 0), 5u) << "already there";
 }
 
-TEST_P(UsersE2E, EditChangesOnlyTheFieldsItsMaskSelects) {
-  if (p1()) GTEST_SKIP() << "protocol 2 only";
-  const uint32_t link = open(GetParam());
+TEST_F(UsersOnP2E2E, EditChangesOnlyTheFieldsItsMaskSelects) {
+  const uint32_t link = open_link();
   std::vector<nax_user> users = make_users(10);
   add_all(link, users);
 
@@ -284,9 +370,8 @@ TEST_P(UsersE2E, EditChangesOnlyTheFieldsItsMaskSelects) {
   EXPECT_EQ(taken, 0);
 }
 
-TEST_P(UsersE2E, LongTextTravelsCutTo254Characters) {
-  if (p1()) GTEST_SKIP() << "protocol 2 only";
-  const uint32_t link = open(GetParam());
+TEST_F(UsersOnP2E2E, LongTextTravelsCutTo254Characters) {
+  const uint32_t link = open_link();
   // This node keeps at most 200 characters and refuses longer texts as a bad record.
   nax_user u{};
   u.mask = NAX_USER_ID | NAX_USER_TEXT1;
@@ -367,6 +452,8 @@ class MarksE2E : public e2e::SimFixture, public ::testing::WithParamInterface<ui
   }
 };
 
+class MarksOnP1E2E : public e2e::SimFixture {};
+
 TEST_P(MarksE2E, PagesThroughTenThousandMarks) {
   const uint32_t link = open(GetParam(), 2000);
   const std::vector<naxsim::MarkEntry> marks = seed(10000);
@@ -416,6 +503,37 @@ TEST_P(MarksE2E, RefusedListPassesTheNodesVerdict) {
   EXPECT_EQ(stored, 0);
   EXPECT_EQ(nax_list_marks(link, kSimNode, 0, 0, marks, &stored), NAX_ERR_INVALID_ARG);
   EXPECT_EQ(nax_list_marks(link, kSimNode, 0, 2, nullptr, &stored), NAX_ERR_INVALID_ARG);
+}
+
+TEST_F(MarksOnP1E2E, LogShowsEachMarkAndTheResult) {
+  const std::string log = restart_with_log("marks_log");
+  const uint32_t link = open(1);
+  naxsim::MarkEntry m;
+  m.id = 87654321;
+  m.time = nax_date_time{8, 30, 0, 4, 3, 15, 0};
+  m.direction_word = 0x0102;
+  m.index = 4;
+  sim_->node().with_state<naxsim::MarkLog>([&](naxsim::MarkLog& marks) {
+    marks.marks = {m};
+    return 0;
+  });
+  nax_mark got[3];
+  uint16_t stored = 0;
+  ASSERT_EQ(nax_list_marks(link, kSimNode, 0, 3, got, &stored), NAX_OK);
+  ASSERT_EQ(stored, 1);
+  EXPECT_EQ(got[0].index, 4);
+  const std::vector<std::string> lines = cmd_lines(log);
+  char line[256];
+  std::snprintf(line, sizeof line, "list marks (3) for link id = %u from node = %d", link,
+                kSimNode);
+  EXPECT_TRUE(contains(lines, line)) << line;
+  std::snprintf(line, sizeof line,
+                "user_mark (0) - mask = 3e, id = 87654321, event = 1, direction = 2, "
+                "04-03-15 08:30:00, for link id = %u",
+                link);
+  EXPECT_TRUE(contains(lines, line)) << line;
+  std::snprintf(line, sizeof line, "list marks for link id = %u ret_val = 1", link);
+  EXPECT_TRUE(contains(lines, line)) << line;
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, MarksE2E, ::testing::Values(1, 2),

@@ -709,6 +709,34 @@ TEST(NaxsimConnections, DropClosesEveryConnection) {
   EXPECT_TRUE(c.request(get_time_request(2)));
 }
 
+TEST(NaxsimConnections, HandlersMayDropConnectionsAndSendEvents) {
+  auto sim = start_simulator();
+  Simulator* simulator = sim.get();
+  sim->node().register_handler(
+      2, 0x8040, [simulator](Node&, const nax::nax_packet& request, nax::nax_packet&, int) {
+        UserEvent event{};
+        event.id = 5;
+        simulator->send_user_event(event);
+        if (request.data[0] == 1) simulator->drop_connections();
+        return false;
+      });
+  RawClient host(sim->port(), 2);
+  ASSERT_TRUE(host.send(make_packet(0x8040, {0})));
+  auto event = host.next();
+  ASSERT_TRUE(event);
+  EXPECT_EQ(event->cmd, 0x8050);
+
+  // Requests behind the one that drops are in the same read; none may touch a closed stream.
+  Bytes burst;
+  for (uint8_t first : {1, 0, 0}) {
+    const Bytes frame = naxsim_test::build_frame(2, 1, kHostNode, make_packet(0x8040, {first}));
+    burst.insert(burst.end(), frame.begin(), frame.end());
+  }
+  ASSERT_TRUE(host.send_bytes(burst));
+  EXPECT_TRUE(host.receive(2000, 5).closed);
+  EXPECT_EQ(sim->connection_count(), 0u);
+}
+
 TEST(NaxsimConnections, StopEndsConnectionsAndCanStartAgain) {
   auto sim = start_simulator();
   RawClient a(sim->port(), 2);

@@ -69,6 +69,13 @@ void raise_descriptor_limit() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Blocked before the loop thread exists, so that only sigwait below sees them.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
   naxsim::Config config;
   naxsim::Faults faults;
 
@@ -156,12 +163,6 @@ int main(int argc, char** argv) {
   }
 
   raise_descriptor_limit();
-  // Block the stop signals before the loop thread exists, so that only sigwait sees them.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
   naxsim::Simulator simulator(config);
   simulator.set_faults(faults);

@@ -35,10 +35,10 @@ uint64_t now_ms() {
 }
 
 constexpr uint32_t kSplitGapMs = 1;
+constexpr uint64_t kAcceptPauseMs = 100;  // after running out of descriptors
 
 // Which faults a frame is exposed to.
 enum class FrameKind { Answer, KeepaliveAnswer, Event };
-constexpr uint64_t kAcceptPauseMs = 100;  // after running out of descriptors
 
 // Set on a simulator's loop thread, so that work it asks for itself is not queued to itself.
 thread_local const void* loop_owner = nullptr;
@@ -76,6 +76,8 @@ struct Simulator::Impl {
 
   // Loop thread only.
   std::list<std::unique_ptr<Endpoint>> endpoints;
+  // Closed at the top of the next pass, as the current one may still hold them.
+  std::list<std::unique_ptr<Endpoint>> dropped;
   std::mt19937 random{0x6e6178};
   uint64_t next_spontaneous_ms = 0;
   uint32_t spontaneous_id = 0;
@@ -125,6 +127,7 @@ bool Simulator::Impl::run_on_loop(std::function<void()> fn) {
 void Simulator::Impl::set_connection_count(size_t n) {
   {
     std::lock_guard<std::mutex> lock(connections_mutex);
+    if (connections == n) return;
     connections = n;
   }
   connections_changed.notify_all();
@@ -274,6 +277,7 @@ void Simulator::Impl::loop() {
   std::vector<pollfd> fds;
   std::vector<Endpoint*> polled;
   while (running.load()) {
+    dropped.clear();
     uint64_t now = now_ms();
     const Faults f = current_faults();
     send_spontaneous(now, f);
@@ -338,6 +342,7 @@ void Simulator::Impl::loop() {
     work.swap(tasks);
   }
   for (auto& task : work) task();
+  dropped.clear();
   endpoints.clear();
   set_connection_count(0);
 }
@@ -464,7 +469,7 @@ bool Simulator::send_aux_input_event(const AuxEvent& event) {
 
 void Simulator::drop_connections() {
   impl_->run_on_loop([&] {
-    impl_->endpoints.clear();
+    impl_->dropped.splice(impl_->dropped.end(), impl_->endpoints);
     impl_->set_connection_count(0);
   });
 }
