@@ -52,8 +52,8 @@ TEST_F(TemplatesE2E, HundredTemplatesWrittenReadBackAndCompared) {
   for (uint32_t i = 0; i < 100; ++i) {
     // Lengths sweep 0..384, the ends included.
     const std::size_t length = i == 99 ? kTemplateSize : (i * 37) % (kTemplateSize + 1);
-    written.push_back({static_cast<uint16_t>(i % 3), 100000 + i * 977,
-                       static_cast<uint8_t>(i % 10), pattern(length, i)});
+    written.push_back({static_cast<uint16_t>(i % 3), 100000 + i * 977, static_cast<uint8_t>(i % 10),
+                       pattern(length, i)});
     const Written& w = written.back();
     ASSERT_EQ(nax_write_template(link, kSimNode, w.sensor, w.access_id, w.id, w.data.data(),
                                  static_cast<uint32_t>(w.data.size())),
@@ -94,14 +94,14 @@ TEST_F(TemplatesE2E, Protocol1AccessIdBeyondEightDigitsFailsTheEcho) {
 
 TEST_F(TemplatesE2E, EchoOfAnotherTemplateIdKeepsTheReceivedBlock) {
   const Bytes data = pattern(kTemplateSize, 7);
-  sim_->node().register_handler(2, 0x8021, [&](naxsim::Node&, const nax::nax_packet&,
-                                               nax::nax_packet& answer, int) {
-    const Bytes echo = {0x01, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x04};  // template 4, not 3
-    std::copy(echo.begin(), echo.end(), answer.data);
-    std::copy(data.begin(), data.end(), answer.data + echo.size());
-    answer.size = static_cast<uint16_t>(echo.size() + data.size());
-    return true;
-  });
+  sim_->node().register_handler(
+      2, 0x8021, [&](naxsim::Node&, const nax::nax_packet&, nax::nax_packet& answer, int) {
+        const Bytes echo = {0x01, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x04};  // template 4, not 3
+        std::copy(echo.begin(), echo.end(), answer.data);
+        std::copy(data.begin(), data.end(), answer.data + echo.size());
+        answer.size = static_cast<uint16_t>(echo.size() + data.size());
+        return true;
+      });
   const int32_t link = static_cast<int32_t>(open(2));
   Bytes buffer(kTemplateSize);
   EXPECT_EQ(nax_read_template(link, kSimNode, 1, 10, 3, buffer.data(), kTemplateSize),

@@ -251,6 +251,7 @@ TEST_F(UsersOnP2E2E, LogNumbersListedRecordsFromTheFirstIndex) {
   };
   EXPECT_EQ(numbered("list user (00002)"), 1);
   EXPECT_EQ(numbered("list user (00003)"), 0) << "the page answered with 8 logs no record lines";
+  std::remove(log.c_str());
 }
 
 TEST_P(UsersE2E, EmptyNodeAnswersNoUsers) {
@@ -534,6 +535,7 @@ TEST_F(MarksOnP1E2E, LogShowsEachMarkAndTheResult) {
   EXPECT_TRUE(contains(lines, line)) << line;
   std::snprintf(line, sizeof line, "list marks for link id = %u ret_val = 1", link);
   EXPECT_TRUE(contains(lines, line)) << line;
+  std::remove(log.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, MarksE2E, ::testing::Values(1, 2),

@@ -354,6 +354,12 @@ TEST(NaxsimKeepalive, AnsweredAddressedBackOrIgnored) {
   }
 }
 
+Faults with_faults(void (*set)(Faults&)) {
+  Faults faults;
+  set(faults);
+  return faults;
+}
+
 struct FaultCase {
   const char* name;
   int protocol;
@@ -383,129 +389,79 @@ const FaultCase kFaultCases[] = {
        EXPECT_EQ(a.size, 7);
        EXPECT_EQ(r.bytes.size(), 20u);
      }},
-    {"no answer",
-     2,
-     {.no_answer = true},
-     kQuietMs,
+    {"no answer", 2, with_faults([](Faults& f) { f.no_answer = true; }), kQuietMs,
      [](const RawClient::Received& r) { EXPECT_TRUE(r.bytes.empty()); }},
-    {"delay",
-     2,
-     {.delay_ms = 150},
-     2000,
+    {"delay", 2, with_faults([](Faults& f) { f.delay_ms = 150; }), 2000,
      [](const RawClient::Received& r) {
        only_packet(r);
        EXPECT_GE(r.took_ms, 140u);
      }},
-    {"answer from",
-     2,
-     {.answer_from = 9},
-     2000,
+    {"answer from", 2, with_faults([](Faults& f) { f.answer_from = 9; }), 2000,
      [](const RawClient::Received& r) { EXPECT_EQ(only_packet(r).sou_node, 9); }},
-    {"answer to",
-     2,
-     {.answer_to = 0x22},
-     2000,
+    {"answer to", 2, with_faults([](Faults& f) { f.answer_to = 0x22; }), 2000,
      [](const RawClient::Received& r) { EXPECT_EQ(only_packet(r).des_node, 0x22); }},
-    {"answer cmd",
-     1,
-     {.answer_cmd = 0x1234},
-     2000,
+    {"answer cmd", 1, with_faults([](Faults& f) { f.answer_cmd = 0x1234; }), 2000,
      [](const RawClient::Received& r) { EXPECT_EQ(only_packet(r).cmd, 0x1234); }},
-    {"refuse status",
-     2,
-     {.refuse_status = 5},
-     2000,
+    {"refuse status", 2, with_faults([](Faults& f) { f.refuse_status = 5; }), 2000,
      [](const RawClient::Received& r) {
        const auto& a = only_packet(r);
        EXPECT_EQ(a.status, 5);
        EXPECT_EQ(a.size, 0);
      }},
-    {"refuse error",
-     1,
-     {.refuse_error = 7},
-     2000,
+    {"refuse error", 1, with_faults([](Faults& f) { f.refuse_error = 7; }), 2000,
      [](const RawClient::Received& r) {
        const auto& a = only_packet(r);
        EXPECT_EQ(data_of(a, 2), (Bytes{0x00, 0x07}));
        EXPECT_EQ(a.size, 4);  // two data bytes: class 4
      }},
-    {"refuse status leaves protocol 1 alone",
-     1,
-     {.refuse_status = 5},
-     2000,
+    {"refuse status leaves protocol 1 alone", 1,
+     with_faults([](Faults& f) { f.refuse_status = 5; }), 2000,
      [](const RawClient::Received& r) { EXPECT_EQ(only_packet(r).data[0], 1); }},
-    {"truncate p2",
-     2,
-     {.truncate_to = 3},
-     2000,
+    {"truncate p2", 2, with_faults([](Faults& f) { f.truncate_to = 3; }), 2000,
      [](const RawClient::Received& r) {
        EXPECT_EQ(only_packet(r).size, 3);
        EXPECT_EQ(r.bytes.size(), 16u);
      }},
-    {"truncate p1",
-     1,
-     {.truncate_to = 3},
-     2000,
+    {"truncate p1", 1, with_faults([](Faults& f) { f.truncate_to = 3; }), 2000,
      [](const RawClient::Received& r) {
        const auto& a = only_packet(r);
        EXPECT_EQ(a.size, 5);  // three data bytes: class 5
        EXPECT_EQ(a.data[0], 1);
        EXPECT_EQ(r.bytes.size(), 14u);
      }},
-    {"garbage p2",
-     2,
-     {.garbage_before = 20},
-     2000,
+    {"garbage p2", 2, with_faults([](Faults& f) { f.garbage_before = 20; }), 2000,
      [](const RawClient::Received& r) {
        EXPECT_EQ(only_packet(r).size, 7);
        ASSERT_EQ(r.bytes.size(), 40u);
        for (int i = 0; i < 20; ++i) EXPECT_NE(r.bytes[i], 0x55);
      }},
-    {"garbage p1",
-     1,
-     {.garbage_before = 14},
-     2000,
+    {"garbage p1", 1, with_faults([](Faults& f) { f.garbage_before = 14; }), 2000,
      [](const RawClient::Received& r) {
        EXPECT_EQ(only_packet(r).data[0], 1);
        EXPECT_EQ(r.bytes.size(), 39u);
      }},
-    {"split bytes",
-     2,
-     {.split_bytes = true},
-     2000,
+    {"split bytes", 2, with_faults([](Faults& f) { f.split_bytes = true; }), 2000,
      [](const RawClient::Received& r) {
        EXPECT_EQ(only_packet(r).size, 7);
        EXPECT_GE(r.took_ms, 15u);  // 20 bytes, 1 ms apart
        EXPECT_GT(r.reads, 1u);
      }},
-    {"bad crc p2",
-     2,
-     {.bad_crc = true},
-     kQuietMs,
+    {"bad crc p2", 2, with_faults([](Faults& f) { f.bad_crc = true; }), kQuietMs,
      [](const RawClient::Received& r) {
        EXPECT_EQ(r.bytes.size(), 20u);
        EXPECT_TRUE(r.packets.empty());
      }},
-    {"bad crc p1",
-     1,
-     {.bad_crc = true},
-     kQuietMs,
+    {"bad crc p1", 1, with_faults([](Faults& f) { f.bad_crc = true; }), kQuietMs,
      [](const RawClient::Received& r) {
        EXPECT_EQ(r.bytes.size(), 25u);
        EXPECT_TRUE(r.packets.empty());
      }},
-    {"drop mid frame p2",
-     2,
-     {.drop_mid_frame = true},
-     2000,
+    {"drop mid frame p2", 2, with_faults([](Faults& f) { f.drop_mid_frame = true; }), 2000,
      [](const RawClient::Received& r) {
        EXPECT_TRUE(r.closed);
        EXPECT_EQ(r.bytes.size(), 10u);
      }},
-    {"drop mid frame p1",
-     1,
-     {.drop_mid_frame = true},
-     2000,
+    {"drop mid frame p1", 1, with_faults([](Faults& f) { f.drop_mid_frame = true; }), 2000,
      [](const RawClient::Received& r) {
        EXPECT_TRUE(r.closed);
        EXPECT_EQ(r.bytes.size(), 12u);
@@ -570,10 +526,14 @@ TEST(NaxsimFaultControl, TransportFaultsReachEvents) {
     std::size_t bytes;
   };
   const Case cases[] = {
-      {"bad crc", {.bad_crc = true}, false, 28},
-      {"garbage", {.garbage_before = 5}, true, 33},
-      {"split", {.split_bytes = true}, true, 28},
-      {"answer faults leave events alone", {.no_answer = true, .drop_mid_frame = true}, true, 28},
+      {"bad crc", with_faults([](Faults& f) { f.bad_crc = true; }), false, 28},
+      {"garbage", with_faults([](Faults& f) { f.garbage_before = 5; }), true, 33},
+      {"split", with_faults([](Faults& f) { f.split_bytes = true; }), true, 28},
+      {"answer faults leave events alone", with_faults([](Faults& f) {
+         f.no_answer = true;
+         f.drop_mid_frame = true;
+       }),
+       true, 28},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

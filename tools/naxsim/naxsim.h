@@ -28,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <typeindex>
+#include <typeinfo>
 #include <utility>
 
 #include "proto/packet.h"
@@ -71,7 +72,7 @@ struct Faults {
   uint32_t garbage_before = 0;     // random bytes before each frame; never a protocol 2 start
                                    // byte, nor a protocol 1 header that checks
   bool split_bytes = false;        // one byte per write, about 1 ms apart
-  bool bad_crc = false;            // CRC-16 of every frame sent is wrong
+  bool bad_crc = false;            // the CRC-16 of the frame is wrong
   bool drop_mid_frame = false;     // each answer: send its first half, then close the connection
   bool ignore_keepalives = false;  // keepalives are neither answered nor counted
   uint32_t event_every_ms = 0;     // spontaneous user events to every connection
@@ -107,8 +108,8 @@ class Node;
 
 // Fills answer (pre-set to the request's cmd, size 0, status kStatusDone) for request;
 // protocol is 1 or 2.  Returns false when the node sends no answer at all.  Runs on the
-// simulator's loop thread: it must not block, nor call Simulator methods that wait for
-// that thread.
+// simulator's loop thread: it may send events and drop connections, but must not block
+// (no stop(), no wait_for_connections()).
 using Handler = std::function<bool(Node& node, const nax::nax_packet& request,
                                    nax::nax_packet& answer, int protocol)>;
 
