@@ -24,7 +24,7 @@ nax_packet answer_of(uint16_t status, const Bytes& data) {
   nax_packet p{};
   p.status = status;
   p.size = static_cast<uint16_t>(data.size());
-  std::memcpy(p.data, data.data(), data.size());
+  if (!data.empty()) std::memcpy(p.data, data.data(), data.size());
   return p;
 }
 

@@ -148,8 +148,10 @@ void walk_commands(naxsim::Simulator& sim, int32_t link, uint8_t p) {
   uint8_t tplb[384]{};
   EXPECT_EQ(CALL(nax_read_template, link, kNode, 0, 555, 1, tplb, sizeof tplb), NAX_OK);
   EXPECT_EQ(std::memcmp(tpl, tplb, 384), 0);
-  EXPECT_EQ(CALL(nax_del_template, link, kNode, 0, 555, 1), only_p2);
-  EXPECT_EQ(CALL(nax_flush_templates, link, kNode, 0), only_p2);
+  // The second template and another sensor go; the first stays for protocol 1.
+  if (!p1) EXPECT_EQ(nax_write_template(link, kNode, 0, 555, 2, tpl, 100), NAX_OK);
+  EXPECT_EQ(CALL(nax_del_template, link, kNode, 0, 555, 2), only_p2);
+  EXPECT_EQ(CALL(nax_flush_templates, link, kNode, 1), only_p2);
 
   // Tasks (protocol 2 only; the other protocol is refused as an invalid argument).
   nax_task_group g{0xFFFF, 2, "packing", 1};

@@ -1,6 +1,7 @@
 // Framing and buffered, timed output of one host stream.
 #include "endpoint.h"
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +11,12 @@
 
 namespace naxsim {
 namespace {
+
+// How long a pseudo-terminal lingers after its last bytes: at least the minimum, as bytes
+// written to the master reach the slave's input queue a little later, and at most the
+// maximum, when no host reads them.
+constexpr uint64_t kLingerMinMs = 50;
+constexpr uint64_t kLingerMaxMs = 1000;
 
 // Feeds bytes to the assembler no faster than it asks for them, so that bytes after a
 // frame are never swallowed with it.  Returns true, with packet filled, as soon as a frame
@@ -41,14 +48,26 @@ bool assemble(nax::frame_assembler& a, uint8_t protocol, const uint8_t* data, st
 
 }  // namespace
 
-Endpoint::Endpoint(int fd, EndpointKind kind, Protocol protocol)
-    : fd_(fd), kind_(kind), protocol_(static_cast<int>(protocol)) {
+Endpoint::Endpoint(int fd, EndpointKind kind, Protocol protocol, bool connecting)
+    : fd_(fd),
+      kind_(kind),
+      connecting_(kind == EndpointKind::TcpDialed && connecting),
+      protocol_(static_cast<int>(protocol)) {
   nax::assembler_reset(p1_, 1, 0);
   nax::assembler_reset(p2_, 2, 0);
 }
 
 Endpoint::~Endpoint() {
   if (fd_ >= 0) ::close(fd_);
+  if (kept_fd_ >= 0) ::close(kept_fd_);
+}
+
+bool Endpoint::finish_connect() {
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return false;
+  connecting_ = false;
+  return true;
 }
 
 void Endpoint::receive(const uint8_t* data, std::size_t size, const PacketSink& on_packet) {
@@ -111,9 +130,21 @@ bool Endpoint::flush(uint64_t now_ms) {
     const bool close_after = chunk.close_after;
     out_.pop_front();
     front_sent_ = 0;
+    if (close_after && kind_ == EndpointKind::PtyMaster && kept_fd_ >= 0) {
+      linger_since_ms_ = now_ms;
+      linger_until_ms_ = now_ms + kLingerMaxMs;
+      return true;
+    }
     if (close_after) return false;
   }
   return true;
+}
+
+bool Endpoint::linger_over(uint64_t now_ms) const {
+  if (!lingering() || now_ms >= linger_until_ms_) return true;
+  if (now_ms < linger_since_ms_ + kLingerMinMs) return false;
+  int unread = 0;
+  return ::ioctl(kept_fd_, FIONREAD, &unread) != 0 || unread == 0;
 }
 
 bool Endpoint::wants_write(uint64_t now_ms) const {
@@ -128,7 +159,11 @@ std::optional<uint64_t> Endpoint::next_due() const {
 long Endpoint::read_bytes(uint8_t* out, std::size_t size) {
   switch (kind_) {
     case EndpointKind::TcpAccepted:
+    case EndpointKind::TcpDialed:
       return ::recv(fd_, out, size, 0);
+    case EndpointKind::PtyMaster:
+      // EIO here means the slave side hung up for good: the stream has ended.
+      return ::read(fd_, out, size);
   }
   return -1;
 }
@@ -136,7 +171,10 @@ long Endpoint::read_bytes(uint8_t* out, std::size_t size) {
 long Endpoint::write_bytes(const uint8_t* data, std::size_t size) {
   switch (kind_) {
     case EndpointKind::TcpAccepted:
+    case EndpointKind::TcpDialed:
       return ::send(fd_, data, size, MSG_NOSIGNAL);
+    case EndpointKind::PtyMaster:
+      return ::write(fd_, data, size);
   }
   return -1;
 }

@@ -14,10 +14,12 @@
 
 namespace naxsim {
 
-// Accepted TCP connections are the only kind so far.  A pseudo-terminal master or a
-// connection the node dials out would be further kinds: same framing and outbox, their
-// own way of reading, writing and ending.
-enum class EndpointKind { TcpAccepted };
+// Every kind shares framing and outbox; they differ in how they read, write and begin.
+enum class EndpointKind {
+  TcpAccepted,  // a host connected to our listener
+  TcpDialed,    // we connected to a host's listener; may still be connecting
+  PtyMaster,    // master side of a pseudo-terminal whose slave a host opens as a serial port
+};
 
 // Bytes to write once due_ms has come; chunks go out strictly in queue order.
 struct OutChunk {
@@ -28,13 +30,22 @@ struct OutChunk {
 
 class Endpoint {
  public:
-  // Takes ownership of fd, which must be non-blocking.
-  Endpoint(int fd, EndpointKind kind, Protocol protocol);
+  // Takes ownership of fd, which must be non-blocking.  A TcpDialed endpoint starts out
+  // connecting unless its connect already completed.
+  Endpoint(int fd, EndpointKind kind, Protocol protocol, bool connecting = false);
   ~Endpoint();
   Endpoint(const Endpoint&) = delete;
   Endpoint& operator=(const Endpoint&) = delete;
 
   int fd() const { return fd_; }
+  EndpointKind kind() const { return kind_; }
+  // Another descriptor closed along with this endpoint (a pseudo-terminal's slave side).
+  void keep_open(int fd) { kept_fd_ = fd; }
+
+  // A dialed connection is not yet established: poll it for writing, then call
+  // finish_connect(), which is false when the connection failed.
+  bool connecting() const { return connecting_; }
+  bool finish_connect();
   // 1 or 2 once fixed by configuration or by the first checked frame; 0 before.
   int protocol() const { return protocol_; }
   // sou_node of the last frame received: where this stream's events are addressed.
@@ -54,6 +65,11 @@ class Endpoint {
   // Writes the chunks that are due, as far as the stream takes them.  False when the
   // stream is finished: a write failed or a closing chunk went out.
   bool flush(uint64_t now_ms);
+  // Closing a pseudo-terminal's master discards whatever its slave still holds, so after a
+  // closing chunk such an endpoint lingers, unread and unwritten, until the host has read
+  // the bytes (or has had enough time to).
+  bool lingering() const { return linger_until_ms_ != 0; }
+  bool linger_over(uint64_t now_ms) const;
   // A due chunk is waiting for the stream to accept bytes.
   bool wants_write(uint64_t now_ms) const;
   std::optional<uint64_t> next_due() const;
@@ -63,7 +79,9 @@ class Endpoint {
   long write_bytes(const uint8_t* data, std::size_t size);
 
   int fd_;
+  int kept_fd_ = -1;
   EndpointKind kind_;
+  bool connecting_;
   int protocol_;
   uint16_t host_node_ = 0;
   nax::frame_assembler p1_;
@@ -71,6 +89,8 @@ class Endpoint {
   std::deque<OutChunk> out_;
   std::size_t front_sent_ = 0;
   bool closing_ = false;
+  uint64_t linger_since_ms_ = 0;
+  uint64_t linger_until_ms_ = 0;
 };
 
 }  // namespace naxsim

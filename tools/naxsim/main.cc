@@ -1,4 +1,5 @@
-// naxsim: serve a simulated node on a TCP port until interrupted.
+// naxsim: serve a simulated node until interrupted: on a TCP port, on a pseudo-terminal,
+// or over connections it makes to a host's listener.
 #include <sys/resource.h>
 
 #include <cerrno>
@@ -16,6 +17,11 @@ namespace {
 constexpr const char* kUsage =
     "usage: naxsim [options]\n"
     "  --port N             TCP port to listen on (default 0: any free port)\n"
+    "  --serial             serve a pseudo-terminal; the host opens the slave path printed\n"
+    "  --connect HOST:PORT  connect to a host's listener instead of waiting for hosts\n"
+    "  --count N            with --connect: make N connections (default 1)\n"
+    "                       with --serial or --connect there is no TCP listener unless\n"
+    "                       --port is given\n"
     "  --node N             node number (default 1)\n"
     "  --protocol P         auto, 1 or 2 (default auto: per connection, from its first frame)\n"
     "  --clock-offset S     node clock = host local time + S seconds\n"
@@ -78,6 +84,11 @@ int main(int argc, char** argv) {
 
   naxsim::Config config;
   naxsim::Faults faults;
+  bool port_given = false;
+  bool serial = false;
+  std::string connect_host;
+  uint16_t connect_port = 0;
+  unsigned long connect_count = 0;  // 0: no --count
 
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
@@ -100,6 +111,22 @@ int main(int argc, char** argv) {
     } else if (option == "--port") {
       if (!take_number(0xFFFF)) return bad_value();
       config.port = static_cast<uint16_t>(number);
+      port_given = true;
+    } else if (option == "--serial") {
+      serial = true;
+    } else if (option == "--connect") {
+      const std::string target = value ? value : "";
+      const std::size_t colon = target.rfind(':');
+      if (colon == std::string::npos || colon == 0 ||
+          !parse_number(target.c_str() + colon + 1, 0xFFFF, number) || number == 0) {
+        return usage_error("--connect takes HOST:PORT");
+      }
+      connect_host = target.substr(0, colon);
+      connect_port = static_cast<uint16_t>(number);
+      ++i;
+    } else if (option == "--count") {
+      if (!take_number(100000) || number == 0) return bad_value();
+      connect_count = number;
     } else if (option == "--node") {
       if (!take_number(0xFFFF)) return bad_value();
       config.node = static_cast<uint16_t>(number);
@@ -162,6 +189,10 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (connect_count != 0 && connect_host.empty()) return usage_error("--count needs --connect");
+  const bool connecting = !connect_host.empty();
+  config.listen = port_given || !(serial || connecting);
+
   raise_descriptor_limit();
 
   naxsim::Simulator simulator(config);
@@ -171,8 +202,26 @@ int main(int argc, char** argv) {
                  static_cast<unsigned>(config.port), std::strerror(errno));
     return 1;
   }
-  std::printf("naxsim listening on %s node %u\n", simulator.conn_string().c_str(),
-              static_cast<unsigned>(config.node));
+  const unsigned node = config.node;
+  if (config.listen) {
+    std::printf("naxsim listening on %s node %u\n", simulator.conn_string().c_str(), node);
+  }
+  if (serial) {
+    std::string slave;
+    if (!simulator.open_serial(&slave)) {
+      std::fprintf(stderr, "naxsim: cannot open a pseudo-terminal: %s\n", std::strerror(errno));
+      return 1;
+    }
+    std::printf("naxsim serial on %s node %u\n", slave.c_str(), node);
+  }
+  if (connecting) {
+    const std::string target = connect_host + ":" + std::to_string(connect_port);
+    if (!simulator.connect_to(connect_host, connect_port, connect_count == 0 ? 1 : connect_count)) {
+      std::fprintf(stderr, "naxsim: cannot connect to %s\n", target.c_str());
+      return 1;
+    }
+    std::printf("naxsim connected to %s node %u\n", target.c_str(), node);
+  }
   std::fflush(stdout);
 
   int received = 0;

@@ -1,4 +1,10 @@
-// naxsim: a simulated node that hosts talk to over TCP, for tests and for host development.
+// naxsim: a simulated node that hosts talk to, for tests and for host development.
+//
+// Transports, all served by one loop thread and all alike once connected:
+// - TCP server: hosts connect to the simulator's listener (the default).
+// - TCP client: the node connects in to a host's listener (connect_to).
+// - Serial: the master side of a pseudo-terminal; the host opens the slave side by its
+//   device path as a serial port (open_serial).
 //
 // Behaviour on the wire:
 // - A simulated node answers requests addressed to its own number or to 0xFFFF and ignores
@@ -102,6 +108,7 @@ struct Config {
   Protocol protocol = Protocol::Auto;
   int32_t clock_offset_s = 0;  // node clock = host local time + offset
   std::string bind = "127.0.0.1";
+  bool listen = true;  // false: start() runs the loop without a TCP listener
 };
 
 class Node;
@@ -180,17 +187,35 @@ class Simulator {
   Simulator(const Simulator&) = delete;
   Simulator& operator=(const Simulator&) = delete;
 
-  // Binds, listens and starts the loop thread; false when the port cannot be had.
+  // Binds, listens (unless config.listen is false) and starts the loop thread; false when
+  // the port cannot be had.
   bool start();
-  // Closes every connection and the listener; joins the loop thread.
+  // Closes every connection, pseudo-terminal and the listener; joins the loop thread.
   void stop();
-  uint16_t port() const;
+  uint16_t port() const;            // 0 when not listening
   std::string conn_string() const;  // "127.0.0.1:PORT"
   Node& node();
 
   void set_faults(const Faults& faults);
   Faults faults() const;
 
+  // Opens a pseudo-terminal, serves its master side as one more connection and stores
+  // the slave's device path (say "/dev/pts/5") in slave_path.  The slave starts raw, so
+  // that nothing is echoed or translated before a host reconfigures it.  The simulator
+  // holds a descriptor of the slave itself as long as it serves the master: a host may
+  // then open and close the slave as often as it likes without the line hanging up.
+  // drop_connections() and stop() close the master, which the host sees as a hang-up.
+  // Needs start(); false when no pseudo-terminal can be had.
+  bool open_serial(std::string* slave_path);
+
+  // Dials host:port (IPv4 address or host name) count times; every connection is served
+  // like one a host made to us.  Waits up to 5 s for the connections to be established
+  // and is true when all of them were; failed ones are forgotten.  Called from a handler
+  // it only starts the dialling and is true when that started.  Needs start().  Nothing
+  // redials a connection that ends.
+  bool connect_to(const std::string& host, uint16_t port, size_t count = 1);
+
+  // Established connections of every kind: accepted, dialed and pseudo-terminals.
   size_t connection_count() const;
   // Checked request frames received on any connection, whatever their address;
   // keepalives are not counted here.

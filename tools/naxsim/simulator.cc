@@ -1,10 +1,14 @@
-// The simulator's server: one poll loop that accepts hosts and answers them as the node.
+// The simulator's server: one poll loop that serves hosts as the node, whether they
+// connected to us, we connected to them, or they opened our pseudo-terminal.
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +19,7 @@
 #include <cstring>
 #include <future>
 #include <list>
+#include <map>
 #include <random>
 #include <thread>
 #include <vector>
@@ -36,6 +41,43 @@ uint64_t now_ms() {
 
 constexpr uint32_t kSplitGapMs = 1;
 constexpr uint64_t kAcceptPauseMs = 100;  // after running out of descriptors
+constexpr uint64_t kDialTimeoutMs = 5000;
+constexpr uint64_t kLingerCheckMs = 10;
+
+void set_no_delay(int fd) {
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+bool make_raw(int fd) {
+  termios t{};
+  if (::tcgetattr(fd, &t) != 0) return false;
+  ::cfmakeraw(&t);
+  ::cfsetspeed(&t, B115200);
+  return ::tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+// A pseudo-terminal pair, the master non-blocking, the line raw (a master's terminal
+// settings are its slave's); false when none can be had.
+bool open_pty(int& master, int& slave, std::string& slave_path) {
+  master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  slave = -1;
+  if (master < 0) return false;
+  char name[128];
+  if (::grantpt(master) == 0 && ::unlockpt(master) == 0 &&
+      ::ptsname_r(master, name, sizeof name) == 0) {
+    slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  }
+  const int flags = ::fcntl(master, F_GETFL);
+  if (slave < 0 || flags < 0 || ::fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0 ||
+      !make_raw(slave)) {
+    if (slave >= 0) ::close(slave);
+    ::close(master);
+    return false;
+  }
+  slave_path = name;
+  return true;
+}
 
 // Which faults a frame is exposed to.
 enum class FrameKind { Answer, KeepaliveAnswer, Event };
@@ -63,6 +105,12 @@ struct Simulator::Impl {
   std::condition_variable connections_changed;
   std::atomic<size_t> connections{0};
 
+  // The connections one connect_to() call asked for; guarded by connections_mutex.
+  struct DialBatch {
+    size_t pending = 0;
+    size_t failed = 0;
+  };
+
   int listen_fd = -1;
   std::atomic<int> wake_fd{-1};
   uint16_t bound_port = 0;
@@ -82,6 +130,12 @@ struct Simulator::Impl {
   uint64_t next_spontaneous_ms = 0;
   uint32_t spontaneous_id = 0;
   uint64_t accept_paused_until = 0;
+  struct Dial {
+    std::shared_ptr<DialBatch> batch;
+    uint64_t deadline_ms;
+  };
+  std::map<const Endpoint*, Dial> dialing;
+  bool dials_resolved = false;  // connect_to() callers are to be woken
 
   Faults current_faults() const {
     std::lock_guard<std::mutex> lock(faults_mutex);
@@ -105,6 +159,13 @@ struct Simulator::Impl {
   size_t send_event(const std::function<bool(int protocol, nax::nax_packet&)>& encode);
   void send_spontaneous(uint64_t now, const Faults& f);
   void set_connection_count(size_t n);
+  size_t established() const;
+  bool dial(const sockaddr_in& address, size_t count, const std::shared_ptr<DialBatch>& batch);
+  void resolve_dial(const Endpoint* endpoint, bool ok);
+  void resolve_batch(DialBatch& batch, size_t count, bool ok);
+  void fail_all_dials();
+  bool serve_dialing(Endpoint& endpoint, short revents, uint64_t now);
+  void drop_all();
 };
 
 bool Simulator::Impl::run_on_loop(std::function<void()> fn) {
@@ -127,10 +188,80 @@ bool Simulator::Impl::run_on_loop(std::function<void()> fn) {
 void Simulator::Impl::set_connection_count(size_t n) {
   {
     std::lock_guard<std::mutex> lock(connections_mutex);
-    if (connections == n) return;
+    if (connections == n && !dials_resolved) return;
     connections = n;
+    dials_resolved = false;
   }
   connections_changed.notify_all();
+}
+
+size_t Simulator::Impl::established() const {
+  return static_cast<size_t>(std::count_if(endpoints.begin(), endpoints.end(),
+                                           [](const auto& e) { return !e->connecting(); }));
+}
+
+void Simulator::Impl::resolve_batch(DialBatch& batch, size_t count, bool ok) {
+  std::lock_guard<std::mutex> lock(connections_mutex);
+  batch.pending -= count;
+  if (!ok) batch.failed += count;
+  // Told with the next connection count, so that a caller woken sees both agree.
+  dials_resolved = true;
+}
+
+void Simulator::Impl::resolve_dial(const Endpoint* endpoint, bool ok) {
+  auto found = dialing.find(endpoint);
+  if (found == dialing.end()) return;
+  resolve_batch(*found->second.batch, 1, ok);
+  dialing.erase(found);
+}
+
+void Simulator::Impl::fail_all_dials() {
+  for (auto& [endpoint, dial] : dialing) resolve_batch(*dial.batch, 1, false);
+  dialing.clear();
+}
+
+void Simulator::Impl::drop_all() {
+  fail_all_dials();
+  dropped.splice(dropped.end(), endpoints);
+  set_connection_count(0);
+}
+
+bool Simulator::Impl::dial(const sockaddr_in& address, size_t count,
+                           const std::shared_ptr<DialBatch>& batch) {
+  const uint64_t deadline = now_ms() + kDialTimeoutMs;
+  for (size_t i = 0; i < count; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+      resolve_batch(*batch, count - i, false);
+      return false;
+    }
+    set_no_delay(fd);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+      endpoints.push_back(std::make_unique<Endpoint>(fd, EndpointKind::TcpDialed, config.protocol));
+      resolve_batch(*batch, 1, true);
+    } else if (errno == EINPROGRESS) {
+      endpoints.push_back(
+          std::make_unique<Endpoint>(fd, EndpointKind::TcpDialed, config.protocol, true));
+      dialing[endpoints.back().get()] = Dial{batch, deadline};
+    } else {
+      ::close(fd);
+      resolve_batch(*batch, 1, false);
+    }
+  }
+  return true;
+}
+
+// A dialed connection still being made; false when it failed or took too long.
+bool Simulator::Impl::serve_dialing(Endpoint& endpoint, short revents, uint64_t now) {
+  bool alive = true;
+  if (revents & (POLLOUT | POLLERR | POLLHUP)) {
+    alive = endpoint.finish_connect();
+  } else {
+    auto found = dialing.find(&endpoint);
+    alive = found != dialing.end() && now < found->second.deadline_ms;
+  }
+  if (!alive || !endpoint.connecting()) resolve_dial(&endpoint, alive);
+  return alive;
 }
 
 std::vector<uint8_t> Simulator::Impl::garbage(uint32_t count) {
@@ -266,8 +397,7 @@ void Simulator::Impl::accept_all(uint64_t now) {
       }
       return;
     }
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    set_no_delay(fd);
     endpoints.push_back(std::make_unique<Endpoint>(fd, EndpointKind::TcpAccepted, config.protocol));
   }
 }
@@ -294,6 +424,19 @@ void Simulator::Impl::loop() {
     fds.push_back({wake_fd.load(), POLLIN, 0});
     fds.push_back({accept_paused_until > now ? -1 : listen_fd, POLLIN, 0});
     for (auto& endpoint : endpoints) {
+      if (endpoint->connecting()) {
+        auto found = dialing.find(endpoint.get());
+        if (found != dialing.end()) shorten(std::max(found->second.deadline_ms, now + 1));
+        fds.push_back({endpoint->fd(), POLLOUT, 0});
+        polled.push_back(endpoint.get());
+        continue;
+      }
+      if (endpoint->lingering()) {
+        shorten(now + kLingerCheckMs);
+        fds.push_back({endpoint->fd(), 0, 0});
+        polled.push_back(endpoint.get());
+        continue;
+      }
       short events = POLLIN;
       if (endpoint->wants_write(now)) events |= POLLOUT;
       if (auto due = endpoint->next_due()) shorten(*due);
@@ -307,6 +450,14 @@ void Simulator::Impl::loop() {
     for (size_t i = 0; i < polled.size(); ++i) {
       Endpoint& endpoint = *polled[i];
       const short revents = fds[i + 2].revents;
+      if (endpoint.connecting()) {
+        if (!serve_dialing(endpoint, revents, now)) finished.push_back(&endpoint);
+        continue;
+      }
+      if (endpoint.lingering()) {
+        if (endpoint.linger_over(now)) finished.push_back(&endpoint);
+        continue;
+      }
       bool alive = true;
       if (revents & (POLLIN | POLLHUP | POLLERR)) {
         alive = endpoint.read_available(
@@ -332,7 +483,7 @@ void Simulator::Impl::loop() {
       for (auto& task : work) task();
     }
     if (fds[1].revents & POLLIN) accept_all(now);
-    set_connection_count(endpoints.size());
+    set_connection_count(established());
   }
 
   std::vector<std::packaged_task<void()>> work;
@@ -342,6 +493,7 @@ void Simulator::Impl::loop() {
     work.swap(tasks);
   }
   for (auto& task : work) task();
+  fail_all_dials();
   dropped.clear();
   endpoints.clear();
   set_connection_count(0);
@@ -356,28 +508,33 @@ Simulator::~Simulator() {
 bool Simulator::start() {
   Impl& s = *impl_;
   if (s.thread.joinable()) return false;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(s.config.port);
-  if (::inet_pton(AF_INET, s.config.bind.c_str(), &address.sin_addr) != 1) return false;
-
-  s.listen_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (s.listen_fd < 0) return false;
-  const int one = 1;
-  ::setsockopt(s.listen_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  socklen_t length = sizeof address;
-  if (::bind(s.listen_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(s.listen_fd, 4096) != 0 ||
-      ::getsockname(s.listen_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ::close(s.listen_fd);
+  auto close_listener = [&s] {
+    if (s.listen_fd >= 0) ::close(s.listen_fd);
     s.listen_fd = -1;
-    return false;
+    s.bound_port = 0;
+  };
+  if (s.config.listen) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(s.config.port);
+    if (::inet_pton(AF_INET, s.config.bind.c_str(), &address.sin_addr) != 1) return false;
+
+    s.listen_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (s.listen_fd < 0) return false;
+    const int one = 1;
+    ::setsockopt(s.listen_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    socklen_t length = sizeof address;
+    if (::bind(s.listen_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(s.listen_fd, 4096) != 0 ||
+        ::getsockname(s.listen_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      close_listener();
+      return false;
+    }
+    s.bound_port = ntohs(address.sin_port);
   }
-  s.bound_port = ntohs(address.sin_port);
   s.wake_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (s.wake_fd < 0) {
-    ::close(s.listen_fd);
-    s.listen_fd = -1;
+    close_listener();
     return false;
   }
   {
@@ -395,7 +552,7 @@ void Simulator::stop() {
   s.running = false;
   s.wake();
   s.thread.join();
-  ::close(s.listen_fd);
+  if (s.listen_fd >= 0) ::close(s.listen_fd);
   ::close(s.wake_fd.exchange(-1));
   s.listen_fd = -1;
 }
@@ -425,6 +582,49 @@ void Simulator::set_faults(const Faults& faults) {
 
 Faults Simulator::faults() const {
   return impl_->current_faults();
+}
+
+bool Simulator::open_serial(std::string* slave_path) {
+  Impl& s = *impl_;
+  int master = -1;
+  int slave = -1;
+  std::string path;
+  if (!open_pty(master, slave, path)) return false;
+  auto endpoint = std::make_unique<Endpoint>(master, EndpointKind::PtyMaster, s.config.protocol);
+  // Without a slave descriptor of our own the master would read EIO and poll hang-up
+  // whenever no host has the slave open: before the first open and after every close.
+  endpoint->keep_open(slave);
+  const bool added = s.run_on_loop([&] {
+    s.endpoints.push_back(std::move(endpoint));
+    s.set_connection_count(s.established());
+  });
+  if (!added) return false;
+  if (slave_path != nullptr) *slave_path = path;
+  return true;
+}
+
+bool Simulator::connect_to(const std::string& host, uint16_t port, size_t count) {
+  Impl& s = *impl_;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
+  sockaddr_in address{};
+  std::memcpy(&address, found->ai_addr, sizeof address);
+  ::freeaddrinfo(found);
+  address.sin_port = htons(port);
+
+  auto batch = std::make_shared<Impl::DialBatch>();
+  batch->pending = count;
+  bool started = false;
+  if (!s.run_on_loop([&] { started = s.dial(address, count, batch); })) return false;
+  if (loop_owner == impl_.get()) return started;
+  std::unique_lock<std::mutex> lock(s.connections_mutex);
+  // The loop gives up on each connection at its deadline; the margin covers a loop pass.
+  const bool resolved = s.connections_changed.wait_for(
+      lock, std::chrono::milliseconds(kDialTimeoutMs + 1000), [&] { return batch->pending == 0; });
+  return resolved && batch->failed == 0;
 }
 
 size_t Simulator::connection_count() const {
@@ -468,10 +668,7 @@ bool Simulator::send_aux_input_event(const AuxEvent& event) {
 }
 
 void Simulator::drop_connections() {
-  impl_->run_on_loop([&] {
-    impl_->dropped.splice(impl_->dropped.end(), impl_->endpoints);
-    impl_->set_connection_count(0);
-  });
+  impl_->run_on_loop([&] { impl_->drop_all(); });
 }
 
 bool Simulator::wait_for_connections(size_t n, uint32_t timeout_ms) {

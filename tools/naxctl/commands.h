@@ -1,0 +1,57 @@
+// The command tree: every family adds its subcommands to a parent (the top level, and
+// again under "listen"); a chosen subcommand leaves its action to be run on the link.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "numbers.h"
+#include "output.h"
+#include "records.h"
+#include "session.h"
+
+namespace naxctl {
+
+using Action = std::function<void(Session&)>;
+
+struct Cli {
+  Options options;
+  Action action;                   // the chosen subcommand, run on an open link
+  std::function<int()> no_link;    // a subcommand that needs no link (demo)
+};
+
+// Makes sub, when chosen, leave fn as the action.
+inline void on_run(CLI::App* sub, Cli& cli, Action fn) {
+  sub->callback([&cli, fn = std::move(fn)] { cli.action = fn; });
+}
+
+void add_clock_commands(CLI::App& parent, Cli& cli);
+void add_io_commands(CLI::App& parent, Cli& cli);  // param, aux, relay
+void add_user_commands(CLI::App& parent, Cli& cli);
+void add_mark_commands(CLI::App& parent, Cli& cli);
+void add_template_commands(CLI::App& parent, Cli& cli);
+void add_schedule_commands(CLI::App& parent, Cli& cli);
+void add_admin_commands(CLI::App& parent, Cli& cli);  // info, reset, block, flush, delete-records
+void add_file_commands(CLI::App& parent, Cli& cli);
+void add_task_commands(CLI::App& parent, Cli& cli);
+void add_display_commands(CLI::App& parent, Cli& cli);
+void add_monitor_command(CLI::App& parent, Cli& cli);
+
+// Everything above, in help order.
+void add_node_commands(CLI::App& parent, Cli& cli);
+
+// naxctl demo: a narrated session against an embedded simulated node.
+int run_demo();
+
+// The whole program: parse, open the link, run, report.  Returns the exit status.
+int run_naxctl(int argc, char** argv);
+
+// Reads a whole file ("-" is standard input); throws InputError.
+std::string read_file(const std::string& path);
+// Writes a whole file ("-" is standard output); throws InputError.
+void write_file(const std::string& path, const std::string& data);
+
+}  // namespace naxctl

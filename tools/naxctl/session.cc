@@ -1,0 +1,152 @@
+// One link to one node for the length of a command.
+#include "session.h"
+
+#include <chrono>
+
+namespace naxctl {
+
+namespace {
+
+// Events beyond this many untaken ones are dropped rather than kept without bound.
+constexpr size_t kMaxQueuedEvents = 10000;
+
+}  // namespace
+
+std::string status_message(const std::string& function, uint32_t status) {
+  return function + ": " + std::to_string(status) + " " + nax_status_text(status);
+}
+
+NaxError::NaxError(const std::string& function, uint32_t status, const std::string& detail)
+    : std::runtime_error(status_message(function, status) +
+                         (detail.empty() ? "" : " (" + detail + ")")),
+      status_(status) {}
+
+void check(uint32_t status, const char* function) {
+  if (status != NAX_OK) throw NaxError(function, status);
+}
+
+Session::Session(Options options) : options_(std::move(options)), node_(options_.node) {}
+
+Session::~Session() { close(); }
+
+void Session::open() {
+  int32_t level = options_.log_level;
+  if (level < 0) level = options_.log_path.empty() ? 0 : 3;
+  check(nax_init(options_.log_path.empty() ? nullptr : options_.log_path.c_str(), level),
+        "nax_init");
+  initialised_ = true;
+  if (options_.listen) {
+    accept_link();
+  } else {
+    open_link();
+  }
+}
+
+void Session::open_link() {
+  uint32_t status = 0;
+  const uint32_t id =
+      nax_open(&status, options_.source, static_cast<uint8_t>(options_.protocol),
+               options_.conn.c_str(), options_.timeout_ms, this, on_user, on_aux, on_conn);
+  if (id == 0) throw NaxError("nax_open", status == NAX_OK ? NAX_ERR_INVALID_ARG : status);
+  link_ = static_cast<int32_t>(id);
+  check(nax_set_rcv_timeout(link_, static_cast<int32_t>(options_.timeout_ms)),
+        "nax_set_rcv_timeout");
+}
+
+void Session::accept_link() {
+  uint32_t status = 0;
+  nax_listen(&status, options_.listen_port, static_cast<int32_t>(options_.timeout_ms), this,
+             on_conn);
+  check(status, "nax_listen");
+  listening_ = true;
+  uint32_t id = 0;
+  uint16_t node = options_.expect_node;
+  uint16_t port = options_.listen_port;
+  check(nax_accept(&id, &node, &port, static_cast<uint8_t>(options_.protocol), options_.source,
+                   options_.accept_timeout_ms, static_cast<int32_t>(options_.timeout_ms)),
+        "nax_accept");
+  link_ = static_cast<int32_t>(id);
+  if (!options_.node_given) node_ = node;
+  // A claimed link starts without callbacks; the node may report from now on.
+  check(nax_set_callback_args(link_, this), "nax_set_callback_args");
+  check(nax_set_user_callback(link_, on_user), "nax_set_user_callback");
+  check(nax_set_aux_input_callback(link_, on_aux), "nax_set_aux_input_callback");
+  check(nax_set_conn_callback(link_, on_conn), "nax_set_conn_callback");
+}
+
+void Session::close() {
+  if (link_ != 0) {
+    nax_close(link_);  // a link the node dropped is gone already; nothing to report then
+    link_ = 0;
+  }
+  if (listening_) {
+    nax_close_listen(1);
+    listening_ = false;
+  }
+  if (initialised_) {
+    nax_uninit();
+    initialised_ = false;
+  }
+}
+
+bool Session::next_event(Event& out, uint32_t timeout_ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!arrived_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                         [this] { return !events_.empty(); })) {
+    return false;
+  }
+  out = events_.front();
+  events_.pop_front();
+  return true;
+}
+
+void Session::push(const Event& event) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (events_.size() >= kMaxQueuedEvents) return;
+    events_.push_back(event);
+  }
+  arrived_.notify_one();
+}
+
+void Session::set_user_hook(UserHook hook) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  user_hook_ = std::move(hook);
+}
+
+void Session::on_user(void* args, int32_t link, uint32_t node, nax_user_event* event) {
+  auto* self = static_cast<Session*>(args);
+  UserHook hook;
+  {
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    hook = self->user_hook_;
+  }
+  if (hook) hook(link, node, *event);
+  Event e;
+  e.kind = Event::Kind::User;
+  e.link = link;
+  e.node = node;
+  e.user = *event;
+  self->push(e);
+}
+
+void Session::on_aux(void* args, int32_t link, uint32_t node, nax_aux_input_event* event) {
+  auto* self = static_cast<Session*>(args);
+  Event e;
+  e.kind = Event::Kind::Aux;
+  e.link = link;
+  e.node = node;
+  e.aux = *event;
+  self->push(e);
+}
+
+void Session::on_conn(void* args, int32_t link, uint32_t state) {
+  auto* self = static_cast<Session*>(args);
+  Event e;
+  e.kind = Event::Kind::Conn;
+  e.link = link;
+  e.conn_state = state;
+  self->push(e);
+}
+
+}  // namespace naxctl
