@@ -71,7 +71,7 @@ void add_mark_commands(CLI::App& parent, Cli& cli) {
     } else if (format == "csv") {
       text = marks_to_csv(all);
     } else {
-      text = marks_table(all) + std::to_string(all.size()) + " marks\n";
+      text = marks_table(all) + count_of(all.size(), "mark") + "\n";
     }
     write_file(args->out.empty() ? "-" : args->out, text);
   });

@@ -15,6 +15,7 @@ constexpr uint32_t kLastListPage = 31;  // the page that reaches the end of the 
 constexpr uint32_t kSegmentsPerRead = 128;
 constexpr size_t kSegmentsPerWrite = 160;  // 14 + 3 x 160 bytes stay within 512
 constexpr size_t kMaxNameLength = 20;
+constexpr uint32_t kMaxSegments = 1u << 20;  // bounds a node that never runs out
 
 struct ScheduleArgs {
   uint16_t id = 0;
@@ -117,27 +118,24 @@ void add_segment_commands(CLI::App* schedule, Cli& cli) {
   add_number(get, "id", get_args->id, "Schedule number")->required();
   add_number(get, "--first", get_args->first, "Index of the first segment");
   add_number(get, "--count", get_args->count,
-             "Segments to read (default: as many as the header counts)");
+             "Segments to read (default: all from --first on)");
   on_run(get, cli, [a = get_args](Session& s) {
-    uint32_t count = a->count;
-    if (count == 0) {
-      nax_schd_header h{};
-      check(nax_get_schd_header(s.link(), s.node(), a->id, &h), "nax_get_schd_header");
-      count = h.segments > a->first ? h.segments - a->first : 0;
-    }
+    // Without --count: every segment, until the node has no more from that index on.
+    const uint32_t limit = a->count != 0 ? a->count : kMaxSegments;
     std::vector<nax_schd_segment> all;
-    Progress progress("segments", count);
-    while (all.size() < count) {
-      const uint32_t want = std::min<uint32_t>(kSegmentsPerRead, count - static_cast<uint32_t>(all.size()));
+    Progress progress("segments", a->count);
+    while (all.size() < limit) {
+      const uint32_t want =
+          std::min<uint32_t>(kSegmentsPerRead, limit - static_cast<uint32_t>(all.size()));
       std::vector<nax_schd_segment> chunk(want);
       uint32_t received = 0;
       check(nax_get_schd_segments(s.link(), s.node(), a->id, chunk.data(),
                                   a->first + static_cast<uint32_t>(all.size()), want, &received),
             "nax_get_schd_segments");
       received = std::min(received, want);
+      if (received == 0) break;
       all.insert(all.end(), chunk.begin(), chunk.begin() + received);
       progress.update(all.size());
-      if (received < want) break;  // the schedule ends here
     }
     progress.finish();
     Json j = Json::array();
@@ -183,7 +181,7 @@ void add_segment_commands(CLI::App* schedule, Cli& cli) {
     j.add("id", Json::number(a->id)).add("first", Json::number(a->first));
     j.add("written", Json::number(static_cast<uint64_t>(all.size())));
     emit(s.json(),
-         std::to_string(all.size()) + " segments written to schedule " + std::to_string(a->id) +
+         count_of(all.size(), "segment") + " written to schedule " + std::to_string(a->id) +
              "\n",
          j);
   });
@@ -221,7 +219,7 @@ void add_list_command(CLI::App* schedule, Cli& cli) {
       j.push(entry);
       rows.push_back({std::to_string(e.id), name});
     }
-    emit(s.json(), format_table({"id", "name"}, rows) + std::to_string(all.size()) + " schedules\n",
+    emit(s.json(), format_table({"id", "name"}, rows) + count_of(all.size(), "schedule") + "\n",
          j);
   });
 }

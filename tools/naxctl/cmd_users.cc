@@ -102,7 +102,7 @@ uint32_t send_batch(Session& s, BatchFn fn, std::vector<nax_user>& users, size_t
 std::string user_detail(const std::vector<nax_user>& users, size_t failed, size_t done,
                         const char* verb) {
   return "user " + std::to_string(users[failed].id) + "; " + std::to_string(done) + " of " +
-         std::to_string(users.size()) + " users " + verb;
+         count_of(users.size(), "user") + " " + verb;
 }
 
 // Sends every user, batch after batch; throws at the first refusal.
@@ -184,7 +184,7 @@ void add_list(CLI::App& users, Cli& cli) {
     const auto all = list_users(s, args->first, args->page);
     Json j = Json::array();
     for (const auto& u : all) j.push(user_to_json(u));
-    emit(s.json(), users_table(all) + std::to_string(all.size()) + " users\n", j);
+    emit(s.json(), users_table(all) + count_of(all.size(), "user") + "\n", j);
   });
 
   auto* exp = users.add_subcommand("export", "Write every user as CSV or JSON");
@@ -217,7 +217,7 @@ void add_change(CLI::App& users, Cli& cli, const char* name, const char* help, B
       throw InputError("give --id and the fields to set, or --file");
     }
     const size_t n = send_all(s, fn, function, verb, given_users(*args));
-    emit(s.json(), std::to_string(n) + " users " + verb + "\n", count_json(verb, n));
+    emit(s.json(), count_of(n, "user") + " " + verb + "\n", count_json(verb, n));
   });
 }
 
@@ -246,7 +246,7 @@ void add_delete(CLI::App& users, Cli& cli) {
       }
     }
     const size_t n = send_all(s, nax_del_user, "nax_del_user", "deleted", keys);
-    emit(s.json(), std::to_string(n) + " users deleted\n", count_json("deleted", n));
+    emit(s.json(), count_of(n, "user") + " deleted\n", count_json("deleted", n));
   });
 }
 
@@ -289,7 +289,7 @@ void add_import(CLI::App& users, Cli& cli) {
     j.add("added", Json::number(static_cast<uint64_t>(added)));
     j.add("replaced", Json::number(static_cast<uint64_t>(replaced)));
     emit(s.json(),
-         std::to_string(added) + " users added, " + std::to_string(replaced) + " replaced\n", j);
+         count_of(added, "user") + " added, " + std::to_string(replaced) + " replaced\n", j);
   });
 }
 

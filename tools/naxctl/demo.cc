@@ -36,8 +36,7 @@ void step(int n, const char* title) { say("\n[%d] %s\n", n, title); }
 
 nax_user demo_user(uint32_t id, uint16_t psw, const char* name, const char* department) {
   nax_user u{};
-  u.mask = NAX_USER_ID | NAX_USER_PSW | NAX_USER_SEC_LEVEL | NAX_USER_TEXT1 | NAX_USER_TEXT2 |
-           NAX_USER_SCHEDULE_ID;
+  u.mask = NAX_USER_ID | NAX_USER_PSW | NAX_USER_SEC_LEVEL | NAX_USER_TEXT1 | NAX_USER_TEXT2;
   u.id = id;
   u.psw = psw;
   u.sec_level = 1;

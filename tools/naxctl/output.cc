@@ -55,6 +55,10 @@ std::string format_fields(const std::vector<std::pair<std::string, std::string>>
   return out;
 }
 
+std::string count_of(uint64_t n, const std::string& noun) {
+  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 void emit(bool json, const std::string& text, const Json& value) {
   const std::string out = json ? value.dump(2) + "\n" : text;
   std::fwrite(out.data(), 1, out.size(), stdout);

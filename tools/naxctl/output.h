@@ -16,6 +16,9 @@ std::string format_table(const std::vector<std::string>& header,
 // "name  value" lines with the names padded to the longest.
 std::string format_fields(const std::vector<std::pair<std::string, std::string>>& fields);
 
+// "1 user", "3 users".
+std::string count_of(uint64_t n, const std::string& noun);
+
 // Writes to stdout: the JSON (pretty) when json is set, else the text.
 void emit(bool json, const std::string& text, const Json& value);
 

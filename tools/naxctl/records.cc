@@ -329,12 +329,19 @@ std::vector<nax_user> users_from_document(std::string_view document) {
 }
 
 std::string users_table(const std::vector<nax_user>& users) {
+  // Columns that no user has are left out.
+  uint32_t shown = 0;
+  for (const auto& user : users) shown |= user.mask;
+  if (shown == 0) shown = ~0u;
   std::vector<std::string> header;
-  for (const auto& f : user_table()) header.emplace_back(f.name);
+  for (const auto& f : user_table()) {
+    if (shown & f.bit) header.emplace_back(f.name);
+  }
   std::vector<std::vector<std::string>> rows;
   for (const auto& user : users) {
     std::vector<std::string> row;
     for (const auto& f : user_table()) {
+      if (!(shown & f.bit)) continue;
       if (!(user.mask & f.bit)) {
         row.emplace_back("-");
       } else if (f.bit == NAX_USER_CTL) {
@@ -407,12 +414,20 @@ std::string marks_to_csv(const std::vector<nax_mark>& marks) {
 }
 
 std::string marks_table(const std::vector<nax_mark>& marks) {
+  // Columns that no mark has are left out.
+  uint32_t shown = 0;
+  for (const auto& m : marks) shown |= m.mask;
+  if (shown == 0) shown = ~0u;
   std::vector<std::string> header;
-  for (const auto& c : kMarkColumns) header.emplace_back(c.name);
+  for (const auto& c : kMarkColumns) {
+    if (shown & c.bit) header.emplace_back(c.name);
+  }
   std::vector<std::vector<std::string>> rows;
   for (const auto& m : marks) {
     std::vector<std::string> row;
-    for (const auto& c : kMarkColumns) row.push_back(m.mask & c.bit ? mark_cell(m, c.bit) : "-");
+    for (const auto& c : kMarkColumns) {
+      if (shown & c.bit) row.push_back(m.mask & c.bit ? mark_cell(m, c.bit) : "-");
+    }
     rows.push_back(std::move(row));
   }
   return format_table(header, rows);

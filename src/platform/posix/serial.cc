@@ -41,8 +41,9 @@ int wait_port(int fd, short events, int stop_fd, uint32_t timeout_ms) {
     if (rc < 0 && errno == EINTR) continue;
     if (rc <= 0) return rc;
     if (n == 2 && (fds[1].revents & POLLIN)) return -2;
-    if (fds[0].revents & events) return 1;
+    // A hung-up line also reports itself readable; what is left to read is lost.
     if (fds[0].revents & POLLHUP) return -3;
+    if (fds[0].revents & events) return 1;
     return -1;
   }
 }
@@ -137,7 +138,9 @@ uint32_t serial_read(int fd, int stop_fd, uint32_t timeout_ms, uint8_t* buffer,
       return NAX_OK;
     }
     if (n == 0) {
-      status = NAX_ERR_SERIAL_READ_EMPTY;
+      // Readable yet empty: the other end has gone (a closed pseudo-terminal
+      // master reads as end of file).
+      status = NAX_ERR_CONN_CLOSED;
     } else if (errno == EIO) {
       status = NAX_ERR_CONN_CLOSED;  // a pseudo-terminal whose other end closed
     } else {
