@@ -16,9 +16,11 @@
  * - Where a text must be shortened to fit its wire field, the cut is made in
  *   the host's record (a NUL at the field's last byte).  Functions that may do
  *   so take a non-const pointer.
- * - Requests that would not fit one packet are refused with
- *   NAX_ERR_INVALID_ARG (1037) before anything is built or sent; answers
- *   announcing more records than the host's array holds never write past it.
+ * - A request carries at most 526 data bytes on a protocol-1 link and 512 on
+ *   protocol 2 (the most a node accepts in one packet).  Larger requests are
+ *   refused with NAX_ERR_INVALID_ARG (1037) before anything is built or sent;
+ *   answers announcing more records than the host's array holds never write
+ *   past it.
  * - Callbacks run on the library's own threads (one reception thread per link,
  *   one listen thread).  Do not call nax_close for a link from inside one of
  *   that link's callbacks.  nax_answer_user_event and
@@ -371,6 +373,8 @@ NAX_API uint32_t nax_answer_aux_input_event(int32_t link_id, uint16_t node, uint
 
 NAX_API uint32_t nax_list_users(int32_t link_id, uint16_t node, uint32_t first_index,
                                 uint16_t count, nax_user* users, uint16_t* stored);
+/* Protocol 2 sends the whole batch in one packet: 4 bytes and the encoded records
+ * must fit 512, else NAX_ERR_INVALID_ARG (add, edit and delete alike). */
 NAX_API uint32_t nax_add_user(int32_t link_id, uint16_t node, uint32_t first_index,
                               uint32_t count, nax_user* users, uint16_t* taken);
 NAX_API uint32_t nax_edit_user(int32_t link_id, uint16_t node, uint32_t first_index,
@@ -399,8 +403,8 @@ NAX_API uint32_t nax_set_schd_header(int32_t link_id, uint16_t node, nax_schd_he
 NAX_API uint32_t nax_get_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
                                        nax_schd_segment* segments, uint32_t first_index,
                                        uint32_t count, uint32_t* received);
-/* At most 170 segments on a protocol-1 link and 324 on protocol 2 (one packet);
- * more gives NAX_ERR_INVALID_ARG. */
+/* At most 170 segments on a protocol-1 link and 166 on protocol 2 (14 + 3 x count
+ * bytes in one packet); more gives NAX_ERR_INVALID_ARG. */
 NAX_API uint32_t nax_set_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
                                        const nax_schd_segment* segments, uint32_t first_index,
                                        uint32_t count, uint32_t* count_out);
@@ -422,21 +426,23 @@ NAX_API uint32_t nax_add_task_group(int32_t link_id, uint16_t node, nax_task_gro
 NAX_API uint32_t nax_add_task_item(int32_t link_id, uint16_t node, uint32_t group_id,
                                    nax_task_item* item);
 
+/* fname at most 507 characters (4 flag bytes, name and NUL fit one packet), else
+ * NAX_ERR_INVALID_ARG. */
 NAX_API uint32_t nax_fopen(int32_t link_id, uint16_t node, const char* fname, uint32_t flags,
                            uint32_t* fsize);
 NAX_API uint32_t nax_fread(int32_t link_id, uint16_t node, uint8_t* buffer, uint32_t len,
                            uint32_t* read_bytes);
-/* len at most 987 (one packet), else NAX_ERR_INVALID_ARG.  Use chunks of 512 bytes
- * or less: nodes themselves send no frame larger than that. */
+/* len at most 512 (one packet), else NAX_ERR_INVALID_ARG. */
 NAX_API uint32_t nax_fwrite(int32_t link_id, uint16_t node, const uint8_t* data, uint32_t len);
 NAX_API uint32_t nax_fclose(int32_t link_id, uint16_t node, uint32_t* crc32);
+/* fname at most 510 characters, else NAX_ERR_INVALID_ARG. */
 NAX_API uint32_t nax_fdel(int32_t link_id, uint16_t node, const char* fname);
 
 /* Protocol 2: the encoded answer (date-time, user record, print flag, aux texts)
- * must fit 987 bytes, else NAX_ERR_INVALID_ARG. */
+ * must fit 512 bytes, else NAX_ERR_INVALID_ARG. */
 NAX_API uint32_t nax_answer_user_event(int32_t link_id, uint16_t node,
                                        nax_user_event_answer* answer);
-/* At most 16 messages per call (6 + 58 x count bytes fit one packet). */
+/* At most 8 messages per call (6 + 58 x count bytes fit one packet). */
 NAX_API uint32_t nax_display_msg(int32_t link_id, uint16_t node, uint16_t count,
                                  nax_display_message* messages, int32_t timer, uint16_t* answer);
 

@@ -7,6 +7,7 @@
 #include "commands/command.h"
 #include "core/log.h"
 #include "proto/bytes.h"
+#include "proto/frame.h"
 #include "vedodiroz.h"
 
 namespace nax {
@@ -21,6 +22,9 @@ constexpr uint16_t kInfoP1MaxSize = 513;
 
 // "5719": the node empties a table only when the request carries this code.
 constexpr char kFlushConfirmation[4] = {'5', '7', '1', '9'};
+
+// The longest query with its NUL fits what a node accepts in either protocol.
+static_assert(kInfoMaxQuery + 1 <= kP2MaxRequestData && kInfoMaxQuery + 1 <= kP1MaxData);
 
 uint32_t encode_get_info(nax_packet& request, uint16_t cmd, const char* query) {
   if (query == nullptr) return NAX_ERR_INVALID_ARG;

@@ -43,7 +43,7 @@ std::size_t answer_user_event_p2_size(const nax_user_event_answer& answer) {
 }
 
 uint32_t encode_answer_user_event_p2(nax_packet& request, nax_user_event_answer& answer) {
-  if (answer_user_event_p2_size(answer) > kP2MaxSendData) return NAX_ERR_INVALID_ARG;
+  if (answer_user_event_p2_size(answer) > kP2MaxRequestData) return NAX_ERR_INVALID_ARG;
   begin_request(request, kCmdAnswerUserEventP2);
   uint8_t* cursor = request.data;
   put_date_time(cursor, answer.date_time);
@@ -62,7 +62,7 @@ uint32_t encode_answer_user_event_p2(nax_packet& request, nax_user_event_answer&
 
 uint32_t encode_display_msg_p2(nax_packet& request, uint16_t count, nax_display_message* messages,
                                int32_t timer) {
-  if (kDisplayHeaderSize + kDisplayMessageWireSize * count > kP2MaxSendData) {
+  if (kDisplayHeaderSize + kDisplayMessageWireSize * count > kP2MaxRequestData) {
     return NAX_ERR_INVALID_ARG;
   }
   begin_request(request, kCmdDisplayMsgP2);

@@ -23,7 +23,8 @@ std::size_t name_length(const char* fname) {
 
 uint32_t encode_fopen_p2(nax_packet& request, const char* fname, uint32_t flags) {
   const std::size_t length = name_length(fname);
-  if (length > kMaxFileName) return NAX_ERR_INVALID_ARG;
+  // The name rule, then the request size: flags, name and NUL within 512 bytes.
+  if (length > kMaxFileName || length > kMaxFopenName) return NAX_ERR_INVALID_ARG;
   begin_request(request, kCmdFopenP2);
   uint8_t* cursor = request.data;
   put_u32(cursor, flags);
@@ -65,6 +66,9 @@ void encode_fclose_p2(nax_packet& request) {
   begin_request(request, kCmdFcloseP2);
   end_request(request, request.data);
 }
+
+// Name and NUL alone always fit the 512 bytes a node accepts.
+static_assert(kMaxFileName + 1 <= kP2MaxRequestData);
 
 uint32_t encode_fdel_p2(nax_packet& request, const char* fname) {
   const std::size_t length = name_length(fname);

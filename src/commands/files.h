@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "proto/frame.h"
 #include "proto/packet.h"
 
 namespace nax {
@@ -15,12 +16,15 @@ inline constexpr uint16_t kCmdFwriteP2 = 0x8072;
 inline constexpr uint16_t kCmdFcloseP2 = 0x8073;
 inline constexpr uint16_t kCmdFdelP2 = 0x8074;
 
+// Longest name either request takes; fopen's flags leave room for 507 only.
 inline constexpr std::size_t kMaxFileName = 510;
-// A write chunk must fit the protocol-2 send limit (nodes themselves send
-// no frame above 512 data bytes, so 512 is the size to use).
-inline constexpr uint32_t kMaxWriteChunk = 987;
+inline constexpr std::size_t kFopenFlagsSize = 4;
+inline constexpr std::size_t kMaxFopenName = kP2MaxRequestData - kFopenFlagsSize - 1;  // 507
+// A write chunk is all the data of its request.
+inline constexpr uint32_t kMaxWriteChunk = static_cast<uint32_t>(kP2MaxRequestData);  // 512
 
-// 1037 for a name above 510 characters; nothing is built then.
+// 1037 for a name above 510 characters, or above 507 (flags, name and NUL
+// beyond the 512 data bytes a node accepts); nothing is built then.
 uint32_t encode_fopen_p2(nax_packet& request, const char* fname, uint32_t flags);
 // fsize is written only on success.
 uint32_t decode_fopen_p2(const nax_packet& answer, uint32_t& fsize);
@@ -31,7 +35,7 @@ void encode_fread_p2(nax_packet& request, uint32_t len);
 uint32_t decode_fread_p2(const nax_packet& answer, uint8_t* buffer, uint32_t len,
                          uint32_t& read_bytes);
 
-// 1037 for a chunk above 987 bytes.  Answer: the status word only.
+// 1037 for a chunk above 512 bytes.  Answer: the status word only.
 uint32_t encode_fwrite_p2(nax_packet& request, const uint8_t* data, uint32_t len);
 
 // Answer: status, then the node's CRC-32 (decode_status_and_u32_p2).

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "proto/frame.h"
 #include "proto/packet.h"
 #include "vedodiroz.h"
 
@@ -31,9 +32,13 @@ inline constexpr uint16_t kSchdEntryWireSize = 23;
 inline constexpr uint32_t kSchdListPageStatus = 31;
 
 // Most segments one write request carries: 14 + 3 × count data bytes must fit
-// one frame (526 bytes in protocol 1, the 987-byte send limit in protocol 2).
-inline constexpr uint32_t kSchdMaxWriteSegmentsP1 = 170;
-inline constexpr uint32_t kSchdMaxWriteSegmentsP2 = 324;
+// one frame (526 bytes in protocol 1, the 512 a node accepts in protocol 2).
+inline constexpr uint32_t kSchdSetSegmentsHeaderSize = 14;
+inline constexpr uint32_t kSchdMaxWriteSegmentsP1 =
+    static_cast<uint32_t>((kP1MaxData - kSchdSetSegmentsHeaderSize) / kSchdSegmentWireSize);
+inline constexpr uint32_t kSchdMaxWriteSegmentsP2 =
+    static_cast<uint32_t>((kP2MaxRequestData - kSchdSetSegmentsHeaderSize) / kSchdSegmentWireSize);
+static_assert(kSchdMaxWriteSegmentsP1 == 170 && kSchdMaxWriteSegmentsP2 == 166);
 
 void encode_get_schd_header_p1(nax_packet& request, uint16_t schd_id);
 void encode_get_schd_header_p2(nax_packet& request, uint16_t schd_id);

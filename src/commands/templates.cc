@@ -8,6 +8,7 @@
 #include "commands/fields.h"
 #include "core/log.h"
 #include "proto/bytes.h"
+#include "proto/frame.h"
 #include "vedodiroz.h"
 
 namespace nax {
@@ -28,6 +29,11 @@ uint32_t read_refusal_status_p1(uint8_t error_byte) {
       return 16;
   }
 }
+
+// sensor_id(2) access_id(4) template_id(1), in front of a protocol-2 template.
+constexpr std::size_t kIdentifiersSizeP2 = 7;
+// A whole template with its identifiers always fits what a node accepts.
+static_assert(kIdentifiersSizeP2 + kTemplateSize <= kP2MaxRequestData);
 
 void put_identifiers_p2(uint8_t*& cursor, uint16_t sensor_id, uint32_t access_id,
                         uint8_t template_id) {

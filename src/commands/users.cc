@@ -38,12 +38,12 @@ void log_user(const char* verb, uint32_t index, const nax_user& u, int32_t link_
 
 uint32_t encode_user_batch_p2(nax_packet& request, uint16_t cmd, uint16_t first_index,
                               uint16_t count, nax_user* users) {
-  // Sized before anything is written: a batch that does not fit one frame is
-  // refused whole rather than sent truncated.
+  // Sized before anything is written: a batch above what a node accepts in one
+  // frame is refused whole rather than sent truncated.
   std::size_t total = kBatchHeaderSize;
   for (uint16_t i = 0; i < count; ++i) {
     total += user_record_p2_size(users[i]);
-    if (total > kP2MaxSendData) return NAX_ERR_INVALID_ARG;
+    if (total > kP2MaxRequestData) return NAX_ERR_INVALID_ARG;
   }
   begin_request(request, cmd);
   uint8_t* cursor = request.data;

@@ -65,8 +65,8 @@ uint32_t encode_add_user_in1_p1(nax_packet& request, const nax_user& user, const
 uint32_t decode_user_answer_p1(const nax_packet& answer, uint16_t& taken);
 
 // first_index(2) count(2) and count protocol-2 user records.  1037 before
-// anything is written when they would exceed one protocol-2 frame: the caller
-// sends fewer records per call.
+// anything is written when they would exceed the 512 data bytes a node accepts
+// (kP2MaxRequestData): the caller sends fewer records per call.
 uint32_t encode_add_user_p2(nax_packet& request, uint16_t first_index, uint16_t count,
                             nax_user* users);
 uint32_t encode_edit_user_p2(nax_packet& request, uint16_t first_index, uint16_t count,

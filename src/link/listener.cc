@@ -151,6 +151,10 @@ NAX_API uint32_t nax_listen(uint32_t* status_out, uint16_t port, int32_t timeout
     l->callback_conn = callback_conn;
     l->callback_args = callback_args;
     status = create_listen_socket(l, timeout);
+    // Listening before nax_listen returns: a node may dial the moment it does.
+    if (status == NAX_OK && !platform::socket_listen(l->listen_socket)) {
+      status = NAX_ERR_LISTEN_WAIT;
+    }
     // Port 0 asks the system for a free port; links then report the real one.
     if (status == NAX_OK && port == 0) l->port = platform::socket_local_port(l->listen_socket);
     if (status == NAX_OK) {

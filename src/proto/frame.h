@@ -24,7 +24,9 @@ inline constexpr uint8_t kP1HeaderCheck = 0x35;  // CRC-8 over a good 7-byte hea
 inline constexpr std::size_t kP1MaxData = 526;   // largest class (528) minus the command code
 inline constexpr std::size_t kP2MaxReceiveData = 512;
 inline constexpr std::size_t kFrameBufferSize = 1000;  // send buffer and assembler buffer
-inline constexpr std::size_t kP2MaxSendData = kFrameBufferSize - 13;  // 987
+inline constexpr std::size_t kP2MaxSendData = kFrameBufferSize - 13;  // 987: the builder's own limit
+// Commands refuse larger protocol-2 requests up front: no node could ever answer them.
+inline constexpr std::size_t kP2MaxRequestData = kP2MaxReceiveData;  // what a node accepts
 
 // Header length of a protocol: 7 for protocol 1, 11 for any other value.
 std::size_t header_length(uint8_t protocol);

@@ -94,18 +94,18 @@ TEST_P(UserEventAnswerRequest, EncodesGoldenBytes) {
   EXPECT_EQ(answer_user_event_p2_size(a), request.size);
 }
 
-// Slot texts of the full-size answer: nine at 44 characters, the last at 35.
+// Slot texts of the full-size answer: slots 0 to 4 at 44 characters, slot 5 at 4.
+constexpr int kFullSlots = 6;
 std::string slot_text(int i) {
-  return std::string(i < 9 ? 44 : 35, static_cast<char>('a' + i));
+  return std::string(i < 5 ? 44 : 4, static_cast<char>('a' + i));
 }
 
-// text1 and text2 of 254 characters and the slots above: 7 + 518 + 1 + 9 × 47 + 38 = 987
-// bytes with the mask selecting the two texts alone.
-void fill_to_987(nax_user_event_answer& a) {
-  a.user.mask = NAX_USER_TEXT1 | NAX_USER_TEXT2;
+// text1 of 254 characters and the slots above: 7 + 262 + 1 + 5 × 47 + 7 = 512 bytes,
+// all a node accepts, with the mask selecting text1 alone.
+void fill_to_512(nax_user_event_answer& a) {
+  a.user.mask = NAX_USER_TEXT1;
   fill(a.user.text1, std::string(254, 't'));
-  fill(a.user.text2, std::string(254, 'u'));
-  for (int i = 0; i < 10; ++i) std::strcpy(slot(a, i), slot_text(i).c_str());
+  for (int i = 0; i < kFullSlots; ++i) std::strcpy(slot(a, i), slot_text(i).c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -131,21 +131,20 @@ INSTANTIATE_TEST_SUITE_P(
         UserAnswerCase{"Aux45CharsNoNulSent44",
                        [](nax_user_event_answer& a) { fill(a.aux1, std::string(45, 'w')); }, 1,
                        cat({kHead, {0x00, 0x01}, lp(std::string(44, 'w'))})},
-        UserAnswerCase{
-            "Exactly987Accepted", [](nax_user_event_answer& a) { fill_to_987(a); }, 1,
-            [] {
-              // date-time, length 518, mask text1 | text2
-              Bytes out = {0x0A, 0x14, 0x1E, 0x1D, 0x02, 0x18, 0x04,
-                           0x06, 0x02, 0x00, 0x03, 0x00, 0x00};
-              out = cat({out, lp(std::string(254, 't')), lp(std::string(254, 'u')), {0x00}});
-              for (int i = 0; i < 10; ++i) {
-                out = cat({out, {static_cast<uint8_t>(i)}, lp(slot_text(i))});
-              }
-              return out;
-            }()},
-        UserAnswerCase{"Over987Refused",
+        UserAnswerCase{"Exactly512Accepted", [](nax_user_event_answer& a) { fill_to_512(a); }, 1,
+                       [] {
+                         // date-time, length 262, mask text1
+                         Bytes out = {0x0A, 0x14, 0x1E, 0x1D, 0x02, 0x18, 0x04,
+                                      0x06, 0x01, 0x00, 0x01, 0x00, 0x00};
+                         out = cat({out, lp(std::string(254, 't')), {0x00}});
+                         for (int i = 0; i < kFullSlots; ++i) {
+                           out = cat({out, {static_cast<uint8_t>(i)}, lp(slot_text(i))});
+                         }
+                         return out;
+                       }()},
+        UserAnswerCase{"Over512Refused",
                        [](nax_user_event_answer& a) {
-                         fill_to_987(a);
+                         fill_to_512(a);
                          a.user.mask |= NAX_USER_ST;
                        },
                        1037,
@@ -161,9 +160,17 @@ TEST(UserEventAnswerRequest, SlotCutInTheHostRecord) {
   EXPECT_EQ(std::string(a.aux1), std::string(44, 'w'));
 }
 
+TEST(UserEventAnswerRequest, FullSizeAnswerIsAllANodeAccepts) {
+  nax_user_event_answer a = base_answer();
+  fill_to_512(a);
+  EXPECT_EQ(answer_user_event_p2_size(a), 512u);
+  a.user.mask |= NAX_USER_ST;
+  EXPECT_EQ(answer_user_event_p2_size(a), 513u);
+}
+
 TEST(UserEventAnswerRequest, RefusedRequestCutsNothing) {
   nax_user_event_answer a = base_answer();
-  fill_to_987(a);
+  fill_to_512(a);
   std::memset(a.aux9, 'z', sizeof a.aux9);
   nax_packet request;
   ASSERT_EQ(encode_answer_user_event_p2(request, a), 1037u);
@@ -246,8 +253,9 @@ INSTANTIATE_TEST_SUITE_P(
                         -1,
                         1,
                         cat({{1, 0, 0xFF, 0xFF, 0xFF, 0xFF}, message_wire(0x0201, "Hello")})},
-                    DisplayCase{"SixteenMessagesFit", numbered(16), 0, 1, messages_wire(16)},
-                    DisplayCase{"SeventeenRefused", numbered(17), 0, 1037, {}}),
+                    // 6 + 58 × 8 = 470 bytes; a ninth message passes 512.
+                    DisplayCase{"EightMessagesFit", numbered(8), 0, 1, messages_wire(8)},
+                    DisplayCase{"NineRefused", numbered(9), 0, 1037, {}}),
     case_name<DisplayCase>);
 
 TEST(DisplayRequest, DataCutInTheHostRecord) {

@@ -51,10 +51,12 @@ Bytes with_nul(const std::string& text) {
   return out;
 }
 
+const std::string kName507(507, 'f');
+const std::string kName508(508, 'f');
 const std::string kName510(510, 'f');
 const std::string kName511(511, 'f');
-const Bytes kChunk987(987, 0x5A);
-const Bytes kChunk988(988, 0x5A);
+const Bytes kChunk512(512, 0x5A);
+const Bytes kChunk513(513, 0x5A);
 
 struct RequestCase {
   std::string name;
@@ -80,9 +82,20 @@ TEST_P(FileRequest, EncodesGoldenBytes) {
 INSTANTIATE_TEST_SUITE_P(
     File, FileRequest,
     testing::Values(
-        RequestCase{"Open510CharName515Bytes",
-                    [](nax_packet& r) { return encode_fopen_p2(r, kName510.c_str(), 0); }, 1,
-                    0x8070, cat({{0, 0, 0, 0}, with_nul(kName510)})},
+        // Flags, name and NUL: 4 + 507 + 1 = 512 bytes, all a node accepts.
+        RequestCase{"Open507CharName512Bytes",
+                    [](nax_packet& r) { return encode_fopen_p2(r, kName507.c_str(), 0); }, 1,
+                    0x8070, cat({{0, 0, 0, 0}, with_nul(kName507)})},
+        RequestCase{"Open508CharNameRefused",
+                    [](nax_packet& r) { return encode_fopen_p2(r, kName508.c_str(), 0); },
+                    1037,
+                    0,
+                    {}},
+        RequestCase{"Open510CharNameRefused",
+                    [](nax_packet& r) { return encode_fopen_p2(r, kName510.c_str(), 0); },
+                    1037,
+                    0,
+                    {}},
         RequestCase{"Open511CharNameRefused",
                     [](nax_packet& r) { return encode_fopen_p2(r, kName511.c_str(), 0); },
                     1037,
@@ -112,11 +125,11 @@ INSTANTIATE_TEST_SUITE_P(
                       return encode_fwrite_p2(r, &byte, 0);
                     },
                     1, 0x8072, Bytes{}},
-        RequestCase{"Write987",
-                    [](nax_packet& r) { return encode_fwrite_p2(r, kChunk987.data(), 987); }, 1,
-                    0x8072, kChunk987},
-        RequestCase{"Write988Refused",
-                    [](nax_packet& r) { return encode_fwrite_p2(r, kChunk988.data(), 988); },
+        RequestCase{"Write512",
+                    [](nax_packet& r) { return encode_fwrite_p2(r, kChunk512.data(), 512); }, 1,
+                    0x8072, kChunk512},
+        RequestCase{"Write513Refused",
+                    [](nax_packet& r) { return encode_fwrite_p2(r, kChunk513.data(), 513); },
                     1037,
                     0,
                     {}},

@@ -360,29 +360,64 @@ TEST(UsersDelP2, SendsIdsOnlyAndReducesMasksInPlace) {
   EXPECT_EQ(users[2].mask, 0x0000u);
 }
 
-// A batch of two records with texts: 4 + 518 + (6 + 256 + 2 + text2_length).
-uint32_t encode_text_batch(nax_packet& request, std::size_t text2_length) {
-  nax_user users[2] = {make_user(NAX_USER_TEXT1 | NAX_USER_TEXT2, 0),
-                       make_user(NAX_USER_TEXT1 | NAX_USER_TEXT2, 0)};
-  std::memset(users[0].text1, 'a', 254);
-  std::memset(users[0].text2, 'b', 254);
-  std::memset(users[1].text1, 'c', 254);
-  std::memset(users[1].text2, 'd', text2_length);
-  return encode_add_user_p2(request, 0, 2, users);
+// An id-only record and one with texts: 4 + 10 + (6 + 256 + 2 + text2_length).
+std::vector<nax_user> text_batch(std::size_t text2_length) {
+  std::vector<nax_user> users = {make_user(NAX_USER_ID, 1),
+                                 make_user(NAX_USER_TEXT1 | NAX_USER_TEXT2, 0)};
+  std::memset(users[1].text1, 'a', 254);
+  std::memset(users[1].text2, 'b', text2_length);
+  return users;
 }
 
-TEST(UsersBatchP2, FillsTheLargestSendableFrame) {
-  nax_packet request;
-  ASSERT_EQ(encode_text_batch(request, 201), 1u);
-  EXPECT_EQ(request.size, 987);
+// Records carrying text1, with_id of them with their id as well.  Delete
+// reduces them to 10 bytes (with the id) or 6 (without) before sizing.
+std::vector<nax_user> del_batch(std::size_t with_id, std::size_t without_id) {
+  std::vector<nax_user> users;
+  for (std::size_t i = 0; i < with_id + without_id; ++i) {
+    users.push_back(make_user(NAX_USER_TEXT1 | (i < with_id ? NAX_USER_ID : 0u), 1));
+    std::memset(users.back().text1, 'c', 254);
+  }
+  return users;
 }
 
-TEST(UsersBatchP2, OneByteMoreIsRefusedBeforeAnythingIsBuilt) {
+using BatchEncoder = uint32_t (*)(nax_packet&, uint16_t, uint16_t, nax_user*);
+
+struct BatchSizeCase {
+  std::string name;
+  BatchEncoder encode;
+  std::vector<nax_user> users;
+  uint32_t status;
+  uint16_t size;  // of the request when accepted
+};
+
+class UsersBatchP2 : public testing::TestWithParam<BatchSizeCase> {};
+
+// A batch fits the 512 data bytes a node accepts or is refused whole, before
+// anything is built.
+TEST_P(UsersBatchP2, FitsWhatANodeAcceptsOrIsRefusedBeforeBuilding) {
+  const BatchSizeCase& c = GetParam();
+  std::vector<nax_user> users = c.users;
   nax_packet request;
   std::memset(&request, 0xCC, sizeof request);
-  EXPECT_EQ(encode_text_batch(request, 202), 1037u);
-  EXPECT_EQ(request.data[0], 0xCC);
+  ASSERT_EQ(c.encode(request, 0, static_cast<uint16_t>(users.size()), users.data()), c.status);
+  if (c.status == NAX_OK) {
+    EXPECT_EQ(request.size, c.size);
+  } else {
+    EXPECT_EQ(request.data[0], 0xCC);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Users, UsersBatchP2,
+    testing::Values(BatchSizeCase{"Add512Accepted", encode_add_user_p2, text_batch(234), 1, 512},
+                    BatchSizeCase{"Add513Refused", encode_add_user_p2, text_batch(235), 1037, 0},
+                    BatchSizeCase{"Edit512Accepted", encode_edit_user_p2, text_batch(234), 1, 512},
+                    BatchSizeCase{"Edit513Refused", encode_edit_user_p2, text_batch(235), 1037, 0},
+                    // 4 + 49 × 10 + 3 × 6: the texts no longer count.
+                    BatchSizeCase{"Del512Accepted", encode_del_user_p2, del_batch(49, 3), 1, 512},
+                    // Delete records are 10 or 6 bytes: 514 is the next size above 512.
+                    BatchSizeCase{"Del514Refused", encode_del_user_p2, del_batch(51, 0), 1037, 0}),
+    case_name<BatchSizeCase>);
 
 // ---- answers ----
 

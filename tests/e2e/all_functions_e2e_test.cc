@@ -152,7 +152,9 @@ void walk_commands(naxsim::Simulator& sim, int32_t link, uint8_t p) {
   EXPECT_EQ(CALL(nax_read_template, link, kNode, 0, 555, 1, tplb, sizeof tplb), NAX_OK);
   EXPECT_EQ(std::memcmp(tpl, tplb, 384), 0);
   // The second template and another sensor go; the first stays for protocol 1.
-  if (!p1) EXPECT_EQ(nax_write_template(link, kNode, 0, 555, 2, tpl, 100), NAX_OK);
+  if (!p1) {
+    EXPECT_EQ(nax_write_template(link, kNode, 0, 555, 2, tpl, 100), NAX_OK);
+  }
   EXPECT_EQ(CALL(nax_del_template, link, kNode, 0, 555, 2), only_p2);
   EXPECT_EQ(CALL(nax_flush_templates, link, kNode, 1), only_p2);
 
@@ -171,7 +173,9 @@ void walk_commands(naxsim::Simulator& sim, int32_t link, uint8_t p) {
   EXPECT_EQ(CALL(nax_fclose, link, kNode, &crc), only_p2);
   uint8_t buffer[64];
   uint32_t read = 0;
-  if (!p1) EXPECT_EQ(nax_fopen(link, kNode, "notes.txt", 0, &fsize), NAX_OK);
+  if (!p1) {
+    EXPECT_EQ(nax_fopen(link, kNode, "notes.txt", 0, &fsize), NAX_OK);
+  }
   EXPECT_EQ(CALL(nax_fread, link, kNode, buffer, sizeof buffer, &read), only_p2);
   if (!p1) {
     EXPECT_EQ(read, sizeof text);

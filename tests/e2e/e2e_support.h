@@ -22,7 +22,7 @@ inline constexpr uint16_t kHostNode = 0x0100;
 inline constexpr uint16_t kSimNode = 7;
 
 // Waits up to timeout for pred to hold.
-inline bool eventually(const std::function<bool()>& pred, int timeout_ms = 3000) {
+inline bool eventually(const std::function<bool()>& pred, int timeout_ms = 10000) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   while (std::chrono::steady_clock::now() < deadline) {
     if (pred()) return true;

@@ -89,10 +89,12 @@ TEST_F(FilesE2E, NameAndChunkLimits) {
   uint32_t fsize = 0;
   ASSERT_EQ(nax_fopen(link, kSimNode, name507.c_str(), naxsim::kFileAppend, &fsize), NAX_OK);
   EXPECT_EQ(sim_->node().with_state<naxsim::Files>([](auto& f) { return f.open_name; }), name507);
-  const Bytes chunk(988, 1);
+  const Bytes chunk(513, 1);
+  const std::string name508(508, 'n');
   const std::string name511(511, 'n');
   const uint64_t before = sim_->requests_received();
-  EXPECT_EQ(nax_fwrite(link, kSimNode, chunk.data(), 988), NAX_ERR_INVALID_ARG);
+  EXPECT_EQ(nax_fwrite(link, kSimNode, chunk.data(), 513), NAX_ERR_INVALID_ARG);
+  EXPECT_EQ(nax_fopen(link, kSimNode, name508.c_str(), 0, &fsize), NAX_ERR_INVALID_ARG);
   EXPECT_EQ(nax_fopen(link, kSimNode, name511.c_str(), 0, &fsize), NAX_ERR_INVALID_ARG);
   EXPECT_EQ(nax_fdel(link, kSimNode, name511.c_str()), NAX_ERR_INVALID_ARG);
   EXPECT_EQ(nax_fopen(link, kSimNode, nullptr, 0, &fsize), NAX_ERR_INVALID_ARG);

@@ -76,7 +76,9 @@ TEST_F(ListenerE2E, FiftyNodesConnectingAtOnceAreReportedClaimedAndServed) {
     uint32_t given = i % 2 == 0 ? 0 : static_cast<uint32_t>(ids[i]);
     uint32_t id = accept(given, 0, 0, &status, &reported, i % 3 == 0 ? 1 : 2);
     ASSERT_EQ(status, NAX_OK) << "link " << ids[i];
-    if (given != 0) EXPECT_EQ(id, given);
+    if (given != 0) {
+      EXPECT_EQ(id, given);
+    }
     nodes.insert(reported);
     nax_date_time t{};
     EXPECT_EQ(nax_get_time(static_cast<int32_t>(id), reported, &t), NAX_OK);

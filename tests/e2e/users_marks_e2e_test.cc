@@ -82,14 +82,14 @@ class UsersFixture : public e2e::SimFixture {
   }
 
   // Adds every user; protocol 2 in batches as large as the node takes in one frame
-  // (it receives at most kP2MaxReceiveData data bytes, like the library).
+  // (kP2MaxRequestData data bytes, the most the library sends it).
   void add_all(uint32_t link, std::vector<nax_user>& users) {
     for (std::size_t i = 0; i < users.size();) {
       std::size_t n = 1;
       if (!p1()) {
         std::size_t bytes = 4 + nax::user_record_p2_size(users[i]);
         while (i + n < users.size() &&
-               bytes + nax::user_record_p2_size(users[i + n]) <= nax::kP2MaxReceiveData) {
+               bytes + nax::user_record_p2_size(users[i + n]) <= nax::kP2MaxRequestData) {
           bytes += nax::user_record_p2_size(users[i + n]);
           ++n;
         }
@@ -290,13 +290,14 @@ TEST_P(UsersE2E, RequestsThatCannotBeSentAreRefusedBeforeSending) {
   EXPECT_EQ(nax_add_user(link, kSimNode, 0, 0x10000, users.data(), &taken), NAX_ERR_INVALID_ARG)
       << "the count's low 16 bits are 0";
   if (!p1()) {
-    std::vector<nax_user> big(5);
+    std::vector<nax_user> big(2);
     for (nax_user& u : big) {
       u.mask = NAX_USER_ID | NAX_USER_TEXT1;
       std::memset(u.text1, 'b', 254);
     }
-    EXPECT_EQ(nax_add_user(link, kSimNode, 0, 5, big.data(), &taken), NAX_ERR_INVALID_ARG)
-        << "five 266-byte records exceed one frame";
+    EXPECT_EQ(nax_add_user(link, kSimNode, 0, 2, big.data(), &taken), NAX_ERR_INVALID_ARG)
+        << "4 + 2 x 266 bytes exceed the 512 a node accepts";
+    EXPECT_EQ(nax_edit_user(link, kSimNode, 0, 2, big.data(), &taken), NAX_ERR_INVALID_ARG);
   }
   nax_user buffer[1];
   uint16_t stored = 0xFFFF;

@@ -28,7 +28,8 @@ struct Result {
 class Process {
  public:
   // Starts naxctl with args; standard input is the file stdin_path (default /dev/null).
-  explicit Process(const std::vector<std::string>& args, const std::string& stdin_path = "/dev/null")
+  explicit Process(const std::vector<std::string>& args,
+                   const std::string& stdin_path = "/dev/null")
       : started_(std::chrono::steady_clock::now()) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) return;

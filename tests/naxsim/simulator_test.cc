@@ -298,7 +298,7 @@ TEST(NaxsimDispatch, NodeHandlersOverrideAndKeepFamilyState) {
     uint8_t calls = 0;
   };
   sim->node().register_handler(
-      2, 0x8040, [](Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int) {
+      2, 0x7F40, [](Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int) {
         answer.data[0] = node.with_state<Counter>([](Counter& c) { return ++c.calls; });
         answer.data[1] = request.data[0];
         answer.size = 2;
@@ -306,19 +306,19 @@ TEST(NaxsimDispatch, NodeHandlersOverrideAndKeepFamilyState) {
       });
   RawClient host(sim->port(), 2);
 
-  auto first = host.request(make_packet(0x8040, {0x42}));
+  auto first = host.request(make_packet(0x7F40, {0x42}));
   ASSERT_TRUE(first);
   EXPECT_EQ(first->status, 1);
   EXPECT_EQ(data_of(*first, first->size), (Bytes{1, 0x42}));
-  auto second = host.request(make_packet(0x8040, {0x43}));
+  auto second = host.request(make_packet(0x7F40, {0x43}));
   ASSERT_TRUE(second);
   EXPECT_EQ(data_of(*second, second->size), (Bytes{2, 0x43}));
 
-  ASSERT_TRUE(host.send(make_packet(0x8040, {0xEE})));
+  ASSERT_TRUE(host.send(make_packet(0x7F40, {0xEE})));
   EXPECT_TRUE(host.receive(kQuietMs).bytes.empty());
 
-  sim->node().register_handler(2, 0x8040, nullptr);
-  auto fallback = host.request(make_packet(0x8040, {0x42}));
+  sim->node().register_handler(2, 0x7F40, nullptr);
+  auto fallback = host.request(make_packet(0x7F40, {0x42}));
   ASSERT_TRUE(fallback);
   EXPECT_EQ(fallback->status, kStatusUnknownCommand);
 }

@@ -105,8 +105,7 @@ int run_naxctl(int argc, char** argv) {
   add_number(listen, "port", o.listen_port, "TCP port to listen on")
       ->required()
       ->check(CLI::Range(1, 65535));
-  add_number(listen, "--accept-timeout", o.accept_timeout_ms,
-             "How long to wait for a node, in ms")
+  add_number(listen, "--accept-timeout", o.accept_timeout_ms, "How long to wait for a node, in ms")
       ->capture_default_str();
   add_number(listen, "--expect-node", o.expect_node,
              "Claim only the node reporting this number (default: any)");
@@ -125,6 +124,11 @@ int run_naxctl(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
+  } catch (const CLI::RequiredError& e) {
+    // A word that names no subcommand surfaces as "a subcommand is required"; say which.
+    const auto extra = app.remaining(true);
+    if (!extra.empty()) return usage_error("'" + extra.front() + "' is not a command here");
+    return usage_error(e.what());
   } catch (const CLI::ParseError& e) {
     return usage_error(e.what());
   }
@@ -137,11 +141,14 @@ int run_naxctl(int argc, char** argv) {
     if (!o.listen && o.conn.empty()) {
       return usage_error("--conn is required (or wait for a node with: naxctl listen PORT ...)");
     }
+    if (cli.prepare) cli.prepare();
     Session session(o);
     session.open();
     cli.action(session);
     session.close();
     return 0;
+  } catch (const CLI::ParseError& e) {
+    return usage_error(e.what());
   } catch (const NaxError& e) {
     std::fprintf(stderr, "naxctl: %s\n", e.what());
   } catch (const InputError& e) {

@@ -72,8 +72,8 @@ void add_admin_commands(CLI::App& parent, Cli& cli) {
   });
 
   auto del_args = std::make_shared<AdminArgs>();
-  auto* del = parent.add_subcommand("delete-records",
-                                    "Delete COUNT records from table TABLE (protocol 2)");
+  auto* del =
+      parent.add_subcommand("delete-records", "Delete COUNT records from table TABLE (protocol 2)");
   add_number(del, "table", del_args->table, "Table number")->required();
   add_number(del, "count", del_args->count, "Records to delete")->required();
   on_run(del, cli, [a = del_args](Session& s) {
@@ -82,8 +82,7 @@ void add_admin_commands(CLI::App& parent, Cli& cli) {
     Json j = Json::object();
     j.add("table", Json::number(a->table)).add("deleted", Json::number(deleted));
     emit(s.json(),
-         std::to_string(deleted) + " records deleted from table " + std::to_string(a->table) +
-             "\n",
+         std::to_string(deleted) + " records deleted from table " + std::to_string(a->table) + "\n",
          j);
   });
 }

@@ -18,6 +18,7 @@ struct FileArgs {
   std::string remote;
   std::string local;
   bool no_verify = false;
+  std::string data;  // put: the local file, read before the link is opened
 };
 
 std::string hex32(uint32_t v) {
@@ -77,14 +78,14 @@ void get_file(Session& s, const FileArgs& a) {
 }
 
 void put_file(Session& s, const FileArgs& a) {
-  const std::string data = read_file(a.local);
+  const std::string& data = a.data;
   uint32_t size = 0;
   check(nax_fopen(s.link(), s.node(), a.remote.c_str(), kOpenWrite, &size), "nax_fopen");
   Progress progress("put " + a.remote, data.size());
   for (size_t done = 0; done < data.size();) {
     const uint32_t n = static_cast<uint32_t>(std::min<size_t>(kChunk, data.size() - done));
-    const uint32_t st = nax_fwrite(s.link(), s.node(),
-                                   reinterpret_cast<const uint8_t*>(data.data()) + done, n);
+    const uint32_t st =
+        nax_fwrite(s.link(), s.node(), reinterpret_cast<const uint8_t*>(data.data()) + done, n);
     if (st != NAX_OK) {
       close_quietly(s);
       throw NaxError("nax_fwrite", st,
@@ -123,7 +124,9 @@ void add_file_commands(CLI::App& parent, Cli& cli) {
   put->add_option("remote", put_args->remote, "File name on the node")->required();
   put->add_flag("--no-verify", put_args->no_verify,
                 "Do not compare the node's CRC-32 with the data sent");
-  on_run(put, cli, [a = put_args](Session& s) { put_file(s, *a); });
+  on_run(
+      put, cli, [a = put_args](Session& s) { put_file(s, *a); },
+      [a = put_args] { a->data = read_file(a->local); });
 
   auto del_args = std::make_shared<FileArgs>();
   auto* del = file->add_subcommand("delete", "Delete REMOTE on the node");

@@ -37,13 +37,17 @@ void add_param_commands(CLI::App& parent, Cli& cli) {
 
   auto get_args = std::make_shared<ParamArgs>();
   auto* get = param->add_subcommand("get", "Read parameter ID, SIZE bytes wide (1 or 2)");
-  get->add_option("size", get_args->size, "Width in bytes")->required()->check(CLI::IsMember({1, 2}));
+  get->add_option("size", get_args->size, "Width in bytes")
+      ->required()
+      ->check(CLI::IsMember({1, 2}));
   add_number(get, "id", get_args->id, "Parameter number")->required();
   on_run(get, cli, [a = get_args](Session& s) {
     uint32_t value = 0;
     check(nax_get_num_cfg(s.link(), s.node(), a->size, a->id, &value), "nax_get_num_cfg");
     Json j = Json::object();
-    j.add("id", Json::number(a->id)).add("size", Json::number(a->size)).add("value", Json::number(value));
+    j.add("id", Json::number(a->id))
+        .add("size", Json::number(a->size))
+        .add("value", Json::number(value));
     emit(s.json(),
          "param " + std::to_string(a->id) + " = " + std::to_string(value) + " (" + hex32(value) +
              ")\n",
@@ -52,7 +56,9 @@ void add_param_commands(CLI::App& parent, Cli& cli) {
 
   auto set_args = std::make_shared<ParamArgs>();
   auto* set = param->add_subcommand("set", "Write VALUE to parameter ID, SIZE bytes wide");
-  set->add_option("size", set_args->size, "Width in bytes")->required()->check(CLI::IsMember({1, 2, 4}));
+  set->add_option("size", set_args->size, "Width in bytes")
+      ->required()
+      ->check(CLI::IsMember({1, 2, 4}));
   add_number(set, "id", set_args->id, "Parameter number")->required();
   set->add_option("value", set_args->value, "Value (negative, decimal or 0x hexadecimal)")
       ->required()

@@ -12,10 +12,12 @@ namespace {
 
 std::atomic<bool> g_stop{false};
 
-extern "C" void stop_on_signal(int) { g_stop.store(true); }
+extern "C" void stop_on_signal(int) {
+  g_stop.store(true);
+}
 
 struct MonitorArgs {
-  uint64_t count = 0;
+  uint32_t count = 0;
   double seconds = 0;
   int answer_user = -1;
   int answer_aux = -1;
@@ -23,10 +25,14 @@ struct MonitorArgs {
 
 const char* conn_state_name(uint32_t state) {
   switch (state) {
-    case NAX_CONN_CONNECTED: return "connected";
-    case NAX_CONN_LOST: return "lost";
-    case NAX_CONN_NO_KEEPALIVE: return "no-keepalive";
-    default: return "unknown";
+    case NAX_CONN_CONNECTED:
+      return "connected";
+    case NAX_CONN_LOST:
+      return "lost";
+    case NAX_CONN_NO_KEEPALIVE:
+      return "no-keepalive";
+    default:
+      return "unknown";
   }
 }
 
@@ -64,8 +70,7 @@ std::string event_line(const Event& e) {
       break;
     case Event::Kind::Aux:
       std::snprintf(line, sizeof line, "%s  aux   node %-5u  input %-3u  value %u\n",
-                    format_date_time(e.aux.time).c_str(), e.node, e.aux.aux_input,
-                    e.aux.aux_value);
+                    format_date_time(e.aux.time).c_str(), e.node, e.aux.aux_input, e.aux.aux_value);
       break;
     case Event::Kind::Conn:
       std::snprintf(line, sizeof line, "%s  conn  link %-5d  %s\n",
@@ -93,11 +98,16 @@ void answer(Session& s, const Event& e, const MonitorArgs& a) {
 }
 
 void monitor(Session& s, const MonitorArgs& a) {
+  // One exchange first: it proves the node answers, and a node that learns its link's
+  // protocol from the first frame it receives reports nothing before it.
+  nax_date_time t{};
+  check(nax_get_time(s.link(), s.node(), &t), "nax_get_time");
   g_stop.store(false);
   struct sigaction action {};
   action.sa_handler = stop_on_signal;
   sigemptyset(&action.sa_mask);
-  struct sigaction old_int {}, old_term {};
+  struct sigaction old_int {
+  }, old_term{};
   sigaction(SIGINT, &action, &old_int);
   sigaction(SIGTERM, &action, &old_term);
   const auto deadline = std::chrono::steady_clock::now() +
@@ -132,7 +142,8 @@ void add_monitor_command(CLI::App& parent, Cli& cli) {
       "Print user, aux input and connection events as they arrive, until Ctrl-C, --count or "
       "--for");
   add_number(mon, "--count", a->count, "Stop after this many events");
-  mon->add_option("--for", a->seconds, "Stop after this many seconds")->check(CLI::NonNegativeNumber);
+  mon->add_option("--for", a->seconds, "Stop after this many seconds")
+      ->check(CLI::NonNegativeNumber);
   mon->add_option("--answer-user", a->answer_user,
                   "Answer each user event with this user state (st)")
       ->check(CLI::Range(0, 255));

@@ -29,7 +29,9 @@ struct ScheduleArgs {
   uint32_t page = 16;
 };
 
-std::string name_of(const char* name, size_t size) { return std::string(name, strnlen(name, size)); }
+std::string name_of(const char* name, size_t size) {
+  return std::string(name, strnlen(name, size));
+}
 
 Json header_json(const nax_schd_header& h) {
   Json j = Json::object();
@@ -117,8 +119,7 @@ void add_segment_commands(CLI::App* schedule, Cli& cli) {
   auto* get = segments->add_subcommand("get", "Print segments of schedule ID");
   add_number(get, "id", get_args->id, "Schedule number")->required();
   add_number(get, "--first", get_args->first, "Index of the first segment");
-  add_number(get, "--count", get_args->count,
-             "Segments to read (default: all from --first on)");
+  add_number(get, "--count", get_args->count, "Segments to read (default: all from --first on)");
   on_run(get, cli, [a = get_args](Session& s) {
     // Without --count: every segment, until the node has no more from that index on.
     const uint32_t limit = a->count != 0 ? a->count : kMaxSegments;
@@ -172,8 +173,8 @@ void add_segment_commands(CLI::App* schedule, Cli& cli) {
       const size_t n = std::min(kSegmentsPerWrite, all.size() - done);
       uint32_t count_out = 0;
       check(nax_set_schd_segments(s.link(), s.node(), a->id, all.data() + done,
-                                  a->first + static_cast<uint32_t>(done),
-                                  static_cast<uint32_t>(n), &count_out),
+                                  a->first + static_cast<uint32_t>(done), static_cast<uint32_t>(n),
+                                  &count_out),
             "nax_set_schd_segments");
       done += n;
     }
@@ -181,8 +182,7 @@ void add_segment_commands(CLI::App* schedule, Cli& cli) {
     j.add("id", Json::number(a->id)).add("first", Json::number(a->first));
     j.add("written", Json::number(static_cast<uint64_t>(all.size())));
     emit(s.json(),
-         count_of(all.size(), "segment") + " written to schedule " + std::to_string(a->id) +
-             "\n",
+         count_of(all.size(), "segment") + " written to schedule " + std::to_string(a->id) + "\n",
          j);
   });
 }
@@ -219,8 +219,7 @@ void add_list_command(CLI::App* schedule, Cli& cli) {
       j.push(entry);
       rows.push_back({std::to_string(e.id), name});
     }
-    emit(s.json(), format_table({"id", "name"}, rows) + count_of(all.size(), "schedule") + "\n",
-         j);
+    emit(s.json(), format_table({"id", "name"}, rows) + count_of(all.size(), "schedule") + "\n", j);
   });
 }
 

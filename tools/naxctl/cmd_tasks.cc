@@ -91,10 +91,10 @@ void add_task_commands(CLI::App& parent, Cli& cli) {
     j.add("group", Json::number(t->group)).add("item", Json::number(t->id));
     j.add("type", Json::number(t->type)).add("name", Json::string(t->name));
     j.add("job_order", Json::string(t->job_order)).add("mask", Json::number(t->mask));
-    emit(s.json(),
-         "task item " + std::to_string(t->id) + " added to group " + std::to_string(t->group) +
-             "\n",
-         j);
+    emit(
+        s.json(),
+        "task item " + std::to_string(t->id) + " added to group " + std::to_string(t->group) + "\n",
+        j);
   });
 }
 

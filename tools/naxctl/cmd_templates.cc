@@ -14,6 +14,7 @@ struct TemplateArgs {
   uint32_t access = 0;
   uint8_t id = 0;
   std::string file;
+  std::string data;  // template write: the file, read before the link is opened
 };
 
 void add_address(CLI::App* sub, const std::shared_ptr<TemplateArgs>& a) {
@@ -55,8 +56,8 @@ void add_template_commands(CLI::App& parent, Cli& cli) {
       write_file(a->file, std::string(data.begin(), data.end()));
       j.add("file", Json::string(a->file));
       emit(s.json(),
-           address_text(*a) + ": " + std::to_string(data.size()) + " bytes written to " +
-               a->file + "\n",
+           address_text(*a) + ": " + std::to_string(data.size()) + " bytes written to " + a->file +
+               "\n",
            j);
       return;
     }
@@ -72,20 +73,26 @@ void add_template_commands(CLI::App& parent, Cli& cli) {
   add_address(write, write_args);
   write->add_option("file", write_args->file, "Raw template bytes, at most 384 (- = stdin)")
       ->required();
-  on_run(write, cli, [a = write_args](Session& s) {
-    const std::string data = read_file(a->file);
-    if (data.size() > kTemplateSize) {
-      throw InputError(a->file + ": " + std::to_string(data.size()) +
-                       " bytes; a template holds at most 384");
-    }
-    check(nax_write_template(s.link(), s.node(), a->sensor, a->access, a->id,
-                             reinterpret_cast<const uint8_t*>(data.data()),
-                             static_cast<uint32_t>(data.size())),
-          "nax_write_template");
-    Json j = address_json(*a);
-    j.add("size", Json::number(static_cast<uint64_t>(data.size())));
-    emit(s.json(), address_text(*a) + ": " + std::to_string(data.size()) + " bytes written\n", j);
-  });
+  on_run(
+      write, cli,
+      [a = write_args](Session& s) {
+        const std::string& data = a->data;
+        check(nax_write_template(s.link(), s.node(), a->sensor, a->access, a->id,
+                                 reinterpret_cast<const uint8_t*>(data.data()),
+                                 static_cast<uint32_t>(data.size())),
+              "nax_write_template");
+        Json j = address_json(*a);
+        j.add("size", Json::number(static_cast<uint64_t>(data.size())));
+        emit(s.json(), address_text(*a) + ": " + std::to_string(data.size()) + " bytes written\n",
+             j);
+      },
+      [a = write_args] {
+        a->data = read_file(a->file);
+        if (a->data.size() > kTemplateSize) {
+          throw InputError(a->file + ": " + std::to_string(a->data.size()) +
+                           " bytes; a template holds at most 384");
+        }
+      });
 
   auto del_args = std::make_shared<TemplateArgs>();
   auto* del = tpl->add_subcommand("delete", "Delete one template (protocol 2)");

@@ -142,6 +142,7 @@ void replace_user(Session& s, nax_user user) {
 struct UserArgs {
   std::map<std::string, std::string> fields;  // from --id, --psw, ...
   std::string file;
+  std::vector<nax_user> users;   // read before the link is opened
   std::vector<std::string> ids;  // users delete --id
   uint32_t first = 0;
   uint16_t page = 16;
@@ -212,13 +213,18 @@ void add_change(CLI::App& users, Cli& cli, const char* name, const char* help, B
   auto* sub = users.add_subcommand(name, help);
   auto* file = sub->add_option("--file", args->file, "Users from a CSV or JSON file (- = stdin)");
   add_field_flags(sub, args, file);
-  on_run(sub, cli, [args, fn, function, verb](Session& s) {
-    if (args->file.empty() && !args->fields.count("id")) {
-      throw InputError("give --id and the fields to set, or --file");
-    }
-    const size_t n = send_all(s, fn, function, verb, given_users(*args));
-    emit(s.json(), count_of(n, "user") + " " + verb + "\n", count_json(verb, n));
-  });
+  on_run(
+      sub, cli,
+      [args, fn, function, verb](Session& s) {
+        const size_t n = send_all(s, fn, function, verb, args->users);
+        emit(s.json(), count_of(n, "user") + " " + verb + "\n", count_json(verb, n));
+      },
+      [args] {
+        if (args->file.empty() && !args->fields.count("id")) {
+          throw CLI::ValidationError("give --id and the fields to set, or --file");
+        }
+        args->users = given_users(*args);
+      });
 }
 
 void add_delete(CLI::App& users, Cli& cli) {
@@ -228,26 +234,66 @@ void add_delete(CLI::App& users, Cli& cli) {
   del->add_option("--id", args->ids, "User id; may be repeated")
       ->transform(number_for<uint32_t>())
       ->excludes(file);
-  on_run(del, cli, [args](Session& s) {
-    std::vector<nax_user> keys;
-    if (!args->file.empty()) {
-      for (const auto& u : users_from_document(read_file(args->file))) {
-        nax_user key{};
-        key.mask = NAX_USER_ID;
-        key.id = u.id;
-        keys.push_back(key);
+  on_run(
+      del, cli,
+      [args](Session& s) {
+        const size_t n = send_all(s, nax_del_user, "nax_del_user", "deleted", args->users);
+        emit(s.json(), count_of(n, "user") + " deleted\n", count_json("deleted", n));
+      },
+      [args] {
+        if (args->file.empty() && args->ids.empty()) {
+          throw CLI::ValidationError("give --id (one or more) or --file");
+        }
+        std::vector<nax_user> given;
+        if (!args->file.empty()) given = users_from_document(read_file(args->file));
+        for (const auto& id : args->ids) {
+          nax_user key{};
+          set_user_field(key, "id", id);
+          given.push_back(key);
+        }
+        for (const auto& u : given) {
+          nax_user key{};
+          key.mask = NAX_USER_ID;
+          key.id = u.id;
+          args->users.push_back(key);
+        }
+      });
+}
+
+void import_users(Session& s, std::vector<nax_user> all) {
+  Progress progress("import", all.size());
+  size_t added = 0, replaced = 0, done = 0;
+  while (done < all.size()) {
+    const size_t n = batch_size(s, all, done);
+    uint16_t taken = 0;
+    const uint32_t st = send_batch(s, add_batch, all, done, n, taken);
+    if (st == NAX_OK) {
+      added += n;
+      done += n;
+    } else if (st == kUserExists) {
+      // The batch stopped at the user the node has; those before it were added.
+      const size_t before = std::min<size_t>(taken, n - 1);
+      added += before;
+      done += before;
+      try {
+        replace_user(s, all[done]);
+      } catch (const NaxError& e) {
+        throw NaxError("nax_edit_user", e.status(),
+                       user_detail(all, done, added + replaced, "imported"));
       }
+      ++replaced;
+      ++done;
     } else {
-      if (args->ids.empty()) throw InputError("give --id (one or more) or --file");
-      for (const auto& id : args->ids) {
-        nax_user key{};
-        set_user_field(key, "id", id);
-        keys.push_back(key);
-      }
+      const size_t failed = done + std::min<size_t>(taken, n - 1);
+      throw NaxError("nax_add_user", st, user_detail(all, failed, added + replaced, "imported"));
     }
-    const size_t n = send_all(s, nax_del_user, "nax_del_user", "deleted", keys);
-    emit(s.json(), count_of(n, "user") + " deleted\n", count_json("deleted", n));
-  });
+    progress.update(done);
+  }
+  Json j = Json::object();
+  j.add("added", Json::number(static_cast<uint64_t>(added)));
+  j.add("replaced", Json::number(static_cast<uint64_t>(replaced)));
+  emit(s.json(), count_of(added, "user") + " added, " + std::to_string(replaced) + " replaced\n",
+       j);
 }
 
 void add_import(CLI::App& users, Cli& cli) {
@@ -255,42 +301,9 @@ void add_import(CLI::App& users, Cli& cli) {
   auto* imp = users.add_subcommand(
       "import", "Add the users of a CSV or JSON file; users the node has already are replaced");
   imp->add_option("file", args->file, "CSV or JSON file (- = stdin)")->required();
-  on_run(imp, cli, [args](Session& s) {
-    std::vector<nax_user> all = users_from_document(read_file(args->file));
-    Progress progress("import", all.size());
-    size_t added = 0, replaced = 0, done = 0;
-    while (done < all.size()) {
-      const size_t n = batch_size(s, all, done);
-      uint16_t taken = 0;
-      const uint32_t st = send_batch(s, add_batch, all, done, n, taken);
-      if (st == NAX_OK) {
-        added += n;
-        done += n;
-      } else if (st == kUserExists) {
-        // The batch stopped at the user the node has; those before it were added.
-        const size_t before = std::min<size_t>(taken, n - 1);
-        added += before;
-        done += before;
-        try {
-          replace_user(s, all[done]);
-        } catch (const NaxError& e) {
-          throw NaxError("nax_edit_user", e.status(),
-                         user_detail(all, done, added + replaced, "imported"));
-        }
-        ++replaced;
-        ++done;
-      } else {
-        const size_t failed = done + std::min<size_t>(taken, n - 1);
-        throw NaxError("nax_add_user", st, user_detail(all, failed, added + replaced, "imported"));
-      }
-      progress.update(done);
-    }
-    Json j = Json::object();
-    j.add("added", Json::number(static_cast<uint64_t>(added)));
-    j.add("replaced", Json::number(static_cast<uint64_t>(replaced)));
-    emit(s.json(),
-         count_of(added, "user") + " added, " + std::to_string(replaced) + " replaced\n", j);
-  });
+  on_run(
+      imp, cli, [args](Session& s) { import_users(s, args->users); },
+      [args] { args->users = users_from_document(read_file(args->file)); });
 }
 
 }  // namespace

@@ -2,11 +2,10 @@
 // again under "listen"); a chosen subcommand leaves its action to be run on the link.
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <functional>
 #include <memory>
 #include <string>
-
-#include <CLI/CLI.hpp>
 
 #include "numbers.h"
 #include "output.h"
@@ -19,13 +18,18 @@ using Action = std::function<void(Session&)>;
 
 struct Cli {
   Options options;
-  Action action;                   // the chosen subcommand, run on an open link
-  std::function<int()> no_link;    // a subcommand that needs no link (demo)
+  Action action;                  // the chosen subcommand, run on an open link
+  std::function<void()> prepare;  // checks and reads its input before any link is opened
+  std::function<int()> no_link;   // a subcommand that needs no link (demo)
 };
 
-// Makes sub, when chosen, leave fn as the action.
-inline void on_run(CLI::App* sub, Cli& cli, Action fn) {
-  sub->callback([&cli, fn = std::move(fn)] { cli.action = fn; });
+// Makes sub, when chosen, leave fn as the action and prepare as its first step.  prepare
+// throws CLI::ValidationError for a usage fault (exit 2) or InputError for a bad file.
+inline void on_run(CLI::App* sub, Cli& cli, Action fn, std::function<void()> prepare = {}) {
+  sub->callback([&cli, fn = std::move(fn), prepare = std::move(prepare)] {
+    cli.action = fn;
+    cli.prepare = prepare;
+  });
 }
 
 void add_clock_commands(CLI::App& parent, Cli& cli);

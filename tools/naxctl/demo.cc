@@ -1,9 +1,9 @@
 // naxctl demo: a narrated session against a simulated node that runs inside naxctl.
 #include <algorithm>
 #include <atomic>
-#include <cstdarg>
 #include <chrono>
 #include <condition_variable>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -32,7 +32,9 @@ void say(const char* format, ...) {
   std::fflush(stdout);
 }
 
-void step(int n, const char* title) { say("\n[%d] %s\n", n, title); }
+void step(int n, const char* title) {
+  say("\n[%d] %s\n", n, title);
+}
 
 nax_user demo_user(uint32_t id, uint16_t psw, const char* name, const char* department) {
   nax_user u{};
@@ -177,7 +179,7 @@ void run_steps(naxsim::Simulator& sim) {
   for (int i = 0; i < 100 && shown.empty(); ++i) {
     shown = sim.node().with_state<naxsim::EventAnswers>([](naxsim::EventAnswers& a) {
       return a.received.empty() || !a.received.back().aux[0] ? std::string()
-                                                              : *a.received.back().aux[0];
+                                                             : *a.received.back().aux[0];
     });
     if (shown.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

@@ -74,11 +74,21 @@ std::string json_quote(std::string_view text) {
   std::string out = "\"";
   for (unsigned char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char escape[8];
@@ -105,10 +115,16 @@ void Json::dump_to(std::string& out, int indent, int depth) const {
     out.append(static_cast<size_t>(indent * level), ' ');
   };
   switch (type_) {
-    case Type::Null: out += "null"; break;
+    case Type::Null:
+      out += "null";
+      break;
     case Type::Bool:
-    case Type::Number: out += text_; break;
-    case Type::String: out += json_quote(text_); break;
+    case Type::Number:
+      out += text_;
+      break;
+    case Type::String:
+      out += json_quote(text_);
+      break;
     case Type::Array:
       out += '[';
       for (size_t i = 0; i < items_.size(); ++i) {
@@ -287,14 +303,30 @@ class Reader {
       if (pos_ >= in_.size()) fail("unterminated string");
       const char e = in_[pos_++];
       switch (e) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
+        case '"':
+          out += '"';
+          break;
+        case '\\':
+          out += '\\';
+          break;
+        case '/':
+          out += '/';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
         case 'u': {
           unsigned cp = hex4();
           if (cp >= 0xD800 && cp < 0xDC00 && word("\\u")) {
@@ -305,7 +337,8 @@ class Reader {
           put_utf8(out, cp);
           break;
         }
-        default: fail("bad escape");
+        default:
+          fail("bad escape");
       }
     }
   }
@@ -316,6 +349,8 @@ class Reader {
 
 }  // namespace
 
-Json Json::parse(std::string_view input) { return Reader(input).document(); }
+Json Json::parse(std::string_view input) {
+  return Reader(input).document();
+}
 
 }  // namespace naxctl

@@ -32,7 +32,8 @@ std::optional<int64_t> parse_number(std::string_view text, int64_t min, int64_t 
     magnitude = magnitude * base + static_cast<uint64_t>(digit);
   }
   if (magnitude > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
-  const int64_t value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+  const int64_t value =
+      negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
   if (value < min || value > max) return std::nullopt;
   return value;
 }

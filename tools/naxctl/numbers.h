@@ -1,13 +1,12 @@
 // Numbers as operators type them: decimal, or hexadecimal with a 0x prefix.
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <CLI/CLI.hpp>
 
 namespace naxctl {
 

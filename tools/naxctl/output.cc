@@ -12,8 +12,8 @@ namespace {
 
 // Display width: bytes that start a UTF-8 character.
 size_t width_of(const std::string& s) {
-  return static_cast<size_t>(
-      std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+  return static_cast<size_t>(std::count_if(
+      s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 }  // namespace
@@ -68,7 +68,9 @@ void emit(bool json, const std::string& text, const Json& value) {
 Progress::Progress(std::string label, uint64_t total)
     : label_(std::move(label)), total_(total), active_(isatty(STDERR_FILENO) == 1) {}
 
-Progress::~Progress() { finish(); }
+Progress::~Progress() {
+  finish();
+}
 
 void Progress::update(uint64_t done) {
   if (!active_) return;

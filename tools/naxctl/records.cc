@@ -37,7 +37,8 @@ std::optional<nax_date_time> parse_date_time(std::string_view text) {
   if (text.size() != kShape.size()) return std::nullopt;
   for (size_t i = 0; i < kShape.size(); ++i) {
     const bool digit = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
-    if (kShape[i] == 'd' ? !digit : (i == 10 ? text[i] != ' ' && text[i] != 'T' : text[i] != kShape[i])) {
+    if (kShape[i] == 'd' ? !digit
+                         : (i == 10 ? text[i] != ' ' && text[i] != 'T' : text[i] != kShape[i])) {
       return std::nullopt;
     }
   }
@@ -117,8 +118,12 @@ Field<R> numeric(const char* name, uint32_t bit) {
 
 template <class R, auto M>
 Field<R> text(const char* name, uint32_t bit, int64_t max) {
-  return {name,   bit,     0,
-          max,    nullptr, nullptr,
+  return {name,
+          bit,
+          0,
+          max,
+          nullptr,
+          nullptr,
           [](const R& r) -> const char* { return r.*M; },
           [](R& r) -> char* { return r.*M; }};
 }
@@ -161,7 +166,8 @@ const std::vector<Field<nax_aux_input>>& aux_table() {
 // Flags are spelled with dashes, files with underscores; both name the same field.
 std::string field_key(std::string_view name) {
   std::string key(name);
-  for (char& c : key) c = c == '-' ? '_' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : key)
+    c = c == '-' ? '_' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return key;
 }
 
@@ -367,22 +373,31 @@ struct MarkColumn {
   uint32_t bit;
 };
 const MarkColumn kMarkColumns[] = {
-    {"time", NAX_MARK_DATE_TIME}, {"id", NAX_MARK_ID},       {"event", NAX_MARK_EVENT},
+    {"time", NAX_MARK_DATE_TIME},      {"id", NAX_MARK_ID},       {"event", NAX_MARK_EVENT},
     {"direction", NAX_MARK_DIRECTION}, {"index", NAX_MARK_INDEX}, {"kind", NAX_MARK_KIND},
-    {"value", NAX_MARK_VALUE},    {"flag", NAX_MARK_FLAG},   {"code", NAX_MARK_CODE},
+    {"value", NAX_MARK_VALUE},         {"flag", NAX_MARK_FLAG},   {"code", NAX_MARK_CODE},
 };
 
 Json mark_cell_json(const nax_mark& m, uint32_t bit) {
   switch (bit) {
-    case NAX_MARK_DATE_TIME: return Json::string(format_date_time(m.date_time));
-    case NAX_MARK_ID: return Json::number(m.id);
-    case NAX_MARK_EVENT: return Json::number(m.event);
-    case NAX_MARK_DIRECTION: return Json::number(m.direction);
-    case NAX_MARK_INDEX: return Json::number(m.index);
-    case NAX_MARK_KIND: return Json::number(m.kind);
-    case NAX_MARK_VALUE: return Json::number(m.value);
-    case NAX_MARK_FLAG: return Json::number(m.flag);
-    default: return Json::string(std::string(m.code, strnlen(m.code, sizeof m.code)));
+    case NAX_MARK_DATE_TIME:
+      return Json::string(format_date_time(m.date_time));
+    case NAX_MARK_ID:
+      return Json::number(m.id);
+    case NAX_MARK_EVENT:
+      return Json::number(m.event);
+    case NAX_MARK_DIRECTION:
+      return Json::number(m.direction);
+    case NAX_MARK_INDEX:
+      return Json::number(m.index);
+    case NAX_MARK_KIND:
+      return Json::number(m.kind);
+    case NAX_MARK_VALUE:
+      return Json::number(m.value);
+    case NAX_MARK_FLAG:
+      return Json::number(m.flag);
+    default:
+      return Json::string(std::string(m.code, strnlen(m.code, sizeof m.code)));
   }
 }
 

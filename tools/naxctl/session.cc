@@ -27,7 +27,9 @@ void check(uint32_t status, const char* function) {
 
 Session::Session(Options options) : options_(std::move(options)), node_(options_.node) {}
 
-Session::~Session() { close(); }
+Session::~Session() {
+  close();
+}
 
 void Session::open() {
   int32_t level = options_.log_level;
@@ -47,7 +49,9 @@ void Session::open_link() {
   const uint32_t id =
       nax_open(&status, options_.source, static_cast<uint8_t>(options_.protocol),
                options_.conn.c_str(), options_.timeout_ms, this, on_user, on_aux, on_conn);
-  if (id == 0) throw NaxError("nax_open", status == NAX_OK ? static_cast<uint32_t>(NAX_ERR_INVALID_ARG) : status);
+  if (id == 0)
+    throw NaxError("nax_open",
+                   status == NAX_OK ? static_cast<uint32_t>(NAX_ERR_INVALID_ARG) : status);
   link_ = static_cast<int32_t>(id);
   check(nax_set_rcv_timeout(link_, static_cast<int32_t>(options_.timeout_ms)),
         "nax_set_rcv_timeout");
