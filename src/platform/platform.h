@@ -2,6 +2,7 @@
 // folder uses these types only; the OS is reached from platform/<os>/.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -52,9 +53,11 @@ class Event {
   int poll_fd() const { return fd_; }
 
  private:
+  static constexpr int kSpinUs = 100;
   std::mutex m_;
   std::condition_variable cv_;
   bool signalled_ = false;
+  std::atomic<bool> signalled_fast_{false};  // mirrors signalled_ for the lock-free spin
   const bool manual_;
   const bool pollable_;
   int fd_ = -1;

@@ -4,6 +4,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <sched.h>
+
 #include <cerrno>
 #include <chrono>
 
@@ -26,6 +28,7 @@ void Event::set() {
     (void)!::write(fd_, &one, sizeof one);
   }
   signalled_ = true;
+  signalled_fast_.store(true, std::memory_order_release);
   if (manual_) {
     cv_.notify_all();
   } else {
@@ -40,6 +43,7 @@ void Event::reset() {
     (void)!::read(fd_, &drained, sizeof drained);
   }
   signalled_ = false;
+  signalled_fast_.store(false, std::memory_order_relaxed);
 }
 
 bool Event::is_set() {
@@ -48,6 +52,16 @@ bool Event::is_set() {
 }
 
 bool Event::wait(uint32_t timeout_ms) {
+  // An answer usually follows within tens of microseconds: yielding the core
+  // for a short while lets the signalling thread run and spares the sleep and
+  // wake-up of a blocked wait.
+  if (!manual_ && timeout_ms != 0) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinUs);
+    while (!signalled_fast_.load(std::memory_order_acquire) &&
+           std::chrono::steady_clock::now() < until) {
+      sched_yield();
+    }
+  }
   std::unique_lock<std::mutex> lock(m_);
   auto ready = [this] { return signalled_; };
   if (timeout_ms == kWaitForever) {
@@ -61,6 +75,7 @@ bool Event::wait(uint32_t timeout_ms) {
       (void)!::read(fd_, &drained, sizeof drained);
     }
     signalled_ = false;
+    signalled_fast_.store(false, std::memory_order_relaxed);
   }
   return true;
 }
