@@ -83,10 +83,14 @@ TEST(NaxctlSegments, ReadsHoursMinutesAndTheEnabledFlag) {
     std::optional<nax_schd_segment> want;
   };
   const Case cases[] = {
-      {"08:30", nax_schd_segment{8, 30, 1}},  {"08:30/1", nax_schd_segment{8, 30, 1}},
-      {"23:59/0", nax_schd_segment{23, 59, 0}}, {"24:00", std::nullopt},
-      {"8:30", std::nullopt},                   {"08:60", std::nullopt},
-      {"08:30/2", std::nullopt},                {"08:30/", std::nullopt},
+      {"08:30", nax_schd_segment{8, 30, 1}},
+      {"08:30/1", nax_schd_segment{8, 30, 1}},
+      {"23:59/0", nax_schd_segment{23, 59, 0}},
+      {"24:00", std::nullopt},
+      {"8:30", std::nullopt},
+      {"08:60", std::nullopt},
+      {"08:30/2", std::nullopt},
+      {"08:30/", std::nullopt},
       {"0830", std::nullopt},
   };
   for (const auto& c : cases) {
@@ -146,8 +150,8 @@ TEST(NaxctlJson, WritesAndReadsBackEscapesAndExactNumbers) {
 }
 
 TEST(NaxctlJson, RefusesMalformedDocuments) {
-  const char* docs[] = {"",       "[1,]",     "{\"a\" 1}", "[1 2]", "\"open", "{\"a\":1}x",
-                        "[01x]",  "tru",      "[\"\\q\"]", "-",     "1.",     "{1:2}"};
+  const char* docs[] = {"",      "[1,]", "{\"a\" 1}", "[1 2]", "\"open", "{\"a\":1}x",
+                        "[01x]", "tru",  "[\"\\q\"]", "-",     "1.",     "{1:2}"};
   for (const char* doc : docs) {
     EXPECT_THROW(Json::parse(doc), JsonError) << doc;
   }
