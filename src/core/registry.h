@@ -51,7 +51,7 @@ struct nax_link {
   nax_packet answer{};
   // Set while a sent socket descriptor must stay open for a poller; the
   // descriptor itself is released when the record is freed.
-  bool socket_shut = false;
+  std::atomic<bool> socket_shut{false};
 };
 
 // Registry lifetime (nax_init / nax_uninit).
