@@ -32,6 +32,7 @@
 #include "json.h"
 #include "naxctl/naxctl_process.h"
 #include "naxsim.h"
+#include "records.h"
 
 namespace {
 
