@@ -5,6 +5,7 @@
 
 #include "commands/command.h"
 #include "commands/fields.h"
+#include "commands/paging.h"
 #include "core/log.h"
 #include "proto/bytes.h"
 
@@ -13,8 +14,6 @@ namespace nax {
 namespace {
 
 constexpr const char* kCmd = "cmd";
-constexpr uint8_t kResultDone = 1;
-constexpr uint8_t kErrorNoRecords = 9;
 
 void log_mark(uint32_t index, const nax_mark& m, int32_t link_id) {
   const nax_date_time& t = m.date_time;
@@ -87,53 +86,19 @@ void encode_list_marks_p1(nax_packet& request, uint16_t first_index) {
 
 uint32_t decode_list_marks_p1(const nax_packet& answer, uint16_t first_index, nax_mark* marks,
                               uint16_t& stored) {
-  uint16_t position = 0;
-  uint8_t result = 0;
-  uint32_t s = get_u8(&result, answer.data, position, answer.size);
-  if (s != NAX_OK) return s;
-  if (result == kResultDone) {
-    uint8_t bytes[kMarkAnswerSizeP1];
-    s = get_bytes(bytes, sizeof bytes, sizeof bytes, answer.data, 0, answer.size);
-    if (s != NAX_OK) return s;
-    get_mark_p1(bytes, marks[0]);
-    stored = 1;
-    return NAX_OK;
-  }
-  uint8_t error = 0;
-  s = get_u8(&error, answer.data, position, answer.size);
-  if (s != NAX_OK) return s;
-  if (error == kErrorNoRecords) return first_index == 0 ? 21 : 8;
-  return 18;
+  // The mark's 16 bytes are read from the start: the result byte is their first.
+  constexpr p1_list_refusals kRefusals{21, kStatusNoFurtherRecords, 18};
+  return decode_list_p1<kMarkAnswerSizeP1>(answer, first_index, 0, kRefusals, marks[0], stored,
+                                           get_mark_p1);
 }
 
 void encode_list_marks_p2(nax_packet& request, uint16_t first_index, uint16_t count) {
-  begin_request(request, kCmdListMarksP2);
-  uint8_t* cursor = request.data;
-  put_u16(cursor, first_index);
-  put_u16(cursor, count);
-  end_request(request, cursor);
+  encode_page_request_p2(request, kCmdListMarksP2, first_index, count);
 }
 
 uint32_t decode_list_marks_p2(const nax_packet& answer, uint16_t count, nax_mark* marks,
                               uint16_t& stored) {
-  if (answer.status != NAX_OK && answer.status != 8) return answer.status;
-  uint16_t position = 0;
-  uint16_t unused = 0;
-  uint16_t announced = 0;
-  uint32_t s = get_u16(&unused, answer.data, position, answer.size);
-  if (s == NAX_OK) s = get_u16(&announced, answer.data, position, answer.size);
-  if (s != NAX_OK) return s;
-  // The node was asked for at most count marks; extra ones are not stored.
-  const uint16_t n = announced < count ? announced : count;
-  for (uint16_t i = 0; i < n; ++i) {
-    // Decoded aside so that a record cut short leaves its slot as it was.
-    nax_mark record{};
-    s = get_mark_p2(record, answer.data, position, answer.size);
-    if (s != NAX_OK) return s;
-    marks[i] = record;
-    stored = static_cast<uint16_t>(i + 1);
-  }
-  return answer.status;
+  return decode_page_p2(answer, count, marks, stored, get_mark_p2);
 }
 
 }  // namespace nax

@@ -6,6 +6,7 @@
 
 #include "commands/command.h"
 #include "commands/fields.h"
+#include "commands/paging.h"
 #include "core/log.h"
 #include "proto/bytes.h"
 #include "proto/frame.h"
@@ -264,53 +265,18 @@ void encode_list_users_p1(nax_packet& request, uint16_t first_index) {
 
 uint32_t decode_list_users_p1(const nax_packet& answer, uint16_t first_index, nax_user* users,
                               uint16_t& stored) {
-  uint16_t position = 0;
-  uint8_t result = 0;
-  uint32_t s = get_u8(&result, answer.data, position, answer.size);
-  if (s != NAX_OK) return s;
-  if (result == kResultDone) {
-    uint8_t block[kUserBlockSize];
-    s = get_bytes(block, sizeof block, sizeof block, answer.data, position, answer.size);
-    if (s != NAX_OK) return s;
-    get_user_block_p1(block, users[0]);
-    stored = 1;
-    return NAX_OK;
-  }
-  uint8_t error = 0;
-  s = get_u8(&error, answer.data, position, answer.size);
-  if (s != NAX_OK) return s;
-  if (error == kErrorNoRecords) return first_index == 0 ? 7 : 8;
-  return 4;
+  constexpr p1_list_refusals kRefusals{7, kStatusNoFurtherRecords, 4};
+  return decode_list_p1<kUserBlockSize>(answer, first_index, 1, kRefusals, users[0], stored,
+                                        get_user_block_p1);
 }
 
 void encode_list_users_p2(nax_packet& request, uint16_t first_index, uint16_t count) {
-  begin_request(request, kCmdListUsersP2);
-  uint8_t* cursor = request.data;
-  put_u16(cursor, first_index);
-  put_u16(cursor, count);
-  end_request(request, cursor);
+  encode_page_request_p2(request, kCmdListUsersP2, first_index, count);
 }
 
 uint32_t decode_list_users_p2(const nax_packet& answer, uint16_t count, nax_user* users,
                               uint16_t& stored) {
-  if (answer.status != NAX_OK && answer.status != 8) return answer.status;
-  uint16_t position = 0;
-  uint16_t unused = 0;
-  uint16_t announced = 0;
-  uint32_t s = get_u16(&unused, answer.data, position, answer.size);
-  if (s == NAX_OK) s = get_u16(&announced, answer.data, position, answer.size);
-  if (s != NAX_OK) return s;
-  // The node was asked for at most count records; extra ones are not stored.
-  const uint16_t n = announced < count ? announced : count;
-  for (uint16_t i = 0; i < n; ++i) {
-    // Decoded aside so that a record cut short leaves its slot as it was.
-    nax_user record{};
-    s = get_user_record_p2(record, answer.data, position, answer.size);
-    if (s != NAX_OK) return s;
-    users[i] = record;
-    stored = static_cast<uint16_t>(i + 1);
-  }
-  return answer.status;
+  return decode_page_p2(answer, count, users, stored, get_user_record_p2);
 }
 
 uint32_t encode_add_user_p1(nax_packet& request, const nax_user& user) {

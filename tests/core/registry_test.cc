@@ -20,7 +20,16 @@ using nax::nax_link;
 class RegistryTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(nax_init(nullptr, 0), NAX_OK); }
-  void TearDown() override { nax_uninit(); }
+  // The registry never frees links by itself: drop every hold and free them.
+  void TearDown() override {
+    const uint32_t used = nax::registry_get_stats().used;
+    for (uint32_t id = 1; id <= used; ++id) {
+      while (link_release(id) == NAX_OK) {
+      }
+      link_free(id);
+    }
+    nax_uninit();
+  }
 
   uint32_t alloc(uint32_t state = LINK_OPEN) {
     nax_link* link = nullptr;
