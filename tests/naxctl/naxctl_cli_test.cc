@@ -543,7 +543,7 @@ TEST_F(NaxctlCli, TaskGroupItemAndDisplay) {
 TEST_F(NaxctlCli, MonitorPrintsEventsAsJsonLinesAndAnswersThem) {
   Process p(linked({"monitor", "--count", "2", "--json", "--answer-user", "3"}));
   // The monitor reads the clock once before it listens.
-  for (int i = 0; i < 500 && sim_->requests_received() == 0; ++i) {
+  for (int i = 0; i < 3000 && sim_->requests_received() == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ASSERT_GT(sim_->requests_received(), 0u);
@@ -581,9 +581,11 @@ TEST_F(NaxctlCli, MonitorStopsAfterItsTimeAndOnALostConnection) {
   EXPECT_LT(r.elapsed_ms, 8000);
 
   Process p(linked({"monitor"}));
-  for (int i = 0; i < 500 && sim_->requests_received() == 0; ++i) {
+  // A sanitizer build on a busy machine may take seconds to start the program.
+  for (int i = 0; i < 3000 && sim_->requests_received() == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  ASSERT_GT(sim_->requests_received(), 0u) << "monitor never reached the node";
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   sim_->drop_connections();
   r = p.finish();
@@ -595,7 +597,7 @@ TEST_F(NaxctlCli, MonitorStopsAfterItsTimeAndOnALostConnection) {
 
 TEST_F(NaxctlCli, MonitorEndsCleanlyOnInterrupt) {
   Process p(linked({"monitor"}));
-  for (int i = 0; i < 500 && sim_->requests_received() == 0; ++i) {
+  for (int i = 0; i < 3000 && sim_->requests_received() == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
