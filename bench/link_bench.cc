@@ -104,8 +104,8 @@ double raw_round_trip_us(uint16_t port, int rounds) {
 
 uint32_t open_link(const std::string& conn) {
   uint32_t status = 0;
-  uint32_t id = nax_open(&status, kHostNode, 2, conn.c_str(), 3000, nullptr, nullptr, nullptr,
-                         nullptr);
+  uint32_t id =
+      nax_open(&status, kHostNode, 2, conn.c_str(), 3000, nullptr, nullptr, nullptr, nullptr);
   if (status != NAX_OK) {
     std::fprintf(stderr, "nax_open failed: %u\n", status);
     std::exit(1);
@@ -174,7 +174,8 @@ int main(int argc, char** argv) {
 
   std::printf("(b) aggregate round trips per second, one host thread per link\n");
   for (int links : {1, 2, 8, 64}) {
-    std::printf("    %3d links             %8.0f /s\n", links, aggregate_per_second(conn, links, 2.0));
+    std::printf("    %3d links             %8.0f /s\n", links,
+                aggregate_per_second(conn, links, 2.0));
   }
 
   std::printf("(c) 1000 links\n");

@@ -122,8 +122,9 @@ void run(const std::string& conn, uint8_t protocol) {
     if (s != NAX_OK || stored == 0) break;
   }
   double marks_rate = got / seconds_since(start);
-  std::printf("  protocol %u: users up %8.0f /s, users down %8.0f /s (%d), marks down %8.0f /s (%d)\n",
-              protocol, up, down, listed, marks_rate, got);
+  std::printf(
+      "  protocol %u: users up %8.0f /s, users down %8.0f /s (%d), marks down %8.0f /s (%d)\n",
+      protocol, up, down, listed, marks_rate, got);
   nax_close(link);
 }
 

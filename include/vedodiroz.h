@@ -51,6 +51,7 @@ extern "C" {
  * Status numbers.  One table: the constants below and nax_status_text are
  * both generated from it.
  * ---------------------------------------------------------------------- */
+/* clang-format off */
 #define NAX_STATUS_LIST(X)                                                                        \
   X(NAX_OK, 1, "success")                                                                         \
   X(NAX_ERR_NO_MEMORY, 1000, "memory could not be allocated")                                     \
@@ -113,6 +114,7 @@ extern "C" {
   X(NAX_ERR_CONN_CLOSED, 1061, "connection closed by the node, or the link is being closed")      \
   X(NAX_ERR_CONNECT_WAIT, 1062, "waiting for the connection failed")                              \
   X(NAX_ERR_NODE_LOST, 1063, "the node stopped answering keepalives")
+/* clang-format on */
 
 #define NAX_STATUS_ENUM_ITEM_(name, code, text) name = code,
 enum nax_status_code { NAX_STATUS_LIST(NAX_STATUS_ENUM_ITEM_) };
@@ -129,8 +131,8 @@ enum nax_link_state {
 
 /* Connection states given to the connection callback. */
 enum nax_conn_state {
-  NAX_CONN_CONNECTED = 1, /* a node connected to the listener; its link id is given */
-  NAX_CONN_LOST = 2,      /* the link was lost (connection closed or failed) */
+  NAX_CONN_CONNECTED = 1,   /* a node connected to the listener; its link id is given */
+  NAX_CONN_LOST = 2,        /* the link was lost (connection closed or failed) */
   NAX_CONN_NO_KEEPALIVE = 3 /* the node stopped answering keepalives */
 };
 
@@ -357,10 +359,10 @@ NAX_API uint32_t nax_set_keepalive(int32_t timeout, int32_t retries, uint16_t de
 NAX_API uint32_t nax_get_time(int32_t link_id, uint16_t node, nax_date_time* date_time);
 NAX_API uint32_t nax_set_time(int32_t link_id, uint16_t node, const nax_date_time* date_time);
 
-NAX_API uint32_t nax_get_num_cfg(int32_t link_id, uint16_t node, uint32_t num_size,
-                                 uint16_t num_id, uint32_t* num_val);
-NAX_API uint32_t nax_set_num_cfg(int32_t link_id, uint16_t node, uint32_t num_size,
-                                 uint16_t num_id, int32_t num_val);
+NAX_API uint32_t nax_get_num_cfg(int32_t link_id, uint16_t node, uint32_t num_size, uint16_t num_id,
+                                 uint32_t* num_val);
+NAX_API uint32_t nax_set_num_cfg(int32_t link_id, uint16_t node, uint32_t num_size, uint16_t num_id,
+                                 int32_t num_val);
 
 NAX_API uint32_t nax_get_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
                                    nax_aux_input* aux_input);
@@ -375,13 +377,13 @@ NAX_API uint32_t nax_list_users(int32_t link_id, uint16_t node, uint32_t first_i
                                 uint16_t count, nax_user* users, uint16_t* stored);
 /* Protocol 2 sends the whole batch in one packet: 4 bytes and the encoded records
  * must fit 512, else NAX_ERR_INVALID_ARG (add, edit and delete alike). */
-NAX_API uint32_t nax_add_user(int32_t link_id, uint16_t node, uint32_t first_index,
-                              uint32_t count, nax_user* users, uint16_t* taken);
-NAX_API uint32_t nax_edit_user(int32_t link_id, uint16_t node, uint32_t first_index,
-                               uint16_t count, nax_user* users, uint16_t* taken);
+NAX_API uint32_t nax_add_user(int32_t link_id, uint16_t node, uint32_t first_index, uint32_t count,
+                              nax_user* users, uint16_t* taken);
+NAX_API uint32_t nax_edit_user(int32_t link_id, uint16_t node, uint32_t first_index, uint16_t count,
+                               nax_user* users, uint16_t* taken);
 /* Protocol 2 reduces every record's mask to NAX_USER_ID in place. */
-NAX_API uint32_t nax_del_user(int32_t link_id, uint16_t node, uint32_t first_index,
-                              uint16_t count, nax_user* users, uint16_t* taken);
+NAX_API uint32_t nax_del_user(int32_t link_id, uint16_t node, uint32_t first_index, uint16_t count,
+                              nax_user* users, uint16_t* taken);
 NAX_API uint32_t nax_add_user_in1(int32_t link_id, uint16_t node, const nax_user* user,
                                   uint32_t unused, const uint8_t* extra, uint32_t extra_count);
 

@@ -15,7 +15,9 @@ LinkHold::~LinkHold() {
   if (status_ == NAX_OK) link_release(static_cast<uint32_t>(link_id_));
 }
 
-bool LinkHold::p1() const { return link_->packet_protocol.load() == 1; }
+bool LinkHold::p1() const {
+  return link_->packet_protocol.load() == 1;
+}
 
 uint32_t exchange(nax_link* link, uint16_t node, const nax_packet& request, nax_packet& answer) {
   return transaction(link, node, request, &answer, kTxSendWait);

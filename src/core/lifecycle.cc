@@ -14,7 +14,9 @@ std::atomic<bool> g_initialised{false};
 
 }  // namespace
 
-uint32_t is_initialised() { return g_initialised.load() ? NAX_OK : NAX_ERR_NOT_INIT; }
+uint32_t is_initialised() {
+  return g_initialised.load() ? NAX_OK : NAX_ERR_NOT_INIT;
+}
 
 keepalive_settings& keepalive() {
   static keepalive_settings settings;
@@ -36,8 +38,7 @@ NAX_API uint32_t nax_init(const char* log_path, int32_t log_level) {
   if (g_initialised.load()) return NAX_ERR_ALREADY_INIT;
   // POSIX sockets need no start-up; the socket layer is always there.
   log_setup(log_path, log_level);
-  log_printf(1, "init", "log level = %ld, version = %s", static_cast<long>(log_level),
-             kLibVersion);
+  log_printf(1, "init", "log level = %ld, version = %s", static_cast<long>(log_level), kLibVersion);
   uint32_t status = registry_create();
   if (status != NAX_OK) return status;
   {

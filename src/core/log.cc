@@ -74,7 +74,9 @@ void log_teardown() {
   g_mutex.reset();
 }
 
-uint32_t log_level() { return g_level.load(std::memory_order_relaxed); }
+uint32_t log_level() {
+  return g_level.load(std::memory_order_relaxed);
+}
 
 bool log_enabled(uint32_t level) {
   uint32_t current = log_level();

@@ -21,8 +21,8 @@ struct nax_link {
   std::atomic<uint8_t> packet_protocol{0};
   uint8_t device_type = 0;
   std::atomic<int> socket{-1};
-  uint32_t port = 0;          // listener port a node connected in on; 0 otherwise
-  sockaddr_in peer_addr{};    // address nax_open connects to
+  uint32_t port = 0;        // listener port a node connected in on; 0 otherwise
+  sockaddr_in peer_addr{};  // address nax_open connects to
   std::atomic<uint32_t> link_state{0};
   int32_t os_error = 0;
 
@@ -71,7 +71,8 @@ uint32_t link_free(uint32_t link_id);
 uint32_t is_initialised();
 
 inline constexpr uint32_t kStatesCommands = LINK_OPEN | LINK_ACCEPTED;
-inline constexpr uint32_t kStatesClosable = LINK_OPENING | LINK_OPEN | LINK_INCOMING | LINK_ACCEPTED;
+inline constexpr uint32_t kStatesClosable =
+    LINK_OPENING | LINK_OPEN | LINK_INCOMING | LINK_ACCEPTED;
 inline constexpr uint32_t kAnyHolds = 0xFFFFFFFFu;
 
 // Number of slots allocated and ever used, for tests and diagnostics.

@@ -42,10 +42,10 @@ uint32_t parse_connection_string(nax_link* link, const char* conn) {
   link->device_param = copy_string(param, param_length);
   if (link->device_param == nullptr) return NAX_ERR_NO_MEMORY;
   const char* name = link->device_name;
-  link->device_type = (starts_with_nocase(name, "com") || starts_with_nocase(name, "tty") ||
-                       name[0] == '/')
-                          ? kDeviceSerial
-                          : kDeviceTcp;
+  link->device_type =
+      (starts_with_nocase(name, "com") || starts_with_nocase(name, "tty") || name[0] == '/')
+          ? kDeviceSerial
+          : kDeviceTcp;
   for (const char* p = link->device_param; *p != '\0'; ++p) {
     if (*p < '0' || *p > '9') return NAX_ERR_BAD_CONN_STRING;
   }

@@ -38,16 +38,19 @@ struct reception {
       nax_user_callback callback = link->callback_user.load();
       if (callback == nullptr) return;
       nax_user_event event{};
-      uint32_t status = p1 ? decode_user_event_p1(packet, event) : decode_user_event_p2(packet, event);
+      uint32_t status =
+          p1 ? decode_user_event_p1(packet, event) : decode_user_event_p2(packet, event);
       if (status == NAX_OK) {
-        callback(link->callback_args.load(), static_cast<int32_t>(link_id), packet.sou_node, &event);
+        callback(link->callback_args.load(), static_cast<int32_t>(link_id), packet.sou_node,
+                 &event);
       }
     } else if (!p1 && cmd == kP2AuxInputEvent) {
       nax_aux_input_callback callback = link->callback_aux_input.load();
       if (callback == nullptr) return;
       nax_aux_input_event event{};
       if (decode_aux_input_event_p2(packet, event) == NAX_OK) {
-        callback(link->callback_args.load(), static_cast<int32_t>(link_id), packet.sou_node, &event);
+        callback(link->callback_args.load(), static_cast<int32_t>(link_id), packet.sou_node,
+                 &event);
       }
     } else if (cmd == (p1 ? kP1Keepalive : kP2Keepalive)) {
       // Absorbed: any complete frame already counts as activity.

@@ -19,7 +19,9 @@ uint32_t set_on_link(int32_t link_id, const char* result_format, Store&& store) 
   return status;
 }
 
-const void* fn_ptr(auto f) { return reinterpret_cast<const void*>(f); }
+const void* fn_ptr(auto f) {
+  return reinterpret_cast<const void*>(f);
+}
 
 }  // namespace
 
@@ -90,8 +92,7 @@ NAX_API uint32_t nax_set_user_callback(int32_t link_id, nax_user_callback callba
 }
 
 NAX_API uint32_t nax_set_aux_input_callback(int32_t link_id, nax_aux_input_callback callback) {
-  log_printf(2, "init", "set aux input callback for link id = %d to %p", link_id,
-             fn_ptr(callback));
+  log_printf(2, "init", "set aux input callback for link id = %d to %p", link_id, fn_ptr(callback));
   return set_on_link(link_id, "set aux input callback for link id = %d ret_val = %d",
                      [&](nax_link& l) {
                        l.callback_aux_input = callback;
@@ -109,11 +110,10 @@ NAX_API uint32_t nax_set_conn_callback(int32_t link_id, nax_conn_callback callba
 
 NAX_API uint32_t nax_set_callback_args(int32_t link_id, void* callback_args) {
   log_printf(2, "init", "set callbacks args for link id = %d to %p", link_id, callback_args);
-  return set_on_link(link_id, "set callbacks args for link id = %d ret_val = %d",
-                     [&](nax_link& l) {
-                       l.callback_args = callback_args;
-                       return uint32_t{NAX_OK};
-                     });
+  return set_on_link(link_id, "set callbacks args for link id = %d ret_val = %d", [&](nax_link& l) {
+    l.callback_args = callback_args;
+    return uint32_t{NAX_OK};
+  });
 }
 
 NAX_API uint32_t nax_set_rcv_timeout(int32_t link_id, int32_t timeout) {
@@ -143,8 +143,8 @@ NAX_API uint32_t nax_set_interbyte_timeout(int32_t link_id, int32_t timeout) {
 }
 
 NAX_API uint32_t nax_set_keepalive(int32_t timeout, int32_t retries, uint16_t dest_node) {
-  log_printf(1, "cmd", "set keepalive - timeout = %d, retry = %d, dest node = %d", timeout,
-             retries, dest_node);
+  log_printf(1, "cmd", "set keepalive - timeout = %d, retry = %d, dest node = %d", timeout, retries,
+             dest_node);
   keepalive_settings& k = keepalive();
   uint32_t status = NAX_OK;
   if (is_initialised() == NAX_OK) {

@@ -15,8 +15,10 @@
 
 namespace nax {
 
+// clang-format off
 inline constexpr uint16_t kSizeClass[16] = {0,  1,  2,  3,  4,   5,   6,   7,
                                             8, 16, 20, 24, 128, 256, 528, 48};
+// clang-format on
 inline constexpr std::size_t kP1HeaderLength = 7;
 inline constexpr std::size_t kP2HeaderLength = 11;
 inline constexpr uint8_t kP2StartByte = 0x55;
@@ -24,7 +26,8 @@ inline constexpr uint8_t kP1HeaderCheck = 0x35;  // CRC-8 over a good 7-byte hea
 inline constexpr std::size_t kP1MaxData = 526;   // largest class (528) minus the command code
 inline constexpr std::size_t kP2MaxReceiveData = 512;
 inline constexpr std::size_t kFrameBufferSize = 1000;  // send buffer and assembler buffer
-inline constexpr std::size_t kP2MaxSendData = kFrameBufferSize - 13;  // 987: the builder's own limit
+inline constexpr std::size_t kP2MaxSendData =
+    kFrameBufferSize - 13;  // 987: the builder's own limit
 // Commands refuse larger protocol-2 requests up front: no node could ever answer them.
 inline constexpr std::size_t kP2MaxRequestData = kP2MaxReceiveData;  // what a node accepts
 
@@ -46,21 +49,21 @@ std::size_t build_frame_p2(uint16_t des_node, uint16_t sou_node, const nax_packe
 // Parser states.
 enum : uint32_t {
   kAsmIdle = 0,
-  kAsmHunting = 1,   // protocol 2 only
+  kAsmHunting = 1,  // protocol 2 only
   kAsmHeader = 2,
   kAsmHeaderCheck = 3,  // protocol 1 only, passed through within one call
   kAsmBody = 4,
-  kAsmFrameCheck = 5,   // passed through within one call
+  kAsmFrameCheck = 5,  // passed through within one call
   kAsmComplete = 6,
 };
 
 struct frame_assembler {
   uint8_t buffer[kFrameBufferSize];
-  uint32_t write_pos;    // bytes up to here are consumed; the next read stores here
-  uint32_t frame_start;  // where the frame being assembled begins
-  uint32_t need;         // how many bytes to ask the transport for next
-  uint32_t fresh;        // bytes the last read stored at write_pos, not yet consumed
-  uint32_t read_timeout; // ms, for the next read
+  uint32_t write_pos;     // bytes up to here are consumed; the next read stores here
+  uint32_t frame_start;   // where the frame being assembled begins
+  uint32_t need;          // how many bytes to ask the transport for next
+  uint32_t fresh;         // bytes the last read stored at write_pos, not yet consumed
+  uint32_t read_timeout;  // ms, for the next read
   uint32_t state;
 };
 

@@ -4,13 +4,14 @@
 // a name starting with '/' is a device path as it stands, so pseudo-terminals
 // and /dev/serial/by-id/ links work.  "COM" names exist only on Windows and
 // are refused here with 1002.
+#include "platform/serial.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "core/log.h"
-#include "platform/serial.h"
 #include "transport/transport.h"
 
 namespace nax {

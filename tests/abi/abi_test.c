@@ -9,13 +9,12 @@
 
 static int failures = 0;
 
-#define CHECK_EQ(what, actual, expected)                                              \
-  do {                                                                                \
-    if ((size_t)(actual) != (size_t)(expected)) {                                     \
-      printf("%s: %lu, expected %lu\n", what, (unsigned long)(actual),                \
-             (unsigned long)(expected));                                              \
-      ++failures;                                                                     \
-    }                                                                                 \
+#define CHECK_EQ(what, actual, expected)                                                           \
+  do {                                                                                             \
+    if ((size_t)(actual) != (size_t)(expected)) {                                                  \
+      printf("%s: %lu, expected %lu\n", what, (unsigned long)(actual), (unsigned long)(expected)); \
+      ++failures;                                                                                  \
+    }                                                                                              \
   } while (0)
 
 #define OFF(type, field, expected) CHECK_EQ(#type "." #field, offsetof(type, field), expected)

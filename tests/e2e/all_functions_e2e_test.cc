@@ -3,9 +3,9 @@
 #include <cstring>
 #include <set>
 
+#include "e2e_support.h"
 #include "handlers_marks.h"
 #include "link/link.h"
-#include "e2e_support.h"
 
 namespace {
 
@@ -208,8 +208,8 @@ TEST(AllFunctions, EveryExportedFunctionAgainstTheSimulator) {
   ASSERT_TRUE(sim.start());
   for (uint8_t p : {2, 1}) {  // protocol 2 first: it writes the template protocol 1 reads
     uint32_t status = 0;
-    uint32_t link = CALL(nax_open, &status, kHostNode, p, sim.conn_string().c_str(), 1000,
-                         nullptr, nullptr, nullptr, nullptr);
+    uint32_t link = CALL(nax_open, &status, kHostNode, p, sim.conn_string().c_str(), 1000, nullptr,
+                         nullptr, nullptr, nullptr);
     ASSERT_EQ(status, NAX_OK);
     const uint64_t before = sim.requests_received();
     walk_commands(sim, static_cast<int32_t>(link), p);

@@ -243,8 +243,8 @@ TEST(AuxInputEvents, ReachTheCallbackOnProtocolTwo) {
   ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);
   e2e::Recorder rec;
   uint32_t status = 0;
-  uint32_t link = nax_open(&status, kHostNode, 2, sim.conn_string().c_str(), 1000, &rec,
-                           nullptr, e2e::Recorder::aux_cb, nullptr);
+  uint32_t link = nax_open(&status, kHostNode, 2, sim.conn_string().c_str(), 1000, &rec, nullptr,
+                           e2e::Recorder::aux_cb, nullptr);
   ASSERT_EQ(status, NAX_OK);
   nax_date_time probe{};
   ASSERT_EQ(nax_get_time(link, 1, &probe), NAX_OK);
@@ -289,8 +289,8 @@ TEST(OpenFailures, ConnectionStringsAndProtocols) {
   naxsim::Simulator sim;
   ASSERT_TRUE(sim.start());
   uint32_t status = 0;
-  uint32_t id = nax_open(&status, 1, 2, sim.conn_string().c_str(), 1000, nullptr, nullptr,
-                         nullptr, nullptr);
+  uint32_t id =
+      nax_open(&status, 1, 2, sim.conn_string().c_str(), 1000, nullptr, nullptr, nullptr, nullptr);
   EXPECT_EQ(id, 1u);
   // Blank as separator, and anything after a second separator ignored.
   std::string blank = "127.0.0.1 " + std::to_string(sim.port()) + ":ignored";

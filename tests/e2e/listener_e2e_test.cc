@@ -6,8 +6,8 @@
 
 #include <set>
 
-#include "link/link.h"
 #include "e2e_support.h"
+#include "link/link.h"
 
 namespace {
 
@@ -208,8 +208,8 @@ TEST(Listener, UnclaimedQuietLinkIsGivenUpUnderKeepalive) {
   // Its keepalives are refused (not claimed) yet count: the link goes away.
   nax_date_time t{};
   EXPECT_EQ(nax_get_time(id, 1, &t), NAX_ERR_LINK_STATE);
-  ASSERT_TRUE(e2e::eventually(
-      [&] { return nax_get_time(id, 1, &t) == NAX_ERR_LINK_UNAVAILABLE; }, 5000));
+  ASSERT_TRUE(
+      e2e::eventually([&] { return nax_get_time(id, 1, &t) == NAX_ERR_LINK_UNAVAILABLE; }, 5000));
   EXPECT_EQ(sim.keepalives_received(), 0u);
   EXPECT_EQ(rec.conn_count(), 1u);  // the listener's callback is not the link's
   EXPECT_EQ(nax_close_listen(1), NAX_OK);

@@ -57,9 +57,9 @@ TEST_P(SerialE2E, ClockAndEventsOverTheLine) {
 TEST_P(SerialE2E, UnsupportedBaudRateIsRefusedAndThePortReleased) {
   uint32_t status = 0;
   std::string conn = slave_ + ":4800";
-  EXPECT_EQ(nax_open(&status, kHostNode, GetParam(), conn.c_str(), 0, nullptr, nullptr, nullptr,
-                     nullptr),
-            0u);
+  EXPECT_EQ(
+      nax_open(&status, kHostNode, GetParam(), conn.c_str(), 0, nullptr, nullptr, nullptr, nullptr),
+      0u);
   EXPECT_EQ(status, NAX_ERR_BAD_BAUD_RATE);
   uint32_t link = open("9600");  // the port can be opened again at once
   EXPECT_NE(link, 0u);

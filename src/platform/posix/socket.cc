@@ -62,7 +62,9 @@ uint32_t socket_resolve(const char* name, uint16_t port, sockaddr_in* out) {
   return NAX_OK;
 }
 
-int socket_create_tcp() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP); }
+int socket_create_tcp() {
+  return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+}
 
 bool socket_set_nonblocking(int fd) {
   int flags = fcntl(fd, F_GETFL, 0);
@@ -140,7 +142,9 @@ uint32_t socket_bind_any(int fd, uint16_t port) {
   return errno == EADDRINUSE ? NAX_ERR_PORT_IN_USE : NAX_ERR_BIND;
 }
 
-bool socket_listen(int fd) { return ::listen(fd, SOMAXCONN) == 0; }
+bool socket_listen(int fd) {
+  return ::listen(fd, SOMAXCONN) == 0;
+}
 
 int socket_accept(int fd, int stop_fd, char* peer_text, std::size_t peer_text_size) {
   int rc = wait_fd(fd, POLLIN, stop_fd, 0xFFFFFFFFu);

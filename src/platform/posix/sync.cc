@@ -1,10 +1,9 @@
 // POSIX events, threads, clocks and sleep.
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <sched.h>
 
 #include <cerrno>
 #include <chrono>
