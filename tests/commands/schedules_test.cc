@@ -1,6 +1,7 @@
 // Golden-byte tests of the schedule codecs.
 #include "commands/schedules.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -57,7 +58,7 @@ Bytes name_field(const std::string& name) {
 nax_schd_header make_header(uint16_t id, const char* name) {
   nax_schd_header h{};
   h.id = id;
-  std::strncpy(h.name, name, sizeof h.name - 1);
+  std::memcpy(h.name, name, std::min(std::strlen(name), sizeof h.name - 1));
   h.hours = 0x01020304;
   h.segments = 5;
   h.date_time = {8, 30, 0, 24, 2, 29, 4};
