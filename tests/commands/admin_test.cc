@@ -7,36 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "commands/codec_test_support.h"
 #include "vedodiroz.h"
 
 namespace nax {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-template <typename Case>
-std::string case_name(const testing::TestParamInfo<Case>& info) {
-  return info.param.name;
-}
-
-nax_packet answer_of(uint16_t status, const Bytes& data) {
-  nax_packet p{};
-  p.status = status;
-  p.size = static_cast<uint16_t>(data.size());
-  if (!data.empty()) std::memcpy(p.data, data.data(), data.size());
-  return p;
-}
-
-Bytes data_of(const nax_packet& p) {
-  return Bytes(p.data, p.data + p.size);
-}
-
-// Runs an encoder that cannot refuse, as a row of the status-returning table.
-template <typename... Params, typename... Args>
-uint32_t ok(void (*encode)(nax_packet&, Params...), nax_packet& request, Args... args) {
-  encode(request, args...);
-  return NAX_OK;
-}
+using namespace codec_test;
 
 Bytes text_bytes(const std::string& text, bool with_nul) {
   Bytes out(text.begin(), text.end());

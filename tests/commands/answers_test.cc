@@ -8,33 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "commands/codec_test_support.h"
+
 namespace nax {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-template <typename Case>
-std::string case_name(const testing::TestParamInfo<Case>& info) {
-  return info.param.name;
-}
-
-nax_packet answer_of(uint16_t status, const Bytes& data) {
-  nax_packet p{};
-  p.status = status;
-  p.size = static_cast<uint16_t>(data.size());
-  if (!data.empty()) std::memcpy(p.data, data.data(), data.size());
-  return p;
-}
-
-Bytes data_of(const nax_packet& p) {
-  return Bytes(p.data, p.data + p.size);
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
+using namespace codec_test;
 
 Bytes lp(const std::string& text) {
   Bytes out{static_cast<uint8_t>(text.size() + 1)};

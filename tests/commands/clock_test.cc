@@ -7,27 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "commands/codec_test_support.h"
+
 namespace nax {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-template <typename Case>
-std::string case_name(const testing::TestParamInfo<Case>& info) {
-  return info.param.name;
-}
-
-nax_packet answer_of(uint16_t status, const Bytes& data) {
-  nax_packet p{};
-  p.status = status;
-  p.size = static_cast<uint16_t>(data.size());
-  if (!data.empty()) std::memcpy(p.data, data.data(), data.size());
-  return p;
-}
-
-Bytes data_of(const nax_packet& p) {
-  return Bytes(p.data, p.data + p.size);
-}
+using namespace codec_test;
 
 // Record order: hour, minute, second, year, month, day, weekday.
 const nax_date_time kLeapEve = {23, 59, 58, 24, 2, 29, 4};

@@ -7,15 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "commands/codec_test_support.h"
+
 namespace nax {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-template <typename Case>
-std::string case_name(const testing::TestParamInfo<Case>& info) {
-  return info.param.name;
-}
+using namespace codec_test;
 
 // ---- packed-BCD byte ----
 

@@ -1,47 +1,19 @@
 // Golden-byte tests of the schedule codecs.
 #include "commands/schedules.h"
 
-#include <algorithm>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "commands/codec_test_support.h"
+
 namespace nax {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-template <typename Case>
-std::string case_name(const testing::TestParamInfo<Case>& info) {
-  return info.param.name;
-}
-
-nax_packet answer_of(uint16_t status, const Bytes& data) {
-  nax_packet p{};
-  p.status = status;
-  p.size = static_cast<uint16_t>(data.size());
-  if (!data.empty()) std::memcpy(p.data, data.data(), data.size());
-  return p;
-}
-
-Bytes data_of(const nax_packet& p) {
-  return Bytes(p.data, p.data + p.size);
-}
-
-// Runs an encoder that cannot refuse, as a row of the status-returning table.
-template <typename... Params, typename... Args>
-uint32_t ok(void (*encode)(nax_packet&, Params...), nax_packet& request, Args... args) {
-  encode(request, args...);
-  return NAX_OK;
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
+using namespace codec_test;
 
 Bytes le32(uint32_t v) {
   return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),

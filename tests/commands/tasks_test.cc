@@ -8,19 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "commands/codec_test_support.h"
+
 namespace nax {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-template <typename Case>
-std::string case_name(const testing::TestParamInfo<Case>& info) {
-  return info.param.name;
-}
-
-Bytes data_of(const nax_packet& p) {
-  return Bytes(p.data, p.data + p.size);
-}
+using namespace codec_test;
 
 // Copies up to the field's size; a text as long as the field leaves no NUL in it.
 template <std::size_t N>
@@ -33,12 +26,6 @@ Bytes lp(const std::string& text) {
   Bytes out{static_cast<uint8_t>(text.size() + 1)};
   out.insert(out.end(), text.begin(), text.end());
   out.push_back(0);
-  return out;
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
   return out;
 }
 
