@@ -37,9 +37,21 @@
 extern "C" {
 #endif
 
+/* NAX_CALL is the calling convention of every exported function and every
+ * callback: __stdcall on 32-bit Windows (what C#, Delphi and VB callers assume
+ * by default), the platform's default elsewhere.  NAX_API marks the exported
+ * functions; a host linking the static library on Windows defines NAX_STATIC
+ * (the CMake target vedodiroz::static does) so that it gets no dllimport. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define NAX_CALL __stdcall
+#else
+#define NAX_CALL
+#endif
 #if defined(_WIN32)
 #if defined(NAX_BUILDING_LIBRARY)
 #define NAX_API __declspec(dllexport)
+#elif defined(NAX_STATIC)
+#define NAX_API
 #else
 #define NAX_API __declspec(dllimport)
 #endif
@@ -301,152 +313,164 @@ typedef struct nax_display_message {
 /* ------------------------------------------------------------------------
  * Callbacks.  Records passed to them are valid only during the call.
  * ---------------------------------------------------------------------- */
-typedef void (*nax_user_callback)(void* callback_args, int32_t link_id, uint32_t node,
-                                  nax_user_event* event);
-typedef void (*nax_aux_input_callback)(void* callback_args, int32_t link_id, uint32_t node,
-                                       nax_aux_input_event* event);
-typedef void (*nax_conn_callback)(void* callback_args, int32_t link_id, uint32_t conn_state);
+typedef void(NAX_CALL* nax_user_callback)(void* callback_args, int32_t link_id, uint32_t node,
+                                          nax_user_event* event);
+typedef void(NAX_CALL* nax_aux_input_callback)(void* callback_args, int32_t link_id, uint32_t node,
+                                               nax_aux_input_event* event);
+typedef void(NAX_CALL* nax_conn_callback)(void* callback_args, int32_t link_id,
+                                          uint32_t conn_state);
 
 /* ------------------------------------------------------------------------
  * Lifecycle
  * ---------------------------------------------------------------------- */
 /* log_path null: "zavidu.log" in the current directory.  log_level 0: no log. */
-NAX_API uint32_t nax_init(const char* log_path, int32_t log_level);
-NAX_API uint32_t nax_uninit(void);
+NAX_API uint32_t NAX_CALL nax_init(const char* log_path, int32_t log_level);
+NAX_API uint32_t NAX_CALL nax_uninit(void);
 /* Copies the version ("1.1.13", 7 bytes with the NUL) into buffer; returns buffer. */
-NAX_API char* nax_lib_version(char* buffer);
+NAX_API char* NAX_CALL nax_lib_version(char* buffer);
 /* Constant English text for a status number; node statuses get a generic text. */
-NAX_API const char* nax_status_text(uint32_t status);
+NAX_API const char* NAX_CALL nax_status_text(uint32_t status);
 
 /* ------------------------------------------------------------------------
  * Links
  * ---------------------------------------------------------------------- */
 /* conn: "host:port", "a.b.c.d port", "ttyS0:9600", "/dev/pts/3:115200".
  * Returns the link id, or 0 with *status saying why. */
-NAX_API uint32_t nax_open(uint32_t* status, uint16_t source_node, uint8_t packet_protocol,
-                          const char* conn, uint32_t timeout, void* callback_args,
-                          nax_user_callback callback_user,
-                          nax_aux_input_callback callback_aux_input,
-                          nax_conn_callback callback_conn);
-NAX_API uint32_t nax_close(int32_t link_id);
+NAX_API uint32_t NAX_CALL nax_open(uint32_t* status, uint16_t source_node, uint8_t packet_protocol,
+                                   const char* conn, uint32_t timeout, void* callback_args,
+                                   nax_user_callback callback_user,
+                                   nax_aux_input_callback callback_aux_input,
+                                   nax_conn_callback callback_conn);
+NAX_API uint32_t NAX_CALL nax_close(int32_t link_id);
 
-NAX_API uint32_t nax_listen(uint32_t* status, uint16_t port, int32_t timeout, void* callback_args,
-                            nax_conn_callback callback_conn);
-NAX_API uint32_t nax_close_listen(int32_t listen_id);
-NAX_API uint32_t nax_accept(uint32_t* link_id, uint16_t* dest_node, uint16_t* port,
-                            uint8_t packet_protocol, uint16_t source_node, uint32_t accept_timeout,
-                            int32_t rcv_timeout);
+NAX_API uint32_t NAX_CALL nax_listen(uint32_t* status, uint16_t port, int32_t timeout,
+                                     void* callback_args, nax_conn_callback callback_conn);
+NAX_API uint32_t NAX_CALL nax_close_listen(int32_t listen_id);
+NAX_API uint32_t NAX_CALL nax_accept(uint32_t* link_id, uint16_t* dest_node, uint16_t* port,
+                                     uint8_t packet_protocol, uint16_t source_node,
+                                     uint32_t accept_timeout, int32_t rcv_timeout);
 
 /* ------------------------------------------------------------------------
  * Per-link settings and keepalive
  * ---------------------------------------------------------------------- */
-NAX_API uint32_t nax_set_source_node(int32_t link_id, uint16_t node);
-NAX_API uint32_t nax_set_packet_protocol(int32_t link_id, uint8_t packet_protocol);
-NAX_API uint8_t nax_get_packet_protocol(int32_t link_id);
-NAX_API uint32_t nax_set_user_callback(int32_t link_id, nax_user_callback callback);
-NAX_API uint32_t nax_set_aux_input_callback(int32_t link_id, nax_aux_input_callback callback);
-NAX_API uint32_t nax_set_conn_callback(int32_t link_id, nax_conn_callback callback);
-NAX_API uint32_t nax_set_callback_args(int32_t link_id, void* callback_args);
-NAX_API uint32_t nax_set_rcv_timeout(int32_t link_id, int32_t timeout);
-NAX_API uint32_t nax_set_snd_timeout(int32_t link_id, int32_t timeout);
-NAX_API uint32_t nax_set_interbyte_timeout(int32_t link_id, int32_t timeout);
+NAX_API uint32_t NAX_CALL nax_set_source_node(int32_t link_id, uint16_t node);
+NAX_API uint32_t NAX_CALL nax_set_packet_protocol(int32_t link_id, uint8_t packet_protocol);
+NAX_API uint8_t NAX_CALL nax_get_packet_protocol(int32_t link_id);
+NAX_API uint32_t NAX_CALL nax_set_user_callback(int32_t link_id, nax_user_callback callback);
+NAX_API uint32_t NAX_CALL nax_set_aux_input_callback(int32_t link_id,
+                                                     nax_aux_input_callback callback);
+NAX_API uint32_t NAX_CALL nax_set_conn_callback(int32_t link_id, nax_conn_callback callback);
+NAX_API uint32_t NAX_CALL nax_set_callback_args(int32_t link_id, void* callback_args);
+NAX_API uint32_t NAX_CALL nax_set_rcv_timeout(int32_t link_id, int32_t timeout);
+NAX_API uint32_t NAX_CALL nax_set_snd_timeout(int32_t link_id, int32_t timeout);
+NAX_API uint32_t NAX_CALL nax_set_interbyte_timeout(int32_t link_id, int32_t timeout);
 /* Only before nax_init; timeout 0 disables keepalives. */
-NAX_API uint32_t nax_set_keepalive(int32_t timeout, int32_t retries, uint16_t dest_node);
+NAX_API uint32_t NAX_CALL nax_set_keepalive(int32_t timeout, int32_t retries, uint16_t dest_node);
 
 /* ------------------------------------------------------------------------
  * Node commands.  Each takes the link id and the node number addressed.
  * ---------------------------------------------------------------------- */
-NAX_API uint32_t nax_get_time(int32_t link_id, uint16_t node, nax_date_time* date_time);
-NAX_API uint32_t nax_set_time(int32_t link_id, uint16_t node, const nax_date_time* date_time);
+NAX_API uint32_t NAX_CALL nax_get_time(int32_t link_id, uint16_t node, nax_date_time* date_time);
+NAX_API uint32_t NAX_CALL nax_set_time(int32_t link_id, uint16_t node,
+                                       const nax_date_time* date_time);
 
-NAX_API uint32_t nax_get_num_cfg(int32_t link_id, uint16_t node, uint32_t num_size, uint16_t num_id,
-                                 uint32_t* num_val);
-NAX_API uint32_t nax_set_num_cfg(int32_t link_id, uint16_t node, uint32_t num_size, uint16_t num_id,
-                                 int32_t num_val);
+NAX_API uint32_t NAX_CALL nax_get_num_cfg(int32_t link_id, uint16_t node, uint32_t num_size,
+                                          uint16_t num_id, uint32_t* num_val);
+NAX_API uint32_t NAX_CALL nax_set_num_cfg(int32_t link_id, uint16_t node, uint32_t num_size,
+                                          uint16_t num_id, int32_t num_val);
 
-NAX_API uint32_t nax_get_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
-                                   nax_aux_input* aux_input);
-NAX_API uint32_t nax_set_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
-                                   const nax_aux_input* aux_input);
-NAX_API uint32_t nax_state_aux_input(int32_t link_id, uint16_t node, uint32_t* input_state);
-NAX_API uint32_t nax_rele_control(int32_t link_id, uint16_t node, uint32_t rele_id,
-                                  uint8_t time_mode);
-NAX_API uint32_t nax_answer_aux_input_event(int32_t link_id, uint16_t node, uint8_t answer_code);
+NAX_API uint32_t NAX_CALL nax_get_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
+                                            nax_aux_input* aux_input);
+NAX_API uint32_t NAX_CALL nax_set_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
+                                            const nax_aux_input* aux_input);
+NAX_API uint32_t NAX_CALL nax_state_aux_input(int32_t link_id, uint16_t node,
+                                              uint32_t* input_state);
+NAX_API uint32_t NAX_CALL nax_rele_control(int32_t link_id, uint16_t node, uint32_t rele_id,
+                                           uint8_t time_mode);
+NAX_API uint32_t NAX_CALL nax_answer_aux_input_event(int32_t link_id, uint16_t node,
+                                                     uint8_t answer_code);
 
-NAX_API uint32_t nax_list_users(int32_t link_id, uint16_t node, uint32_t first_index,
-                                uint16_t count, nax_user* users, uint16_t* stored);
+NAX_API uint32_t NAX_CALL nax_list_users(int32_t link_id, uint16_t node, uint32_t first_index,
+                                         uint16_t count, nax_user* users, uint16_t* stored);
 /* Protocol 2 sends the whole batch in one packet: 4 bytes and the encoded records
  * must fit 512, else NAX_ERR_INVALID_ARG (add, edit and delete alike). */
-NAX_API uint32_t nax_add_user(int32_t link_id, uint16_t node, uint32_t first_index, uint32_t count,
-                              nax_user* users, uint16_t* taken);
-NAX_API uint32_t nax_edit_user(int32_t link_id, uint16_t node, uint32_t first_index, uint16_t count,
-                               nax_user* users, uint16_t* taken);
+NAX_API uint32_t NAX_CALL nax_add_user(int32_t link_id, uint16_t node, uint32_t first_index,
+                                       uint32_t count, nax_user* users, uint16_t* taken);
+NAX_API uint32_t NAX_CALL nax_edit_user(int32_t link_id, uint16_t node, uint32_t first_index,
+                                        uint16_t count, nax_user* users, uint16_t* taken);
 /* Protocol 2 reduces every record's mask to NAX_USER_ID in place. */
-NAX_API uint32_t nax_del_user(int32_t link_id, uint16_t node, uint32_t first_index, uint16_t count,
-                              nax_user* users, uint16_t* taken);
-NAX_API uint32_t nax_add_user_in1(int32_t link_id, uint16_t node, const nax_user* user,
-                                  uint32_t unused, const uint8_t* extra, uint32_t extra_count);
+NAX_API uint32_t NAX_CALL nax_del_user(int32_t link_id, uint16_t node, uint32_t first_index,
+                                       uint16_t count, nax_user* users, uint16_t* taken);
+NAX_API uint32_t NAX_CALL nax_add_user_in1(int32_t link_id, uint16_t node, const nax_user* user,
+                                           uint32_t unused, const uint8_t* extra,
+                                           uint32_t extra_count);
 
-NAX_API uint32_t nax_list_marks(int32_t link_id, uint16_t node, uint32_t first_index,
-                                uint16_t count, nax_mark* marks, uint16_t* stored);
+NAX_API uint32_t NAX_CALL nax_list_marks(int32_t link_id, uint16_t node, uint32_t first_index,
+                                         uint16_t count, nax_mark* marks, uint16_t* stored);
 
 /* answer must hold 512 bytes; a longer answer text is cut to 511 characters. */
-NAX_API uint32_t nax_get_info(int32_t link_id, uint16_t node, const char* query, char* answer);
-NAX_API uint32_t nax_reset_node(int32_t link_id, uint16_t node, int32_t device_id, int32_t sub_id);
-NAX_API uint32_t nax_block_node(int32_t link_id, uint16_t node, uint8_t value);
-NAX_API uint32_t nax_flush_table(int32_t link_id, uint16_t node, uint8_t table_id);
-NAX_API uint32_t nax_del_records(int32_t link_id, uint16_t node, uint32_t table_id, uint16_t count,
-                                 uint16_t* records_deleted);
+NAX_API uint32_t NAX_CALL nax_get_info(int32_t link_id, uint16_t node, const char* query,
+                                       char* answer);
+NAX_API uint32_t NAX_CALL nax_reset_node(int32_t link_id, uint16_t node, int32_t device_id,
+                                         int32_t sub_id);
+NAX_API uint32_t NAX_CALL nax_block_node(int32_t link_id, uint16_t node, uint8_t value);
+NAX_API uint32_t NAX_CALL nax_flush_table(int32_t link_id, uint16_t node, uint8_t table_id);
+NAX_API uint32_t NAX_CALL nax_del_records(int32_t link_id, uint16_t node, uint32_t table_id,
+                                          uint16_t count, uint16_t* records_deleted);
 
-NAX_API uint32_t nax_get_schd_header(int32_t link_id, uint16_t node, uint16_t schd_id,
-                                     nax_schd_header* header);
-NAX_API uint32_t nax_set_schd_header(int32_t link_id, uint16_t node, nax_schd_header* header);
+NAX_API uint32_t NAX_CALL nax_get_schd_header(int32_t link_id, uint16_t node, uint16_t schd_id,
+                                              nax_schd_header* header);
+NAX_API uint32_t NAX_CALL nax_set_schd_header(int32_t link_id, uint16_t node,
+                                              nax_schd_header* header);
 /* Stores at most count segments, even when the node announces more. */
-NAX_API uint32_t nax_get_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
-                                       nax_schd_segment* segments, uint32_t first_index,
-                                       uint32_t count, uint32_t* received);
+NAX_API uint32_t NAX_CALL nax_get_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
+                                                nax_schd_segment* segments, uint32_t first_index,
+                                                uint32_t count, uint32_t* received);
 /* At most 170 segments on a protocol-1 link and 166 on protocol 2 (14 + 3 x count
  * bytes in one packet); more gives NAX_ERR_INVALID_ARG. */
-NAX_API uint32_t nax_set_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
-                                       const nax_schd_segment* segments, uint32_t first_index,
-                                       uint32_t count, uint32_t* count_out);
-NAX_API uint32_t nax_del_schd(int32_t link_id, uint16_t node, uint16_t schd_id);
-NAX_API uint32_t nax_list_schd(int32_t link_id, uint16_t node, nax_schd_entry* entries,
-                               uint16_t* start_id, uint32_t capacity, uint32_t* received);
+NAX_API uint32_t NAX_CALL nax_set_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
+                                                const nax_schd_segment* segments,
+                                                uint32_t first_index, uint32_t count,
+                                                uint32_t* count_out);
+NAX_API uint32_t NAX_CALL nax_del_schd(int32_t link_id, uint16_t node, uint16_t schd_id);
+NAX_API uint32_t NAX_CALL nax_list_schd(int32_t link_id, uint16_t node, nax_schd_entry* entries,
+                                        uint16_t* start_id, uint32_t capacity, uint32_t* received);
 
-NAX_API uint32_t nax_read_template(int32_t link_id, uint16_t node, uint16_t sensor_id,
-                                   uint32_t access_id, uint32_t template_id, uint8_t* buffer,
-                                   uint32_t capacity);
-NAX_API uint32_t nax_write_template(int32_t link_id, uint16_t node, uint16_t sensor_id,
-                                    uint32_t access_id, uint32_t template_id,
-                                    const uint8_t* template_data, uint32_t length);
-NAX_API uint32_t nax_del_template(int32_t link_id, uint16_t node, uint16_t sensor_id,
-                                  uint32_t access_id, uint32_t template_id);
-NAX_API uint32_t nax_flush_templates(int32_t link_id, uint16_t node, uint16_t sensor_id);
+NAX_API uint32_t NAX_CALL nax_read_template(int32_t link_id, uint16_t node, uint16_t sensor_id,
+                                            uint32_t access_id, uint32_t template_id,
+                                            uint8_t* buffer, uint32_t capacity);
+NAX_API uint32_t NAX_CALL nax_write_template(int32_t link_id, uint16_t node, uint16_t sensor_id,
+                                             uint32_t access_id, uint32_t template_id,
+                                             const uint8_t* template_data, uint32_t length);
+NAX_API uint32_t NAX_CALL nax_del_template(int32_t link_id, uint16_t node, uint16_t sensor_id,
+                                           uint32_t access_id, uint32_t template_id);
+NAX_API uint32_t NAX_CALL nax_flush_templates(int32_t link_id, uint16_t node, uint16_t sensor_id);
 
-NAX_API uint32_t nax_add_task_group(int32_t link_id, uint16_t node, nax_task_group* group);
-NAX_API uint32_t nax_add_task_item(int32_t link_id, uint16_t node, uint32_t group_id,
-                                   nax_task_item* item);
+NAX_API uint32_t NAX_CALL nax_add_task_group(int32_t link_id, uint16_t node, nax_task_group* group);
+NAX_API uint32_t NAX_CALL nax_add_task_item(int32_t link_id, uint16_t node, uint32_t group_id,
+                                            nax_task_item* item);
 
 /* fname at most 507 characters (4 flag bytes, name and NUL fit one packet), else
  * NAX_ERR_INVALID_ARG. */
-NAX_API uint32_t nax_fopen(int32_t link_id, uint16_t node, const char* fname, uint32_t flags,
-                           uint32_t* fsize);
-NAX_API uint32_t nax_fread(int32_t link_id, uint16_t node, uint8_t* buffer, uint32_t len,
-                           uint32_t* read_bytes);
+NAX_API uint32_t NAX_CALL nax_fopen(int32_t link_id, uint16_t node, const char* fname,
+                                    uint32_t flags, uint32_t* fsize);
+NAX_API uint32_t NAX_CALL nax_fread(int32_t link_id, uint16_t node, uint8_t* buffer, uint32_t len,
+                                    uint32_t* read_bytes);
 /* len at most 512 (one packet), else NAX_ERR_INVALID_ARG. */
-NAX_API uint32_t nax_fwrite(int32_t link_id, uint16_t node, const uint8_t* data, uint32_t len);
-NAX_API uint32_t nax_fclose(int32_t link_id, uint16_t node, uint32_t* crc32);
+NAX_API uint32_t NAX_CALL nax_fwrite(int32_t link_id, uint16_t node, const uint8_t* data,
+                                     uint32_t len);
+NAX_API uint32_t NAX_CALL nax_fclose(int32_t link_id, uint16_t node, uint32_t* crc32);
 /* fname at most 510 characters, else NAX_ERR_INVALID_ARG. */
-NAX_API uint32_t nax_fdel(int32_t link_id, uint16_t node, const char* fname);
+NAX_API uint32_t NAX_CALL nax_fdel(int32_t link_id, uint16_t node, const char* fname);
 
 /* Protocol 2: the encoded answer (date-time, user record, print flag, aux texts)
  * must fit 512 bytes, else NAX_ERR_INVALID_ARG. */
-NAX_API uint32_t nax_answer_user_event(int32_t link_id, uint16_t node,
-                                       nax_user_event_answer* answer);
+NAX_API uint32_t NAX_CALL nax_answer_user_event(int32_t link_id, uint16_t node,
+                                                nax_user_event_answer* answer);
 /* At most 8 messages per call (6 + 58 x count bytes fit one packet). */
-NAX_API uint32_t nax_display_msg(int32_t link_id, uint16_t node, uint16_t count,
-                                 nax_display_message* messages, int32_t timer, uint16_t* answer);
+NAX_API uint32_t NAX_CALL nax_display_msg(int32_t link_id, uint16_t node, uint16_t count,
+                                          nax_display_message* messages, int32_t timer,
+                                          uint16_t* answer);
 
 #ifdef __cplusplus
 }

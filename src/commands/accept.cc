@@ -15,9 +15,10 @@ constexpr uint32_t kMinAcceptMs = 200;
 
 }  // namespace
 
-extern "C" NAX_API uint32_t nax_accept(uint32_t* link_id, uint16_t* dest_node, uint16_t* port,
-                                       uint8_t packet_protocol, uint16_t source_node,
-                                       uint32_t accept_timeout, int32_t rcv_timeout) {
+extern "C" NAX_API uint32_t NAX_CALL nax_accept(uint32_t* link_id, uint16_t* dest_node,
+                                                uint16_t* port, uint8_t packet_protocol,
+                                                uint16_t source_node, uint32_t accept_timeout,
+                                                int32_t rcv_timeout) {
   log_printf(1, "cmd",
              "accept for link_id = %d, dest_node = %d, port = %d, packet_protocol = %d, "
              "source_node = %d, accept_timeout = %dmS, rcv_timeout = %d",

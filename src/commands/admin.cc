@@ -222,7 +222,7 @@ using nax::LinkHold;
 
 extern "C" {
 
-uint32_t nax_get_info(int32_t link_id, uint16_t node, const char* query, char* answer) {
+uint32_t NAX_CALL nax_get_info(int32_t link_id, uint16_t node, const char* query, char* answer) {
   nax::log_printf(1, nax::kCmd, "get info for link id = %d from node = %d", link_id, node);
   uint32_t ret;
   {
@@ -235,7 +235,8 @@ uint32_t nax_get_info(int32_t link_id, uint16_t node, const char* query, char* a
   return ret;
 }
 
-uint32_t nax_reset_node(int32_t link_id, uint16_t node, int32_t device_id, int32_t sub_id) {
+uint32_t NAX_CALL nax_reset_node(int32_t link_id, uint16_t node, int32_t device_id,
+                                 int32_t sub_id) {
   nax::log_printf(1, nax::kCmd,
                   "reset node, device_id = %d, sub_id = %d, for link id = %d from node = %d",
                   device_id, sub_id, link_id, node);
@@ -250,7 +251,7 @@ uint32_t nax_reset_node(int32_t link_id, uint16_t node, int32_t device_id, int32
   return ret;
 }
 
-uint32_t nax_block_node(int32_t link_id, uint16_t node, uint8_t value) {
+uint32_t NAX_CALL nax_block_node(int32_t link_id, uint16_t node, uint8_t value) {
   nax::log_printf(1, nax::kCmd, "block node for link id = %d from node = %d", link_id, node);
   uint32_t ret;
   {
@@ -263,7 +264,7 @@ uint32_t nax_block_node(int32_t link_id, uint16_t node, uint8_t value) {
   return ret;
 }
 
-uint32_t nax_flush_table(int32_t link_id, uint16_t node, uint8_t table_id) {
+uint32_t NAX_CALL nax_flush_table(int32_t link_id, uint16_t node, uint8_t table_id) {
   nax::log_printf(1, nax::kCmd, "flush table_id = %d for link id = %d from node = %d", table_id,
                   link_id, node);
   uint32_t ret;
@@ -277,8 +278,8 @@ uint32_t nax_flush_table(int32_t link_id, uint16_t node, uint8_t table_id) {
   return ret;
 }
 
-uint32_t nax_del_records(int32_t link_id, uint16_t node, uint32_t table_id, uint16_t count,
-                         uint16_t* records_deleted) {
+uint32_t NAX_CALL nax_del_records(int32_t link_id, uint16_t node, uint32_t table_id, uint16_t count,
+                                  uint16_t* records_deleted) {
   *records_deleted = 0;
   nax::log_printf(1, nax::kCmd, "del records for link id = %d from node = %d", link_id, node);
   uint32_t ret;

@@ -134,7 +134,8 @@ uint32_t display_msg_held(const LinkHold& hold, int32_t link_id, uint16_t node, 
 
 extern "C" {
 
-uint32_t nax_answer_user_event(int32_t link_id, uint16_t node, nax_user_event_answer* answer) {
+uint32_t NAX_CALL nax_answer_user_event(int32_t link_id, uint16_t node,
+                                        nax_user_event_answer* answer) {
   nax::log_printf(1, nax::kCmd, "answer user event for link id = %d from node = %d", link_id, node);
   uint32_t ret;
   {
@@ -147,8 +148,8 @@ uint32_t nax_answer_user_event(int32_t link_id, uint16_t node, nax_user_event_an
   return ret;
 }
 
-uint32_t nax_display_msg(int32_t link_id, uint16_t node, uint16_t count,
-                         nax_display_message* messages, int32_t timer, uint16_t* answer) {
+uint32_t NAX_CALL nax_display_msg(int32_t link_id, uint16_t node, uint16_t count,
+                                  nax_display_message* messages, int32_t timer, uint16_t* answer) {
   nax::log_printf(1, nax::kCmd, "display messages for link id = %d from node = %d", link_id, node);
   *answer = 0;
   uint32_t ret;

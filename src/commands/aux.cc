@@ -233,8 +233,8 @@ using nax::LinkHold;
 
 extern "C" {
 
-uint32_t nax_get_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
-                           nax_aux_input* aux_input) {
+uint32_t NAX_CALL nax_get_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
+                                    nax_aux_input* aux_input) {
   nax::log_printf(1, nax::kCmd, "get auxiliar input for link id = %d from node = %d", link_id,
                   node);
   uint32_t ret;
@@ -248,8 +248,8 @@ uint32_t nax_get_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
   return ret;
 }
 
-uint32_t nax_set_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
-                           const nax_aux_input* aux_input) {
+uint32_t NAX_CALL nax_set_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
+                                    const nax_aux_input* aux_input) {
   nax::log_printf(1, nax::kCmd, "set auxiliar input for link id = %d from node = %d", link_id,
                   node);
   uint32_t ret;
@@ -263,7 +263,7 @@ uint32_t nax_set_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
   return ret;
 }
 
-uint32_t nax_state_aux_input(int32_t link_id, uint16_t node, uint32_t* input_state) {
+uint32_t NAX_CALL nax_state_aux_input(int32_t link_id, uint16_t node, uint32_t* input_state) {
   nax::log_printf(1, nax::kCmd, "state of auxiliar inputs for link id = %d from node = %d", link_id,
                   node);
   uint32_t ret;
@@ -277,7 +277,8 @@ uint32_t nax_state_aux_input(int32_t link_id, uint16_t node, uint32_t* input_sta
   return ret;
 }
 
-uint32_t nax_rele_control(int32_t link_id, uint16_t node, uint32_t rele_id, uint8_t time_mode) {
+uint32_t NAX_CALL nax_rele_control(int32_t link_id, uint16_t node, uint32_t rele_id,
+                                   uint8_t time_mode) {
   nax::log_printf(1, nax::kCmd, "rele control for link id = %d, from node = %d", link_id, node);
   uint32_t ret;
   {
@@ -293,7 +294,7 @@ uint32_t nax_rele_control(int32_t link_id, uint16_t node, uint32_t rele_id, uint
   return ret;
 }
 
-uint32_t nax_answer_aux_input_event(int32_t link_id, uint16_t node, uint8_t answer_code) {
+uint32_t NAX_CALL nax_answer_aux_input_event(int32_t link_id, uint16_t node, uint8_t answer_code) {
   nax::log_printf(1, nax::kCmd, "answer aux input event for link id = %d from node = %d", link_id,
                   node);
   uint32_t ret;

@@ -115,7 +115,7 @@ uint32_t decode_set_time_p2(const nax_packet& answer) {
 
 extern "C" {
 
-uint32_t nax_get_time(int32_t link_id, uint16_t node, nax_date_time* date_time) {
+uint32_t NAX_CALL nax_get_time(int32_t link_id, uint16_t node, nax_date_time* date_time) {
   nax::log_printf(1, nax::kCmd, "get date time for link id = %d from node = %d", link_id, node);
   uint32_t ret;
   {
@@ -128,7 +128,7 @@ uint32_t nax_get_time(int32_t link_id, uint16_t node, nax_date_time* date_time) 
   return ret;
 }
 
-uint32_t nax_set_time(int32_t link_id, uint16_t node, const nax_date_time* date_time) {
+uint32_t NAX_CALL nax_set_time(int32_t link_id, uint16_t node, const nax_date_time* date_time) {
   nax::log_printf(1, nax::kCmd, "set date time for link id = %d from node = %d", link_id, node);
   uint32_t ret;
   {

@@ -153,8 +153,8 @@ using nax::LinkHold;
 
 extern "C" {
 
-uint32_t nax_fopen(int32_t link_id, uint16_t node, const char* fname, uint32_t flags,
-                   uint32_t* fsize) {
+uint32_t NAX_CALL nax_fopen(int32_t link_id, uint16_t node, const char* fname, uint32_t flags,
+                            uint32_t* fsize) {
   *fsize = 0;
   nax::log_printf(1, nax::kCmd, "fopen for link id = %d, from node = %d", link_id, node);
   uint32_t ret;
@@ -168,8 +168,8 @@ uint32_t nax_fopen(int32_t link_id, uint16_t node, const char* fname, uint32_t f
   return ret;
 }
 
-uint32_t nax_fread(int32_t link_id, uint16_t node, uint8_t* buffer, uint32_t len,
-                   uint32_t* read_bytes) {
+uint32_t NAX_CALL nax_fread(int32_t link_id, uint16_t node, uint8_t* buffer, uint32_t len,
+                            uint32_t* read_bytes) {
   nax::log_printf(1, nax::kCmd, "fread for link id = %d, from node = %d", link_id, node);
   uint32_t ret;
   {
@@ -182,7 +182,7 @@ uint32_t nax_fread(int32_t link_id, uint16_t node, uint8_t* buffer, uint32_t len
   return ret;
 }
 
-uint32_t nax_fwrite(int32_t link_id, uint16_t node, const uint8_t* data, uint32_t len) {
+uint32_t NAX_CALL nax_fwrite(int32_t link_id, uint16_t node, const uint8_t* data, uint32_t len) {
   nax::log_printf(1, nax::kCmd, "fwrite for link id = %d, from node = %d", link_id, node);
   uint32_t ret;
   {
@@ -195,7 +195,7 @@ uint32_t nax_fwrite(int32_t link_id, uint16_t node, const uint8_t* data, uint32_
   return ret;
 }
 
-uint32_t nax_fclose(int32_t link_id, uint16_t node, uint32_t* crc32) {
+uint32_t NAX_CALL nax_fclose(int32_t link_id, uint16_t node, uint32_t* crc32) {
   nax::log_printf(1, nax::kCmd, "fclose for link id = %d, from node = %d", link_id, node);
   uint32_t ret;
   {
@@ -208,7 +208,7 @@ uint32_t nax_fclose(int32_t link_id, uint16_t node, uint32_t* crc32) {
   return ret;
 }
 
-uint32_t nax_fdel(int32_t link_id, uint16_t node, const char* fname) {
+uint32_t NAX_CALL nax_fdel(int32_t link_id, uint16_t node, const char* fname) {
   nax::log_printf(1, nax::kCmd, "fdel for link id = %d, from node = %d", link_id, node);
   uint32_t ret;
   {

@@ -105,8 +105,8 @@ uint32_t decode_list_marks_p2(const nax_packet& answer, uint16_t count, nax_mark
 
 extern "C" {
 
-uint32_t nax_list_marks(int32_t link_id, uint16_t node, uint32_t first_index, uint16_t count,
-                        nax_mark* marks, uint16_t* stored) {
+uint32_t NAX_CALL nax_list_marks(int32_t link_id, uint16_t node, uint32_t first_index,
+                                 uint16_t count, nax_mark* marks, uint16_t* stored) {
   nax::log_printf(1, nax::kCmd, "list marks (%d) for link id = %d from node = %d", count, link_id,
                   node);
   *stored = 0;

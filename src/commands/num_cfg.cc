@@ -136,8 +136,8 @@ uint32_t get_numeric_value(nax_link* link, uint16_t node, uint8_t num_size, uint
 
 extern "C" {
 
-uint32_t nax_get_num_cfg(int32_t link_id, uint16_t node, uint32_t num_size, uint16_t num_id,
-                         uint32_t* num_val) {
+uint32_t NAX_CALL nax_get_num_cfg(int32_t link_id, uint16_t node, uint32_t num_size,
+                                  uint16_t num_id, uint32_t* num_val) {
   nax::log_printf(1, nax::kCmd, "get numeric parameter for link id = %d from node = %d", link_id,
                   node);
   uint32_t ret;
@@ -154,8 +154,8 @@ uint32_t nax_get_num_cfg(int32_t link_id, uint16_t node, uint32_t num_size, uint
   return ret;
 }
 
-uint32_t nax_set_num_cfg(int32_t link_id, uint16_t node, uint32_t num_size, uint16_t num_id,
-                         int32_t num_val) {
+uint32_t NAX_CALL nax_set_num_cfg(int32_t link_id, uint16_t node, uint32_t num_size,
+                                  uint16_t num_id, int32_t num_val) {
   nax::log_printf(1, nax::kCmd, "set numeric parameter for link id = %d from node = %d", link_id,
                   node);
   uint32_t ret;

@@ -376,8 +376,8 @@ using nax::LinkHold;
 
 extern "C" {
 
-uint32_t nax_get_schd_header(int32_t link_id, uint16_t node, uint16_t schd_id,
-                             nax_schd_header* header) {
+uint32_t NAX_CALL nax_get_schd_header(int32_t link_id, uint16_t node, uint16_t schd_id,
+                                      nax_schd_header* header) {
   nax::log_printf(1, nax::kCmd, "get schedule header = %d for link id = %d from node = %d", schd_id,
                   link_id, node);
   uint32_t ret;
@@ -391,7 +391,7 @@ uint32_t nax_get_schd_header(int32_t link_id, uint16_t node, uint16_t schd_id,
   return ret;
 }
 
-uint32_t nax_set_schd_header(int32_t link_id, uint16_t node, nax_schd_header* header) {
+uint32_t NAX_CALL nax_set_schd_header(int32_t link_id, uint16_t node, nax_schd_header* header) {
   nax::log_printf(1, nax::kCmd, "set schedule header = %d for link id = %d from node = %d",
                   header->id, link_id, node);
   uint32_t ret;
@@ -405,9 +405,9 @@ uint32_t nax_set_schd_header(int32_t link_id, uint16_t node, nax_schd_header* he
   return ret;
 }
 
-uint32_t nax_get_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
-                               nax_schd_segment* segments, uint32_t first_index, uint32_t count,
-                               uint32_t* received) {
+uint32_t NAX_CALL nax_get_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
+                                        nax_schd_segment* segments, uint32_t first_index,
+                                        uint32_t count, uint32_t* received) {
   nax::log_printf(1, nax::kCmd, "list schedule segments id = %d for link id = %d from node = %d",
                   schd_id, link_id, node);
   *received = 0;
@@ -425,9 +425,9 @@ uint32_t nax_get_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
   return ret;
 }
 
-uint32_t nax_set_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
-                               const nax_schd_segment* segments, uint32_t first_index,
-                               uint32_t count, uint32_t* count_out) {
+uint32_t NAX_CALL nax_set_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
+                                        const nax_schd_segment* segments, uint32_t first_index,
+                                        uint32_t count, uint32_t* count_out) {
   nax::log_printf(1, nax::kCmd, "set schedule segments id = %d for link id = %d from node = %d",
                   schd_id, link_id, node);
   *count_out = 0;
@@ -445,7 +445,7 @@ uint32_t nax_set_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
   return ret;
 }
 
-uint32_t nax_del_schd(int32_t link_id, uint16_t node, uint16_t schd_id) {
+uint32_t NAX_CALL nax_del_schd(int32_t link_id, uint16_t node, uint16_t schd_id) {
   nax::log_printf(1, nax::kCmd, "del schedule id = %d for link id = %d from node = %d", schd_id,
                   link_id, node);
   uint32_t ret;
@@ -459,8 +459,8 @@ uint32_t nax_del_schd(int32_t link_id, uint16_t node, uint16_t schd_id) {
   return ret;
 }
 
-uint32_t nax_list_schd(int32_t link_id, uint16_t node, nax_schd_entry* entries, uint16_t* start_id,
-                       uint32_t capacity, uint32_t* received) {
+uint32_t NAX_CALL nax_list_schd(int32_t link_id, uint16_t node, nax_schd_entry* entries,
+                                uint16_t* start_id, uint32_t capacity, uint32_t* received) {
   nax::log_printf(1, nax::kCmd, "list schedule start id = %d for link id = %d from node = %d",
                   *start_id, link_id, node);
   *received = 0;

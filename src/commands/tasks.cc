@@ -76,7 +76,7 @@ using nax::LinkHold;
 
 extern "C" {
 
-uint32_t nax_add_task_group(int32_t link_id, uint16_t node, nax_task_group* group) {
+uint32_t NAX_CALL nax_add_task_group(int32_t link_id, uint16_t node, nax_task_group* group) {
   nax::log_printf(1, nax::kCmd, "add task group for link id = %d from node = %d", link_id, node);
   uint32_t ret;
   {
@@ -89,7 +89,8 @@ uint32_t nax_add_task_group(int32_t link_id, uint16_t node, nax_task_group* grou
   return ret;
 }
 
-uint32_t nax_add_task_item(int32_t link_id, uint16_t node, uint32_t group_id, nax_task_item* item) {
+uint32_t NAX_CALL nax_add_task_item(int32_t link_id, uint16_t node, uint32_t group_id,
+                                    nax_task_item* item) {
   nax::log_printf(1, nax::kCmd, "add task item for link id = %d from node = %d", link_id, node);
   uint32_t ret;
   {

@@ -253,8 +253,9 @@ using nax::LinkHold;
 
 extern "C" {
 
-uint32_t nax_read_template(int32_t link_id, uint16_t node, uint16_t sensor_id, uint32_t access_id,
-                           uint32_t template_id, uint8_t* buffer, uint32_t capacity) {
+uint32_t NAX_CALL nax_read_template(int32_t link_id, uint16_t node, uint16_t sensor_id,
+                                    uint32_t access_id, uint32_t template_id, uint8_t* buffer,
+                                    uint32_t capacity) {
   nax::log_printf(1, nax::kCmd, "read template for link id = %d from node = %d", link_id, node);
   uint32_t ret;
   {
@@ -270,8 +271,9 @@ uint32_t nax_read_template(int32_t link_id, uint16_t node, uint16_t sensor_id, u
   return ret;
 }
 
-uint32_t nax_write_template(int32_t link_id, uint16_t node, uint16_t sensor_id, uint32_t access_id,
-                            uint32_t template_id, const uint8_t* template_data, uint32_t length) {
+uint32_t NAX_CALL nax_write_template(int32_t link_id, uint16_t node, uint16_t sensor_id,
+                                     uint32_t access_id, uint32_t template_id,
+                                     const uint8_t* template_data, uint32_t length) {
   nax::log_printf(1, nax::kCmd, "write template for link id = %d from node = %d", link_id, node);
   uint32_t ret;
   {
@@ -287,8 +289,8 @@ uint32_t nax_write_template(int32_t link_id, uint16_t node, uint16_t sensor_id, 
   return ret;
 }
 
-uint32_t nax_del_template(int32_t link_id, uint16_t node, uint16_t sensor_id, uint32_t access_id,
-                          uint32_t template_id) {
+uint32_t NAX_CALL nax_del_template(int32_t link_id, uint16_t node, uint16_t sensor_id,
+                                   uint32_t access_id, uint32_t template_id) {
   nax::log_printf(1, nax::kCmd, "delete template for link id = %d from node = %d", link_id, node);
   uint32_t ret;
   {
@@ -304,7 +306,7 @@ uint32_t nax_del_template(int32_t link_id, uint16_t node, uint16_t sensor_id, ui
   return ret;
 }
 
-uint32_t nax_flush_templates(int32_t link_id, uint16_t node, uint16_t sensor_id) {
+uint32_t NAX_CALL nax_flush_templates(int32_t link_id, uint16_t node, uint16_t sensor_id) {
   nax::log_printf(1, nax::kCmd, "flush templates for link id = %d from node = %d", link_id, node);
   uint32_t ret;
   {

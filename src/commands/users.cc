@@ -360,8 +360,8 @@ uint32_t decode_user_answer_p2(const nax_packet& answer, uint16_t& taken) {
 
 extern "C" {
 
-uint32_t nax_list_users(int32_t link_id, uint16_t node, uint32_t first_index, uint16_t count,
-                        nax_user* users, uint16_t* stored) {
+uint32_t NAX_CALL nax_list_users(int32_t link_id, uint16_t node, uint32_t first_index,
+                                 uint16_t count, nax_user* users, uint16_t* stored) {
   nax::log_printf(1, nax::kCmd, "list users for link id = %d from node = %d", link_id, node);
   *stored = 0;
   uint32_t ret;
@@ -378,8 +378,8 @@ uint32_t nax_list_users(int32_t link_id, uint16_t node, uint32_t first_index, ui
   return ret;
 }
 
-uint32_t nax_add_user(int32_t link_id, uint16_t node, uint32_t first_index, uint32_t count,
-                      nax_user* users, uint16_t* taken) {
+uint32_t NAX_CALL nax_add_user(int32_t link_id, uint16_t node, uint32_t first_index, uint32_t count,
+                               nax_user* users, uint16_t* taken) {
   nax::log_printf(1, nax::kCmd, "add user for link id = %d from node = %d", link_id, node);
   *taken = 0;
   uint32_t ret;
@@ -396,8 +396,8 @@ uint32_t nax_add_user(int32_t link_id, uint16_t node, uint32_t first_index, uint
   return ret;
 }
 
-uint32_t nax_edit_user(int32_t link_id, uint16_t node, uint32_t first_index, uint16_t count,
-                       nax_user* users, uint16_t* taken) {
+uint32_t NAX_CALL nax_edit_user(int32_t link_id, uint16_t node, uint32_t first_index,
+                                uint16_t count, nax_user* users, uint16_t* taken) {
   nax::log_printf(1, nax::kCmd, "edit user for link id = %d from node = %d", link_id, node);
   *taken = 0;
   uint32_t ret;
@@ -414,8 +414,8 @@ uint32_t nax_edit_user(int32_t link_id, uint16_t node, uint32_t first_index, uin
   return ret;
 }
 
-uint32_t nax_del_user(int32_t link_id, uint16_t node, uint32_t first_index, uint16_t count,
-                      nax_user* users, uint16_t* taken) {
+uint32_t NAX_CALL nax_del_user(int32_t link_id, uint16_t node, uint32_t first_index, uint16_t count,
+                               nax_user* users, uint16_t* taken) {
   nax::log_printf(1, nax::kCmd, "del user for link id = %d from node = %d", link_id, node);
   *taken = 0;
   uint32_t ret;
@@ -432,8 +432,8 @@ uint32_t nax_del_user(int32_t link_id, uint16_t node, uint32_t first_index, uint
   return ret;
 }
 
-uint32_t nax_add_user_in1(int32_t link_id, uint16_t node, const nax_user* user, uint32_t unused,
-                          const uint8_t* extra, uint32_t extra_count) {
+uint32_t NAX_CALL nax_add_user_in1(int32_t link_id, uint16_t node, const nax_user* user,
+                                   uint32_t unused, const uint8_t* extra, uint32_t extra_count) {
   (void)unused;  // part of the call's signature; the node is not told about it
   nax::log_printf(1, nax::kCmd, "add user in1 for link id = %d from node = %d", link_id, node);
   uint32_t ret;

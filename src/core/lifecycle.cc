@@ -34,7 +34,7 @@ using namespace nax;
 
 extern "C" {
 
-NAX_API uint32_t nax_init(const char* log_path, int32_t log_level) {
+NAX_API uint32_t NAX_CALL nax_init(const char* log_path, int32_t log_level) {
   if (g_initialised.load()) return NAX_ERR_ALREADY_INIT;
   // POSIX sockets need no start-up; the socket layer is always there.
   log_setup(log_path, log_level);
@@ -50,7 +50,7 @@ NAX_API uint32_t nax_init(const char* log_path, int32_t log_level) {
   return NAX_OK;
 }
 
-NAX_API uint32_t nax_uninit(void) {
+NAX_API uint32_t NAX_CALL nax_uninit(void) {
   if (!g_initialised.load()) return NAX_ERR_NOT_INIT;
   log_printf(1, "init", "finish");
   log_teardown();
@@ -65,13 +65,13 @@ NAX_API uint32_t nax_uninit(void) {
   return NAX_OK;
 }
 
-NAX_API char* nax_lib_version(char* buffer) {
+NAX_API char* NAX_CALL nax_lib_version(char* buffer) {
   if (buffer == nullptr) return nullptr;
   std::memcpy(buffer, kLibVersion, std::strlen(kLibVersion) + 1);
   return buffer;
 }
 
-NAX_API const char* nax_status_text(uint32_t status) {
+NAX_API const char* NAX_CALL nax_status_text(uint32_t status) {
   switch (status) {
 #define NAX_STATUS_TEXT_CASE_(name, code, text) \
   case code:                                    \

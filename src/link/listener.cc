@@ -126,8 +126,8 @@ using namespace nax;
 
 extern "C" {
 
-NAX_API uint32_t nax_listen(uint32_t* status_out, uint16_t port, int32_t timeout,
-                            void* callback_args, nax_conn_callback callback_conn) {
+NAX_API uint32_t NAX_CALL nax_listen(uint32_t* status_out, uint16_t port, int32_t timeout,
+                                     void* callback_args, nax_conn_callback callback_conn) {
   log_printf(1, "lsnt", "listen thread for nodes in port = %d, timeout = %dmS", port, timeout);
   uint32_t status = is_initialised();
   int32_t listen_id = 0;
@@ -177,7 +177,7 @@ NAX_API uint32_t nax_listen(uint32_t* status_out, uint16_t port, int32_t timeout
   return static_cast<uint32_t>(listen_id);
 }
 
-NAX_API uint32_t nax_close_listen(int32_t listen_id) {
+NAX_API uint32_t NAX_CALL nax_close_listen(int32_t listen_id) {
   log_printf(1, "lsnt", "close listen id = %d", listen_id);
   uint32_t status = is_initialised();
   nax_listener* l = nullptr;

@@ -111,11 +111,11 @@ using namespace nax;
 
 extern "C" {
 
-NAX_API uint32_t nax_open(uint32_t* status_out, uint16_t source_node, uint8_t packet_protocol,
-                          const char* conn, uint32_t timeout, void* callback_args,
-                          nax_user_callback callback_user,
-                          nax_aux_input_callback callback_aux_input,
-                          nax_conn_callback callback_conn) {
+NAX_API uint32_t NAX_CALL nax_open(uint32_t* status_out, uint16_t source_node,
+                                   uint8_t packet_protocol, const char* conn, uint32_t timeout,
+                                   void* callback_args, nax_user_callback callback_user,
+                                   nax_aux_input_callback callback_aux_input,
+                                   nax_conn_callback callback_conn) {
   log_printf(2, "node", "open source node = %d string = %s, protocol = %d, timeout = %dmS",
              source_node, conn != nullptr ? conn : "(null)", packet_protocol, timeout);
   uint32_t link_id = 0;
@@ -166,7 +166,7 @@ NAX_API uint32_t nax_open(uint32_t* status_out, uint16_t source_node, uint8_t pa
   return link_id;
 }
 
-NAX_API uint32_t nax_close(int32_t link_id) {
+NAX_API uint32_t NAX_CALL nax_close(int32_t link_id) {
   return close_link(static_cast<uint32_t>(link_id), true, "node");
 }
 

@@ -50,7 +50,7 @@ using namespace nax;
 
 extern "C" {
 
-NAX_API uint32_t nax_set_source_node(int32_t link_id, uint16_t node) {
+NAX_API uint32_t NAX_CALL nax_set_source_node(int32_t link_id, uint16_t node) {
   log_printf(2, "init", "set source node for link id = %d to %d", link_id, node);
   return set_on_link(link_id, "set source node for link id = %d ret_val = %d", [&](nax_link& l) {
     l.source_node = node;
@@ -58,7 +58,7 @@ NAX_API uint32_t nax_set_source_node(int32_t link_id, uint16_t node) {
   });
 }
 
-NAX_API uint32_t nax_set_packet_protocol(int32_t link_id, uint8_t packet_protocol) {
+NAX_API uint32_t NAX_CALL nax_set_packet_protocol(int32_t link_id, uint8_t packet_protocol) {
   log_printf(2, "init", "set packet protocol for link id = %d to %d", link_id, packet_protocol);
   return set_on_link(link_id, "set packet protocol for link id = %d ret_val = %d",
                      [&](nax_link& l) {
@@ -70,7 +70,7 @@ NAX_API uint32_t nax_set_packet_protocol(int32_t link_id, uint8_t packet_protoco
                      });
 }
 
-NAX_API uint8_t nax_get_packet_protocol(int32_t link_id) {
+NAX_API uint8_t NAX_CALL nax_get_packet_protocol(int32_t link_id) {
   uint8_t protocol = 0;
   nax_link* link = nullptr;
   uint32_t status = link_get(static_cast<uint32_t>(link_id), &link);
@@ -83,7 +83,7 @@ NAX_API uint8_t nax_get_packet_protocol(int32_t link_id) {
   return protocol;
 }
 
-NAX_API uint32_t nax_set_user_callback(int32_t link_id, nax_user_callback callback) {
+NAX_API uint32_t NAX_CALL nax_set_user_callback(int32_t link_id, nax_user_callback callback) {
   log_printf(2, "init", "set user callback for link id = %d to %p", link_id, fn_ptr(callback));
   return set_on_link(link_id, "set user callback for link id = %d ret_val = %d", [&](nax_link& l) {
     l.callback_user = callback;
@@ -91,7 +91,8 @@ NAX_API uint32_t nax_set_user_callback(int32_t link_id, nax_user_callback callba
   });
 }
 
-NAX_API uint32_t nax_set_aux_input_callback(int32_t link_id, nax_aux_input_callback callback) {
+NAX_API uint32_t NAX_CALL nax_set_aux_input_callback(int32_t link_id,
+                                                     nax_aux_input_callback callback) {
   log_printf(2, "init", "set aux input callback for link id = %d to %p", link_id, fn_ptr(callback));
   return set_on_link(link_id, "set aux input callback for link id = %d ret_val = %d",
                      [&](nax_link& l) {
@@ -100,7 +101,7 @@ NAX_API uint32_t nax_set_aux_input_callback(int32_t link_id, nax_aux_input_callb
                      });
 }
 
-NAX_API uint32_t nax_set_conn_callback(int32_t link_id, nax_conn_callback callback) {
+NAX_API uint32_t NAX_CALL nax_set_conn_callback(int32_t link_id, nax_conn_callback callback) {
   log_printf(2, "init", "set conn callback for link id = %d to %p", link_id, fn_ptr(callback));
   return set_on_link(link_id, "set conn callback for link id = %d ret_val = %d", [&](nax_link& l) {
     l.callback_conn = callback;
@@ -108,7 +109,7 @@ NAX_API uint32_t nax_set_conn_callback(int32_t link_id, nax_conn_callback callba
   });
 }
 
-NAX_API uint32_t nax_set_callback_args(int32_t link_id, void* callback_args) {
+NAX_API uint32_t NAX_CALL nax_set_callback_args(int32_t link_id, void* callback_args) {
   log_printf(2, "init", "set callbacks args for link id = %d to %p", link_id, callback_args);
   return set_on_link(link_id, "set callbacks args for link id = %d ret_val = %d", [&](nax_link& l) {
     l.callback_args = callback_args;
@@ -116,7 +117,7 @@ NAX_API uint32_t nax_set_callback_args(int32_t link_id, void* callback_args) {
   });
 }
 
-NAX_API uint32_t nax_set_rcv_timeout(int32_t link_id, int32_t timeout) {
+NAX_API uint32_t NAX_CALL nax_set_rcv_timeout(int32_t link_id, int32_t timeout) {
   log_printf(2, "init", "set receive timeout for link id = %d to %d mS", link_id, timeout);
   return set_on_link(link_id, "set receive timeout for link id = %d ret_val = %d",
                      [&](nax_link& l) {
@@ -125,7 +126,7 @@ NAX_API uint32_t nax_set_rcv_timeout(int32_t link_id, int32_t timeout) {
                      });
 }
 
-NAX_API uint32_t nax_set_snd_timeout(int32_t link_id, int32_t timeout) {
+NAX_API uint32_t NAX_CALL nax_set_snd_timeout(int32_t link_id, int32_t timeout) {
   log_printf(2, "init", "set send timeout for link id = %d to %d mS", link_id, timeout);
   return set_on_link(link_id, "set send timeout for link id = %d ret_val = %d", [&](nax_link& l) {
     l.snd_timeout = static_cast<uint32_t>(timeout);
@@ -133,7 +134,7 @@ NAX_API uint32_t nax_set_snd_timeout(int32_t link_id, int32_t timeout) {
   });
 }
 
-NAX_API uint32_t nax_set_interbyte_timeout(int32_t link_id, int32_t timeout) {
+NAX_API uint32_t NAX_CALL nax_set_interbyte_timeout(int32_t link_id, int32_t timeout) {
   log_printf(2, "init", "set interbyte timeout for link id = %d to %d mS", link_id, timeout);
   return set_on_link(link_id, "set interbyte timeout for link id = %d ret_val = %d",
                      [&](nax_link& l) {
@@ -142,7 +143,7 @@ NAX_API uint32_t nax_set_interbyte_timeout(int32_t link_id, int32_t timeout) {
                      });
 }
 
-NAX_API uint32_t nax_set_keepalive(int32_t timeout, int32_t retries, uint16_t dest_node) {
+NAX_API uint32_t NAX_CALL nax_set_keepalive(int32_t timeout, int32_t retries, uint16_t dest_node) {
   log_printf(1, "cmd", "set keepalive - timeout = %d, retry = %d, dest node = %d", timeout, retries,
              dest_node);
   keepalive_settings& k = keepalive();
