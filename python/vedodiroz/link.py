@@ -296,12 +296,12 @@ class Link:
         self._call("set_time", node, ctypes.byref(c))
 
     # -- numeric parameters --
-    def get_num_cfg(self, node: int, num_id: int, size: int = 4) -> int:
+    def get_num_cfg(self, node: int, num_id: int, size: int = 2) -> int:
         value = ctypes.c_uint32()
         self._call("get_num_cfg", node, size, num_id, ctypes.byref(value))
         return value.value
 
-    def set_num_cfg(self, node: int, num_id: int, value: int, size: int = 4) -> None:
+    def set_num_cfg(self, node: int, num_id: int, value: int, size: int = 2) -> None:
         if value >= 1 << 31:
             value -= 1 << 32  # the value travels as its 32 bits
         self._call("set_num_cfg", node, size, num_id, value)
