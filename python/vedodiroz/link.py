@@ -652,8 +652,12 @@ class Listener:
         return self._queue.get(timeout=timeout)
 
     def __iter__(self) -> Iterator[Incoming]:
+        """Yields nodes as they connect, until the listener is closed."""
         while self.id:
-            yield self._queue.get()
+            try:
+                yield self._queue.get(timeout=0.2)
+            except queue.Empty:
+                continue
 
     def accept(self, **kwargs) -> Link:
         """Claims the first waiting node (see vedodiroz.accept)."""
