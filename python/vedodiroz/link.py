@@ -354,6 +354,10 @@ class Link:
         batch = list(users)
         if not batch:
             return 0
+        if len(batch) > 1 and self.protocol == 1:
+            # Protocol-1 nodes take one user per request.
+            return sum(self._user_batch(name, node, [user], first_index + i)
+                       for i, user in enumerate(batch))  # fmt: skip
         array = (n.CUser * len(batch))()
         for i, user in enumerate(batch):
             user.to_c(array[i])
@@ -362,7 +366,8 @@ class Link:
         return taken.value
 
     def add_users(self, node: int, users: Iterable[User], first_index: int = 0) -> int:
-        """Sends the users in one request; returns how many the node took."""
+        """Sends the users in one request (protocol 1: one request per user); returns how
+        many the node took.  A protocol-2 batch must fit one packet (else LinkError 1037)."""
         return self._user_batch("add_user", node, users, first_index)
 
     def edit_users(self, node: int, users: Iterable[User], first_index: int = 0) -> int:
