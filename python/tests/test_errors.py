@@ -91,6 +91,12 @@ BAD_VALUES = [
     lambda l: l.answer_user_event(1, nax.UserEventAnswer(nax.User(id=1), aux=["a"] * 11)),
     lambda l: l.set_time(1, __import__("datetime").datetime(1999, 12, 31)),
     lambda l: l.get_info(1, "a\0b"),
+    lambda l: l.get_time(0x10000),  # node numbers are 16 bits
+    lambda l: l.add_users(1, [nax.User(id=1 << 32)]),
+    lambda l: l.add_users(1, [nax.User(id=1, psw=-1)]),
+    lambda l: l.set_aux_input(1, 1, nax.AuxInput(ev_in_condition=1 << 31)),
+    lambda l: l.set_schd_segments(1, 1, [nax.Segment(256, 0)]),
+    lambda l: l.set_time(1, __import__("datetime").datetime(2030, 1, 1), weekday=300),
 ]
 
 

@@ -1,6 +1,8 @@
 """Events reach handlers, blocking and async iterators; a raising handler stops nothing."""
 
 import asyncio
+import ctypes
+import datetime as dt
 import logging
 import queue
 import threading
@@ -130,3 +132,25 @@ def test_stream_get_times_out_without_events(naxsim):
                 stream.get(timeout=0.2)
         with pytest.raises(StopIteration):
             stream.get(timeout=0)
+
+
+def test_aux_input_events_reach_handler_and_stream(naxsim):
+    # naxsim has no option that sends aux input events, so the library's side is played
+    # here: the process-wide callback is called through its C function pointer the way
+    # the reception thread calls it, with a link id and a record.
+    from vedodiroz import _native as n
+    from vedodiroz import events
+
+    got, put = _collector()
+    with nax.open(naxsim.conn) as link:
+        link.on_aux_input_event(put)
+        stream = link.events()
+        record = n.CAuxInputEvent(aux_input=3, aux_value=1)
+        record.time = n.DateTime(hour=8, minute=30, second=5, year=31, month=2, day=28)
+        events.AUX_INPUT_CALLBACK(link._token, link.id, 1, ctypes.pointer(record))
+        want = nax.AuxInputEvent(link.id, 1, 3, 1, dt.datetime(2031, 2, 28, 8, 30, 5))
+        assert got.get(timeout=WAIT) == want
+        assert stream.get(timeout=WAIT) == want
+        record.time.month = 13  # a date no calendar has; no callback argument either
+        events.AUX_INPUT_CALLBACK(None, link.id, 1, ctypes.pointer(record))
+        assert got.get(timeout=WAIT).time is None

@@ -207,6 +207,25 @@ FUNCTIONS = {
 }
 # fmt: on
 
+_SIGNED = (ctypes.c_int8, ctypes.c_int16, ctypes.c_int32, ctypes.c_int64)
+
+
+def check_range(ctype, value, what: str) -> None:
+    """Raises ValueError when an integer does not fit ctype (ctypes would silently keep
+    its low bits)."""
+    if not isinstance(value, int) or not isinstance(ctype, type):
+        return
+    if not issubclass(ctype, ctypes._SimpleCData) or ctype in (ctypes.c_char_p, ctypes.c_void_p):
+        return
+    bits = 8 * ctypes.sizeof(ctype)
+    if ctype in _SIGNED:
+        low, high = -(1 << (bits - 1)), (1 << (bits - 1)) - 1
+    else:
+        low, high = 0, (1 << bits) - 1
+    if not low <= value <= high:
+        raise ValueError(f"{what} = {value} is outside {low}..{high}")
+
+
 _PACKAGE_DIR = Path(__file__).resolve().parent
 _LIB_NAME = "vedodiroz.dll" if os.name == "nt" else "libvedodiroz.so"
 

@@ -275,6 +275,9 @@ class Link:
 
     # -- helpers --
     def _call(self, name: str, *args, accepted: Sequence[int] = ()) -> int:
+        _, argtypes = n.FUNCTIONS["nax_" + name]
+        for i, (ctype, value) in enumerate(zip(argtypes[1:], args), start=2):
+            n.check_range(ctype, value, f"{name}: argument {i}")
         return check(getattr(lib, "nax_" + name)(self.id, *args), name, *accepted)
 
     # -- clock --
@@ -580,6 +583,7 @@ def open(conn: str, protocol: int = 2, source_node: int = 0x100,  # noqa: A001
         raise Error.of(status.value or Status.ERR_INVALID_ARG, "open")
     link = Link(link_id, token, LinkState.OPEN)
     ev.register_as(token, link)
+    ev.bind_link_id(link_id, link)
     for event in holder:  # lost before nax_open returned
         link._deliver(event)
     return link

@@ -115,7 +115,7 @@ def to_c_time(when: Optional[_dt.datetime], weekday: Optional[int] = None) -> n.
         raise ValueError(f"nodes keep two-digit years of 2000-2099, not {when.year}")
     c.hour, c.minute, c.second = when.hour, when.minute, when.second
     c.year, c.month, c.day = when.year - 2000, when.month, when.day
-    c.weekday = node_weekday(when) if weekday is None else weekday
+    _store(c, "weekday", node_weekday(when) if weekday is None else weekday)
     return c
 
 
@@ -127,9 +127,17 @@ def from_c_time(c) -> Optional[_dt.datetime]:
         return None
 
 
+def _store(struct, name: str, value) -> None:
+    """Sets one field; a number that does not fit the field raises ValueError (ctypes
+    would silently keep its low bits)."""
+    ctype = dict(type(struct)._fields_)[name]
+    n.check_range(ctype, value, f"{type(struct).__name__}.{name}")
+    setattr(struct, name, value)
+
+
 def _fill(struct, **values) -> None:
     for name, value in values.items():
-        setattr(struct, name, value)
+        _store(struct, name, value)
 
 
 # --- users -----------------------------------------------------------------
@@ -174,7 +182,7 @@ class User:
             if name.startswith("text"):
                 setattr(c, name, encode_text(value, 256, f"User.{name}"))
             else:
-                setattr(c, name, value)
+                _store(c, name, int(value))
         return c
 
     @classmethod
@@ -292,9 +300,9 @@ class AuxInput:
 
     def to_c(self):
         c = n.CAuxInput()
-        for name, _ in n.RECORDS[3][1]:
+        for name, _ in dict(n.RECORDS)["nax_aux_input"]:
             if name != "extra":
-                setattr(c, name, getattr(self, name))
+                _store(c, name, int(getattr(self, name)))
         if len(self.extra) > 8:
             raise ValueError("AuxInput.extra holds at most 8 bytes")
         c.extra[: len(self.extra)] = list(self.extra)
@@ -302,7 +310,7 @@ class AuxInput:
 
     @classmethod
     def from_c(cls, c) -> "AuxInput":
-        values = {name: getattr(c, name) for name, _ in n.RECORDS[3][1] if name != "extra"}
+        values = {name: getattr(c, name) for name, _ in dict(n.RECORDS)["nax_aux_input"] if name != "extra"}
         return cls(extra=bytes(c.extra), **values)
 
 
