@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import atexit
 import ctypes
 import datetime as _dt
 import queue
@@ -110,6 +111,15 @@ def close_all() -> None:
         listener.close()
 
 
+@atexit.register
+def _close_at_exit() -> None:
+    # Reception threads must not call into an interpreter that is shutting down.
+    try:
+        close_all()
+    except Error:
+        pass
+
+
 # --- links -------------------------------------------------------------------
 
 
@@ -136,6 +146,7 @@ class Link:
         self._handlers: dict = {UserEvent: None, AuxInputEvent: None, ConnEvent: None}
         self._streams: list = []
         self.node: Optional[int] = None  # the node number an accepted node reported
+        self.port: Optional[int] = None  # the listened port an accepted node came in on
         with _open_lock:
             _open_links.add(self)
 

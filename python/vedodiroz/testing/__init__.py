@@ -12,16 +12,27 @@ simulators with faults; all are stopped after the test).
 
 from __future__ import annotations
 
+import atexit
 import os
 import re
 import shutil
 import subprocess
 import tempfile
 import threading
+import weakref
 from pathlib import Path
 from typing import Optional, Sequence
 
 _PACKAGE_DIR = Path(__file__).resolve().parent.parent
+_running: "weakref.WeakSet[Simulator]" = weakref.WeakSet()
+
+
+@atexit.register
+def _stop_all() -> None:
+    for sim in list(_running):
+        sim.stop()
+
+
 _READY = re.compile(r"naxsim (listening on|connected to|serial on) (\S+) node (\d+)")
 
 
@@ -100,6 +111,7 @@ class Simulator:
             self.host, _, port = self.conn.rpartition(":")
             self.port = int(port)
         self.node = int(match.group(3))
+        _running.add(self)
         # Keep reading so that the program never blocks on a full pipe.
         threading.Thread(target=self.process.stdout.read, daemon=True).start()
         return self
