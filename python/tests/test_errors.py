@@ -49,6 +49,8 @@ COMMAND_FAILURES = [
     ({"answer_cmd": 0x1234}, 2, lambda l: l.get_time(1), nax.LinkError, 1028),
     ({"truncate": 2}, 2, lambda l: l.get_time(1), nax.LinkError, 1029),
     ({"drop_mid_frame": True}, 2, lambda l: l.get_time(1), nax.LinkError, 1061),
+    ({"bad_crc": True, "no_answer": False}, 2, lambda l: l.get_time(1), nax.LinkError, 1026),
+    ({"answer_to": 0x200}, 1, lambda l: l.get_time(1), nax.LinkError, 1026),
     ({}, 1, lambda l: l.edit_users(1, [nax.User(id=1)]), nax.LinkError, 1038),
     ({}, 1, lambda l: l.fopen(1, "a"), nax.LinkError, 1038),
     ({}, 2, lambda l: l.add_user_in1(1, nax.User(id=1)), nax.LinkError, 1037),
@@ -64,8 +66,8 @@ COMMAND_FAILURES = [
 def test_command_failures(naxsim_factory, options, protocol, call, kind, status):
     sim = naxsim_factory(protocol=protocol, **options)
     with nax.open(sim.conn, protocol=protocol) as link:
-        # Only the silent node needs to be waited for; the others answer at once.
-        link.set_rcv_timeout(500 if options.get("no_answer") else 5000)
+        # Only the nodes whose answers never arrive are waited for; the others answer at once.
+        link.set_rcv_timeout(500 if status == 1026 else 5000)
         with pytest.raises(kind) as caught:
             call(link)
     assert caught.value.status == status
@@ -115,3 +117,27 @@ def test_library_lifecycle_errors(nax_library):
         nax.set_keepalive(1000, 2, 1)
     assert caught.value.status == 1031
     assert nax.lib_version() == nax.__version__
+
+
+KEEPALIVE_SCRIPT = """
+import sys, vedodiroz as nax
+from vedodiroz.testing import Simulator
+with Simulator(protocol=2, ignore_keepalives=True) as sim:
+    with nax.Library(keepalive=(200, 1, 0xFFFF)):
+        link = nax.open(sim.conn)
+        lost = link.events().get(timeout=10)
+        print(lost.state.name, link.closed)
+"""
+
+
+def test_unanswered_keepalives_lose_the_link():
+    # Keepalives are set before the library starts, so this runs in a process of its own.
+    import os
+    import subprocess
+    import sys
+    from pathlib import Path
+
+    env = dict(os.environ, PYTHONPATH=str(Path(__file__).resolve().parents[1]))
+    run = subprocess.run([sys.executable, "-c", KEEPALIVE_SCRIPT], env=env,
+                         capture_output=True, text=True, timeout=60)  # fmt: skip
+    assert run.stdout.split() == ["NO_KEEPALIVE", "True"], run.stderr

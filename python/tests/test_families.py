@@ -177,3 +177,25 @@ def test_link_settings(link, protocol):
     assert link.get_num_cfg(1, 0, 2) == 1  # answers now come back to 0x101
     link.protocol = 3 - protocol
     assert link.get_packet_protocol() == 3 - protocol
+
+
+def test_serial_link(naxsim_factory, protocol):
+    sim = naxsim_factory(serial=True, protocol=protocol)
+    assert sim.conn.startswith("/dev/") and sim.conn.endswith(":115200")
+    with nax.open(sim.conn, protocol=protocol) as link:
+        assert link.get_info(1, "model") == "NX-SIM"
+        link.add_users(1, [nax.User(id=77, psw=1)])
+        assert [u.id for u in link.users(1)] == [77]
+
+
+# Transport faults a link must get through.  Protocol-1 frames are found on 14-byte
+# windows of the stream only, so the garbage comes in whole windows.
+SURVIVED = [{"garbage": 28}, {"split_bytes": True}, {"delay": 100}]
+
+
+@pytest.mark.parametrize("options", SURVIVED, ids=lambda o: next(iter(o)))
+def test_transport_faults_are_survived(naxsim_factory, protocol, options):
+    sim = naxsim_factory(protocol=protocol, **options)
+    with nax.open(sim.conn, protocol=protocol) as link:
+        assert link.get_info(1, "echo through") == "through"
+        assert link.get_num_cfg(1, 0) == 1

@@ -70,7 +70,8 @@ class Simulator:
     ``clock_offset=3600``; faults too: ``no_answer=True``, ``delay=500``,
     ``refuse_status=17``, ``truncate=3``, ``events_every=100`` and the others that
     ``naxsim --help`` lists (True gives a bare flag, False or None leaves it out).
-    ``connect="127.0.0.1:4000"`` makes the node connect to a host's listener instead.
+    ``connect="127.0.0.1:4000"`` makes the node connect to a host's listener instead;
+    ``serial=True`` serves a pseudo-terminal, and ``conn`` is then "/dev/pts/N:115200".
     """
 
     def __init__(self, program: Optional[str] = None, extra_args: Sequence[str] = (),
@@ -107,6 +108,8 @@ class Simulator:
             err = self._stderr.read().decode(errors="replace").strip()
             raise RuntimeError(f"naxsim did not start ({' '.join(self.args)}): {err}")
         self.conn = match.group(2)
+        if match.group(1) == "serial on":  # a pseudo-terminal: the host opens its slave side
+            self.conn += ":115200"
         if match.group(1) == "listening on":
             self.host, _, port = self.conn.rpartition(":")
             self.port = int(port)
