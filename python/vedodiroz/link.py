@@ -253,7 +253,10 @@ class Link:
             if stream in self._streams:
                 self._streams.remove(stream)
         if not self.closed:
-            self._update_callbacks()
+            try:
+                self._update_callbacks()
+            except Error:  # lost meanwhile: nothing left to switch off
+                pass
 
     def _set_handler(self, kind, handler: Handler) -> Handler:
         with self._lock:
