@@ -19,11 +19,11 @@ PYTHON_DIR = Path(__file__).resolve().parents[1]
 
 @pytest.fixture
 def backend(monkeypatch):
-    spec = importlib.util.spec_from_file_location(
+    found = importlib.util.spec_from_file_location(
         "nax_build", PYTHON_DIR / "build_backend" / "nax_build.py"
     )
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     for name in ("VEDODIROZ_LIBRARY", "VEDODIROZ_NAXSIM", "VEDODIROZ_NO_BUNDLE"):
         monkeypatch.delenv(name, raising=False)
     return module

@@ -93,13 +93,13 @@ _SCALARS = {
 }
 
 
-def _ctype(spec: str, known: dict) -> type:
-    if "[" in spec:
-        base, count = spec[:-1].split("[")
+def _ctype(spelled: str, known: dict) -> type:
+    if "[" in spelled:
+        base, count = spelled[:-1].split("[")
         return _ctype(base, known) * int(count)
-    if spec in _SCALARS:
-        return _SCALARS[spec]
-    return known[spec]
+    if spelled in _SCALARS:
+        return _SCALARS[spelled]
+    return known[spelled]
 
 
 def _make_structs() -> dict:
