@@ -32,6 +32,10 @@ if cmake -S "$here" -B "$work/cmake-major" -DCMAKE_PREFIX_PATH="$prefix" \
   exit 1
 fi
 
+# As a subproject: configured only (building it would compile the library again).
+cmake -S "$here/subproject" -B "$work/subproject" -DNAX_SOURCE_DIR="$here/../.." >"$work/subproject.log" ||
+  { cat "$work/subproject.log"; exit 1; }
+
 # Through pkg-config.
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 [ "$(pkg-config --modversion vedodiroz)" = "$version" ] || { echo "pkg-config version"; exit 1; }
