@@ -1,16 +1,11 @@
 // One link to one node for the length of a command.
 #include "session.h"
 
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 
 #include "node_status.h"
+#include "serial_device.h"
 
 namespace naxctl {
 
@@ -26,16 +21,6 @@ bool starts_with_nocase(const std::string& text, const char* prefix) {
     }
   }
   return true;
-}
-
-// The device file the library opens for a serial device name.
-std::string serial_path(const std::string& device) {
-  if (device[0] == '/') return device;
-  std::string path = "/dev/" + device;
-  for (std::size_t i = 5; i < 8 && i < path.size(); ++i) {
-    path[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(path[i])));
-  }
-  return path;
 }
 
 }  // namespace
@@ -65,20 +50,9 @@ ConnTarget parse_conn(const std::string& conn) {
       return target;
     }
   } else {
-    target.path = serial_path(target.device);
+    target.path = serial_device_path(target.device);
   }
   return target;
-}
-
-std::string serial_open_detail(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return "device " + path + ": " + std::strerror(errno);
-  termios settings{};
-  const bool terminal = tcgetattr(fd, &settings) == 0;
-  const int error = errno;
-  ::close(fd);
-  if (!terminal) return "device " + path + ": " + std::strerror(error);
-  return "device " + path;
 }
 
 std::string status_message(const std::string& function, uint32_t status) {

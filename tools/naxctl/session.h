@@ -56,8 +56,6 @@ struct ConnTarget {
   std::string error;  // empty when the string is acceptable
 };
 ConnTarget parse_conn(const std::string& conn);
-// "device /dev/ttyS9: No such file or directory": the device file and why the OS refuses it.
-std::string serial_open_detail(const std::string& path);
 
 // "nax_get_time: 1026 no answer within the link's receive time-out"; node statuses with
 // their meaning for that function ("nax_add_user: 5 the user already exists").
