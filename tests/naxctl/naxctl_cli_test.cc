@@ -466,12 +466,14 @@ TEST_F(NaxctlCli, EveryListCommandTakesTableCsvAndJson) {
     std::string csv_header;  // first csv line
     std::string table_text;  // in the table, not in csv
   };
+  // clang-format off
   const std::vector<Case> cases = {
       {{"users", "list"}, 2, "id,psw", "2 users"},
       {{"marks"}, 2, "time,id,event", "2 marks"},
       {{"schedule", "list"}, 1, "id,name", "1 schedule"},
       {{"schedule", "segments", "get", "3", "--count", "2"}, 2, "index,time,enabled", "index  time"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     const std::string name = c.command.front();
     auto with = [&](const std::string& format) {
