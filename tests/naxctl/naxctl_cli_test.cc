@@ -188,7 +188,10 @@ TEST(NaxctlArgs, UnreadableInputFilesFailBeforeTheNodeIsContacted) {
 }
 
 TEST(NaxctlArgs, VersionOfBothTools) {
-  const std::vector<std::string> programs = {NAXCTL_PATH, NAXSIM_PATH};
+  std::vector<std::string> programs = {NAXCTL_PATH};
+#ifdef NAXSIM_PATH  // the simulator program is built where the system has what it needs
+  programs.push_back(NAXSIM_PATH);
+#endif
   char version[16];
   nax_lib_version(version);
   for (const std::string& program : programs) {
