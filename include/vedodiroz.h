@@ -346,6 +346,16 @@ NAX_API uint32_t NAX_CALL nax_close(int32_t link_id);
 NAX_API uint32_t NAX_CALL nax_listen(uint32_t* status, uint16_t port, int32_t timeout,
                                      void* callback_args, nax_conn_callback callback_conn);
 NAX_API uint32_t NAX_CALL nax_close_listen(int32_t listen_id);
+/* Bounds on nodes that connect in.  Each becomes an incoming link, with its
+ * own thread and descriptors, until the host claims it with nax_accept or
+ * closes it.  While max_unclaimed links wait to be claimed, further
+ * connections are closed at once and logged; an incoming link not claimed
+ * within claim_timeout ms of its connection is closed.  0 lifts either
+ * bound.  Defaults: 1000 links, 60000 ms.  May be called at any time, before
+ * nax_init too; a negative value returns NAX_ERR_INVALID_ARG and changes
+ * nothing.  Keepalives, when enabled, still close quiet unclaimed links
+ * earlier. */
+NAX_API uint32_t NAX_CALL nax_set_listen_limits(int32_t max_unclaimed, int32_t claim_timeout);
 NAX_API uint32_t NAX_CALL nax_accept(uint32_t* link_id, uint16_t* dest_node, uint16_t* port,
                                      uint8_t packet_protocol, uint16_t source_node,
                                      uint32_t accept_timeout, int32_t rcv_timeout);

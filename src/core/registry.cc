@@ -45,7 +45,10 @@ void destroy_link(nax_link* link) {
   if (link->handle >= 0) ::close(link->handle);
   std::free(link->device_name);
   std::free(link->device_param);
+  // Counted out only now that its descriptors are closed, so that the count bounds them.
+  std::atomic<bool> unclaimed{link->unclaimed.load()};
   delete link;
+  leave_unclaimed(unclaimed);
 }
 
 }  // namespace

@@ -21,8 +21,9 @@ struct nax_link {
   std::atomic<uint8_t> packet_protocol{0};
   uint8_t device_type = 0;
   std::atomic<int> socket{-1};
-  uint32_t port = 0;        // listener port a node connected in on; 0 otherwise
-  sockaddr_in peer_addr{};  // address nax_open connects to
+  uint32_t port = 0;                   // listener port a node connected in on; 0 otherwise
+  std::atomic<bool> unclaimed{false};  // counted among the listener's unclaimed links
+  sockaddr_in peer_addr{};             // address nax_open connects to
   std::atomic<uint32_t> link_state{0};
   int32_t os_error = 0;
 
@@ -49,6 +50,11 @@ struct nax_link {
   std::atomic<void*> callback_args{nullptr};
 
   nax_packet answer{};
+  // Counts the answers handed over, so that a waiter can tell one from a nudge.
+  std::atomic<uint32_t> answer_seq{0};
+  // Set while a transaction waits: the first bytes of the next frame nudge it.
+  std::atomic<bool> awaiting_answer{false};
+  uint32_t recent_answer_us = 0;  // smoothed request-to-answer time, under tx_mutex
   // Set while a sent socket descriptor must stay open for a poller; the
   // descriptor itself is released when the record is freed.
   std::atomic<bool> socket_shut{false};

@@ -48,16 +48,15 @@ class Event {
   void reset();
   bool is_set();
   // True when the event was (or became) set within timeout_ms; an auto-reset
-  // event is consumed by a successful wait.
+  // event is consumed by a successful wait.  It blocks at once: a caller that
+  // expects the event within microseconds watches for it itself first.
   bool wait(uint32_t timeout_ms);
   int poll_fd() const { return fd_; }
 
  private:
-  static constexpr int kSpinUs = 100;
   std::mutex m_;
   std::condition_variable cv_;
   bool signalled_ = false;
-  std::atomic<bool> signalled_fast_{false};  // mirrors signalled_ for the lock-free spin
   const bool manual_;
   const bool pollable_;
   int fd_ = -1;

@@ -1,5 +1,4 @@
 // POSIX events, threads, clocks and sleep.
-#include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/time.h>
 #include <time.h>
@@ -27,7 +26,6 @@ void Event::set() {
     (void)!::write(fd_, &one, sizeof one);
   }
   signalled_ = true;
-  signalled_fast_.store(true, std::memory_order_release);
   if (manual_) {
     cv_.notify_all();
   } else {
@@ -42,7 +40,6 @@ void Event::reset() {
     (void)!::read(fd_, &drained, sizeof drained);
   }
   signalled_ = false;
-  signalled_fast_.store(false, std::memory_order_relaxed);
 }
 
 bool Event::is_set() {
@@ -51,16 +48,6 @@ bool Event::is_set() {
 }
 
 bool Event::wait(uint32_t timeout_ms) {
-  // An answer usually follows within tens of microseconds: yielding the core
-  // for a short while lets the signalling thread run and spares the sleep and
-  // wake-up of a blocked wait.
-  if (!manual_ && timeout_ms != 0) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinUs);
-    while (!signalled_fast_.load(std::memory_order_acquire) &&
-           std::chrono::steady_clock::now() < until) {
-      sched_yield();
-    }
-  }
   std::unique_lock<std::mutex> lock(m_);
   auto ready = [this] { return signalled_; };
   if (timeout_ms == kWaitForever) {
@@ -74,7 +61,6 @@ bool Event::wait(uint32_t timeout_ms) {
       (void)!::read(fd_, &drained, sizeof drained);
     }
     signalled_ = false;
-    signalled_fast_.store(false, std::memory_order_relaxed);
   }
   return true;
 }
