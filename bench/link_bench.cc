@@ -211,24 +211,61 @@ void get_time(uint32_t link) {
   if (nax_get_time(static_cast<int32_t>(link), kNode, &t) != NAX_OK) std::exit(1);
 }
 
-struct PerRoundTrip {
-  double wall_us;
-  double cpu_us;
-};
-
-template <class Exchange>
-PerRoundTrip measure(int rounds, Exchange&& exchange) {
-  for (int i = 0; i < rounds / 10 + 10; ++i) exchange();  // warm-up
-  const double cpu = process_cpu_s();
-  const auto start = Clock::now();
-  for (int i = 0; i < rounds; ++i) exchange();
-  const double n = rounds;
-  return {seconds_since(start) * 1e6 / n, (process_cpu_s() - cpu) * 1e6 / n};
-}
-
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// Time is the median of the single round trips, so that the other programs of
+// a shared machine, which take the core now and then for milliseconds, do not
+// decide it; CPU can only be had for the whole run and is its mean.
+struct PerRoundTrip {
+  double wall_us;  // median
+  double mean_us;
+  double cpu_us;  // mean
+};
+
+template <class Exchange>
+PerRoundTrip measure(int rounds, Exchange&& exchange, std::vector<double>* keep = nullptr) {
+  for (int i = 0; i < rounds / 10 + 10; ++i) exchange();  // warm-up
+  std::vector<double> each(static_cast<std::size_t>(rounds));
+  const double cpu = process_cpu_s();
+  const auto start = Clock::now();
+  auto before = start;
+  for (double& us : each) {
+    exchange();
+    const auto after = Clock::now();
+    us = std::chrono::duration<double, std::micro>(after - before).count();
+    before = after;
+  }
+  const double n = rounds;
+  const double mean = seconds_since(start) * 1e6 / n;
+  const double cpu_us = (process_cpu_s() - cpu) * 1e6 / n;
+  if (keep != nullptr) keep->insert(keep->end(), each.begin(), each.end());
+  return {median(std::move(each)), mean, cpu_us};
+}
+
+// The library's hot link and the raw client take turns, so that both see the
+// same moments of a shared machine.
+struct Pair {
+  PerRoundTrip lib;
+  PerRoundTrip raw;
+};
+
+template <class Lib, class Raw>
+Pair measure_pair(int rounds, Lib&& lib, Raw&& raw) {
+  constexpr int kTurns = 10;
+  std::vector<double> lib_all, raw_all;
+  Pair p{};
+  for (int turn = 0; turn < kTurns; ++turn) {
+    const PerRoundTrip l = measure(rounds / kTurns, lib, &lib_all);
+    const PerRoundTrip r = measure(rounds / kTurns, raw, &raw_all);
+    p.lib.mean_us += l.mean_us / kTurns;
+    p.raw.mean_us += r.mean_us / kTurns;
+  }
+  p.lib.wall_us = median(std::move(lib_all));
+  p.raw.wall_us = median(std::move(raw_all));
+  return p;
 }
 
 // (a): the raw client and the library take turns, so that both see the same machine.
@@ -239,25 +276,28 @@ void sequential(uint16_t port, const std::string& conn, int rounds) {
   std::printf("    machine: %s\n", machine_state().c_str());
   RawClient raw(port);
   const uint32_t link = open_link(conn);
-  std::vector<double> raw_wall, raw_cpu, lib_wall, lib_cpu, wall_ratio, cpu_ratio;
+  std::vector<double> raw_wall, raw_cpu, lib_wall, lib_cpu, wall_ratio, cpu_ratio, raw_mean,
+      lib_mean;
   for (int turn = 0; turn < kTurns; ++turn) {
     const PerRoundTrip r = measure(rounds / kTurns, [&] { raw.exchange(); });
     const PerRoundTrip l = measure(rounds / kTurns, [&] { get_time(link); });
     raw_wall.push_back(r.wall_us);
+    raw_mean.push_back(r.mean_us);
     raw_cpu.push_back(r.cpu_us);
     lib_wall.push_back(l.wall_us);
+    lib_mean.push_back(l.mean_us);
     lib_cpu.push_back(l.cpu_us);
     wall_ratio.push_back(l.wall_us / r.wall_us);
     cpu_ratio.push_back(l.cpu_us / r.cpu_us);
   }
   nax_close(static_cast<int32_t>(link));
-  std::printf("    (medians of the turns)          time          process CPU\n");
-  std::printf("    raw blocking client   %8.1f us/round trip %8.1f us/round trip\n",
-              median(raw_wall), median(raw_cpu));
-  std::printf("    nax_get_time          %8.1f us/round trip %8.1f us/round trip\n",
-              median(lib_wall), median(lib_cpu));
-  std::printf("    ratio                 %8.2f               %8.2f\n", median(wall_ratio),
-              median(cpu_ratio));
+  std::printf("    (medians of the turns)   time: median    mean   process CPU: mean\n");
+  std::printf("    raw blocking client   %8.1f us %8.1f us %8.1f us per round trip\n",
+              median(raw_wall), median(raw_mean), median(raw_cpu));
+  std::printf("    nax_get_time          %8.1f us %8.1f us %8.1f us per round trip\n",
+              median(lib_wall), median(lib_mean), median(lib_cpu));
+  std::printf("    ratio                 %8.2f    %8.2f    %8.2f\n", median(wall_ratio),
+              median(lib_mean) / median(raw_mean), median(cpu_ratio));
 }
 
 double aggregate_per_second(const std::string& conn, int links, double seconds) {
@@ -352,7 +392,9 @@ void many_links(SimulatorProcess& sim, const std::string& conn, int wanted, int 
     links = static_cast<int>(fitting);
   }
 
-  const PerRoundTrip few_before = measure(rounds, [&] { get_time(ids[0]); });
+  RawClient raw(sim.port);
+  const Pair few_before = measure_pair(
+      rounds, [&] { get_time(ids[0]); }, [&] { raw.exchange(); });
 
   start = Clock::now();
   while (static_cast<int>(ids.size()) < links) {
@@ -368,7 +410,8 @@ void many_links(SimulatorProcess& sim, const std::string& conn, int wanted, int 
   const double fds_total = static_cast<double>(descriptor_count() - fds0);
   const double threads_total = static_cast<double>(thread_count() - threads0);
 
-  const PerRoundTrip many = measure(rounds, [&] { get_time(ids[0]); });
+  const Pair many = measure_pair(
+      rounds, [&] { get_time(ids[0]); }, [&] { raw.exchange(); });
 
   // Fan-in: every node sends one user event at once, several times over.
   constexpr int kBursts = 5;
@@ -386,21 +429,32 @@ void many_links(SimulatorProcess& sim, const std::string& conn, int wanted, int 
   for (std::size_t i = kFew; i < ids.size(); ++i) nax_close(static_cast<int32_t>(ids[i]));
   double close_s = seconds_since(start);
   ids.resize(kFew);
-  const PerRoundTrip few_after = measure(rounds, [&] { get_time(ids[0]); });
+  const Pair few_after = measure_pair(
+      rounds, [&] { get_time(ids[0]); }, [&] { raw.exchange(); });
   start = Clock::now();
   for (uint32_t id : ids) nax_close(static_cast<int32_t>(id));
   close_s += seconds_since(start);
 
-  const double few_us = (few_before.wall_us + few_after.wall_us) / 2;
+  const double few_us = (few_before.lib.wall_us + few_after.lib.wall_us) / 2;
   std::printf("    links open            %8d\n", links);
   std::printf("    open all              %8.2f s (%.0f us per link)\n", open_s, open_s * 1e6 / n);
   std::printf("    resident per link     %8.1f KiB\n", rss_per_link);
   std::printf("    descriptors per link  %8.2f\n", fds_total / n);
   std::printf("    threads per link      %8.2f\n", threads_total / n);
-  std::printf("    hot link, %2d open     %8.1f us/round trip (%.1f before, %.1f after)\n", kFew,
-              few_us, few_before.wall_us, few_after.wall_us);
-  std::printf("    hot link, %5d open  %8.1f us/round trip\n", links, many.wall_us);
-  std::printf("    ratio                 %8.2f\n", many.wall_us / few_us);
+  std::printf("    (round trips: median of %d in turns with the raw client; mean in brackets)\n",
+              rounds);
+  std::printf("    hot link, %2d open     %8.1f us (%.1f before, %.1f after; mean %.1f)\n", kFew,
+              few_us, few_before.lib.wall_us, few_after.lib.wall_us,
+              (few_before.lib.mean_us + few_after.lib.mean_us) / 2);
+  std::printf("    hot link, %5d open  %8.1f us (mean %.1f)\n", links, many.lib.wall_us,
+              many.lib.mean_us);
+  std::printf("    ratio                 %8.2f\n", many.lib.wall_us / few_us);
+  const double raw_few_us = (few_before.raw.wall_us + few_after.raw.wall_us) / 2;
+  std::printf("    raw client, %2d open   %8.1f us (the simulator alone; mean %.1f)\n", kFew,
+              raw_few_us, (few_before.raw.mean_us + few_after.raw.mean_us) / 2);
+  std::printf("    raw client, %5d open %8.1f us (mean %.1f)\n", links, many.raw.wall_us,
+              many.raw.mean_us);
+  std::printf("    ratio                 %8.2f\n", many.raw.wall_us / raw_few_us);
   std::printf("    fan-in                %8.0f events/s to callbacks (%llu of %llu in %.2f s)%s\n",
               events / fan_in_s, static_cast<unsigned long long>(events),
               static_cast<unsigned long long>(kBursts * static_cast<uint64_t>(links)), fan_in_s,
