@@ -8,9 +8,10 @@
 //  (d) many links (10,000 by default) to one simulator: time to open them,
 //      resident memory, descriptors and threads per link, a hot link's round
 //      trip with all of them open versus with 10, events per second delivered
-//      to callbacks when every node sends at once, and time to close them.
+//      to callbacks when every node sends at once, and time to close them;
+//  (e) as many nodes connecting in to the listener, from one simulator.
 //
-// usage: link_bench [--rounds N] [--links N] [--only abcd]
+// usage: link_bench [--rounds N] [--links N] [--only abcde]
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -32,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/link.h"
 #include "naxsim.h"
 #include "proto/frame.h"
 #include "vedodiroz.h"
@@ -112,6 +114,7 @@ struct SimulatorProcess {
     int to_child[2];
     int to_parent[2];
     if (pipe(to_child) != 0 || pipe(to_parent) != 0) std::exit(1);
+    std::fflush(stdout);
     pid = fork();
     if (pid == 0) {
       close(to_child[1]);
@@ -462,12 +465,76 @@ void many_links(SimulatorProcess& sim, const std::string& conn, int wanted, int 
   std::printf("    close all             %8.2f s (%.0f us per link)\n", close_s, close_s * 1e6 / n);
 }
 
+std::atomic<uint32_t> g_connected{0};
+std::vector<int32_t> g_incoming;  // filled on the listen thread, read once it is quiet
+
+void NAX_CALL count_connection(void*, int32_t link_id, uint32_t state) {
+  if (state != NAX_CONN_CONNECTED) return;
+  g_incoming.push_back(link_id);
+  g_connected.fetch_add(1, std::memory_order_release);
+}
+
+// (e): a simulator in a child process connects `wanted` times to our listener.
+void connecting_in(int wanted) {
+  std::printf("(e) %d nodes connect in to the listener\n", wanted);
+  std::printf("    machine: %s\n", machine_state().c_str());
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  const long fitting = (static_cast<long>(limit.rlim_cur) - descriptor_count() - 64) / 2;
+  if (fitting < wanted) {
+    std::printf("    descriptor limit %ld at 2 descriptors per link: %ld links fit\n",
+                static_cast<long>(limit.rlim_cur), fitting);
+    wanted = static_cast<int>(fitting);
+  }
+  nax_set_listen_limits(0, 0);
+  uint32_t status = 0;
+  if (nax_listen(&status, 0, 1000, nullptr, count_connection) != 1) std::exit(1);
+  const uint16_t port = nax::listener_port();
+  g_connected = 0;
+  g_incoming.reserve(static_cast<std::size_t>(wanted));
+  const auto start = Clock::now();
+  std::fflush(stdout);  // or the child prints it again
+  const pid_t child = fork();
+  if (child == 0) {
+    naxsim::Config config;
+    config.listen = false;
+    naxsim::Simulator sim(config);
+    if (!sim.start()) _exit(1);
+    const bool ok = sim.connect_to("127.0.0.1", port, static_cast<size_t>(wanted));
+    std::printf("    simulator: %zu connections made%s\n", sim.connection_count(),
+                ok ? "" : " (some failed)");
+    std::fflush(stdout);
+    pause();
+    _exit(0);
+  }
+  auto last_progress = Clock::now();
+  uint32_t seen = 0;
+  while (seen < static_cast<uint32_t>(wanted) && seconds_since(last_progress) < 10) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (g_connected.load() != seen) {
+      seen = g_connected.load();
+      last_progress = Clock::now();
+    }
+  }
+  const double connect_s = seconds_since(start);
+  std::printf("    incoming links        %8u in %.2f s (%.0f us per link)\n", seen, connect_s,
+              connect_s * 1e6 / std::max(seen, 1u));
+  nax_close_listen(1);
+  const auto closing = Clock::now();
+  for (std::size_t i = 0; i < g_connected.load(std::memory_order_acquire); ++i) {
+    nax_close(g_incoming[i]);
+  }
+  std::printf("    close all             %8.2f s\n", seconds_since(closing));
+  kill(child, SIGTERM);
+  waitpid(child, nullptr, 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int rounds = 20000;
   int links = 10000;
-  std::string only = "abcd";
+  std::string only = "abcde";
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     if (option == "--rounds") {
@@ -477,7 +544,7 @@ int main(int argc, char** argv) {
     } else if (option == "--only") {
       only = argv[i + 1];
     } else {
-      std::fprintf(stderr, "usage: link_bench [--rounds N] [--links N] [--only abcd]\n");
+      std::fprintf(stderr, "usage: link_bench [--rounds N] [--links N] [--only abcde]\n");
       return 2;
     }
   }
@@ -501,6 +568,7 @@ int main(int argc, char** argv) {
   }
   if (wants('c')) thousand_links(conn);
   if (wants('d')) many_links(sim, conn, links, rounds);
+  if (wants('e')) connecting_in(links);
 
   nax_uninit();
   sim.stop();
