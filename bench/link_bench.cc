@@ -480,9 +480,9 @@ void connecting_in(int wanted) {
   std::printf("    machine: %s\n", machine_state().c_str());
   rlimit limit{};
   getrlimit(RLIMIT_NOFILE, &limit);
-  const long fitting = (static_cast<long>(limit.rlim_cur) - descriptor_count() - 64) / 2;
+  const long fitting = static_cast<long>(limit.rlim_cur) - descriptor_count() - 64;
   if (fitting < wanted) {
-    std::printf("    descriptor limit %ld at 2 descriptors per link: %ld links fit\n",
+    std::printf("    descriptor limit %ld at 1 descriptor per link: %ld links fit\n",
                 static_cast<long>(limit.rlim_cur), fitting);
     wanted = static_cast<int>(fitting);
   }

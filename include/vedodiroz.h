@@ -28,12 +28,13 @@
  * - Functions may be called from any thread once nax_init has returned.
  *   nax_init and nax_uninit must not race with any other call.
  * - Capacity.  Each link costs one library thread (its reception thread),
- *   its descriptors and about 10 KiB of resident memory.  On Linux a TCP or
- *   serial link holds two descriptors (its socket or port, and the event that
- *   stops its thread) and reserves a thread stack of RLIMIT_STACK (8 MiB of
- *   address space by default, barely touched).  10,000 links fit one 64-bit
- *   process once the host has raised what the library does not raise itself:
- *   RLIMIT_NOFILE (ulimit -n) above two descriptors per link plus its own,
+ *   its descriptors and about 10 KiB of resident memory.  On Linux a TCP
+ *   link holds one descriptor (its socket), a serial link two (its port and
+ *   the event that stops its thread), and each reserves a thread stack of
+ *   RLIMIT_STACK (8 MiB of address space by default, barely touched).  10,000
+ *   links fit one 64-bit process once the host has raised what the library
+ *   does not raise itself: RLIMIT_NOFILE (ulimit -n) above one descriptor per
+ *   TCP link plus its own,
  *   RLIMIT_NPROC (ulimit -u, it counts threads), and, machine-wide,
  *   kernel.threads-max, kernel.pid_max (threads take ids too) and
  *   vm.max_map_count (two mappings per thread stack).  On 32-bit Windows the

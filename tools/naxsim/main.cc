@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "control.h"
 #include "naxsim.h"
 
 namespace {
@@ -25,6 +26,7 @@ constexpr const char* kUsage =
     "  --node N             node number (default 1)\n"
     "  --protocol P         auto, 1 or 2 (default auto: per connection, from its first frame)\n"
     "  --clock-offset S     node clock = host local time + S seconds\n"
+    "  --control N          serve the line-based control channel on 127.0.0.1:N\n"
     "faults:\n"
     "  --no-answer          carry out requests but never answer them\n"
     "  --delay MS           answer MS milliseconds late\n"
@@ -89,6 +91,7 @@ int main(int argc, char** argv) {
   std::string connect_host;
   uint16_t connect_port = 0;
   unsigned long connect_count = 0;  // 0: no --count
+  unsigned long control_port = 0;   // 0: no control channel
 
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
@@ -147,6 +150,9 @@ int main(int argc, char** argv) {
       if (!parse_signed(value, offset)) return bad_value();
       ++i;
       config.clock_offset_s = static_cast<int32_t>(offset);
+    } else if (option == "--control") {
+      if (!take_number(0xFFFF) || number == 0) return bad_value();
+      control_port = number;
     } else if (option == "--no-answer") {
       faults.no_answer = true;
     } else if (option == "--delay") {
@@ -221,6 +227,14 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::printf("naxsim connected to %s node %u\n", target.c_str(), node);
+  }
+  if (control_port != 0) {
+    if (!naxsim::control_serve(simulator, static_cast<uint16_t>(control_port))) {
+      std::fprintf(stderr, "naxsim: cannot serve control on port %lu: %s\n", control_port,
+                   std::strerror(errno));
+      return 1;
+    }
+    std::printf("naxsim control on 127.0.0.1:%lu\n", control_port);
   }
   std::fflush(stdout);
 

@@ -602,6 +602,8 @@ void Simulator::Impl::loop() {
       for (auto& task : work) task();
     }
     if (connecting_in) accept_all(now);
+    // Nothing of this pass names them any more: a connection counted gone is closed.
+    dropped.clear();
     set_connection_count(established());
   }
 
