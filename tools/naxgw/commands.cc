@@ -102,22 +102,27 @@ uint32_t list_marks(const Target& t, const json& args, json& result) {
   return status;
 }
 
-uint32_t width_of(const json& args) {
-  const auto size = static_cast<uint32_t>(get_uint(args, "size", 4, 4));
-  if (size != 1 && size != 2 && size != 4) throw BadRequest("field \"size\" must be 1, 2 or 4");
+// A node reads back parameters of one or two bytes; it stores four-byte ones too.
+uint32_t width_of(const json& args, bool writing) {
+  const auto size = static_cast<uint32_t>(get_uint(args, "size", 4, 2));
+  if (size != 1 && size != 2 && (size != 4 || !writing)) {
+    throw BadRequest(writing ? "field \"size\" must be 1, 2 or 4"
+                             : "field \"size\" must be 1 or 2");
+  }
   return size;
 }
 
 uint32_t get_num_cfg(const Target& t, const json& args, json& result) {
   uint32_t value = 0;
-  const uint32_t status = nax_get_num_cfg(
-      t.link, t.node, width_of(args), static_cast<uint16_t>(get_uint(args, "id", 0xFFFF)), &value);
+  const uint32_t status =
+      nax_get_num_cfg(t.link, t.node, width_of(args, false),
+                      static_cast<uint16_t>(get_uint(args, "id", 0xFFFF)), &value);
   if (status == NAX_OK) result = {{"value", value}};
   return status;
 }
 
 uint32_t set_num_cfg(const Target& t, const json& args, json&) {
-  return nax_set_num_cfg(t.link, t.node, width_of(args),
+  return nax_set_num_cfg(t.link, t.node, width_of(args, true),
                          static_cast<uint16_t>(get_uint(args, "id", 0xFFFF)),
                          static_cast<int32_t>(get_int(args, "value", INT32_MIN, INT32_MAX)));
 }

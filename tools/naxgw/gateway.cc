@@ -286,8 +286,8 @@ void Gateway::run_acceptor() {
     if (status != NAX_OK) {
       std::fprintf(stderr, "naxgw: a node on port %u was not accepted: %u %s\n", unsigned{l.port},
                    status, nax_status_text(status));
-      // Still waiting to be claimed: nobody else can hold it.
-      if (status == NAX_ERR_NODE_NUMBER) nax_close(id);
+      // A link left unclaimed is given up by the library's keepalive; closing it here
+      // could close another node's link that got the freed id meanwhile.
       continue;
     }
     const auto it = by_listener_node_.find(number);

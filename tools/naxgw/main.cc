@@ -1,5 +1,6 @@
 // naxgw: keeps configured nodes online and bridges them to an MQTT broker.
 #include <mosquitto.h>
+#include <sys/resource.h>
 
 #include <csignal>
 #include <cstdio>
@@ -16,6 +17,15 @@ constexpr const char* kUsage =
     "usage: naxgw --config FILE\n"
     "  --config FILE   TOML configuration (broker, database, nodes, listener, marks)\n"
     "  --check         read the configuration, report faults and exit\n";
+
+// Every link costs a descriptor; take all the system allows.
+void raise_descriptor_limit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
 
 }  // namespace
 
@@ -58,6 +68,7 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
+  raise_descriptor_limit();
   mosquitto_lib_init();
   int code = 0;
   try {
