@@ -97,7 +97,7 @@ void Gateway::publish_gateway(const char* state) {
                      {"since", utc_now()},
                      {"client_id", config_.mqtt.client_id},
                      {"nodes", workers_.size()}};
-  broker_->publish(topic(config_.gateway.name, "status"), body.dump(), 1, true);
+  broker_->publish(topic(config_.gateway.name, "status"), to_text(body), 1, true);
 }
 
 void Gateway::start() {
@@ -114,7 +114,7 @@ void Gateway::start() {
 
   const json will = {
       {"state", "offline"}, {"client_id", config_.mqtt.client_id}, {"reason", "lost"}};
-  broker_ = std::make_unique<Broker>(config_.mqtt, topic(g.name, "status"), will.dump());
+  broker_ = std::make_unique<Broker>(config_.mqtt, topic(g.name, "status"), to_text(will));
   std::vector<std::string> filters;
   for (const auto& w : workers_) {
     filters.push_back(topic(w->cfg.name, "cmd/+"));
@@ -156,7 +156,10 @@ void Gateway::stop() {
   stopping_.store(true);
   if (listening_) nax_close_listen(1);
   listening_ = false;
+  // Taking each lock once orders the flag before any waiter's next check of it.
+  { std::lock_guard<std::mutex> lock(accept_mutex_); }
   accept_cv_.notify_all();
+  { std::lock_guard<std::mutex> lock(answers_mutex_); }
   answers_cv_.notify_all();
   for (const auto& w : workers_) {
     { std::lock_guard<std::mutex> lock(w->mutex); }
@@ -195,7 +198,7 @@ void Gateway::publish_status(Worker& w) {
             {"gateway", config_.gateway.name}};
     w.status_published = true;
   }
-  if (broker_) broker_->publish(topic(w.cfg.name, "status"), body.dump(), 1, true);
+  if (broker_) broker_->publish(topic(w.cfg.name, "status"), to_text(body), 1, true);
 }
 
 namespace {
@@ -461,6 +464,10 @@ void Gateway::run_worker(Worker& w) {
       } catch (const BadRequest& e) {
         reply(request, NAX_ERR_INVALID_ARG, nullptr, e.what());
         continue;
+      } catch (const std::exception& e) {
+        reply(request, NAX_ERR_INVALID_ARG, nullptr,
+              std::string("request not understood: ") + e.what());
+        continue;
       }
       reply(request, status, result);
       after(status);
@@ -494,7 +501,7 @@ void Gateway::reply(const Request& request, uint32_t status, const json& result,
   json body = {{"status", status}, {"text", nax_status_text(status)}, {"result", result}};
   if (!request.correlation.is_null()) body["correlation"] = request.correlation;
   if (!error.empty()) body["error"] = error;
-  broker_->publish(request.reply_to, body.dump(), 1, false,
+  broker_->publish(request.reply_to, to_text(body), 1, false,
                    request.has_correlation_data ? &request.correlation_data : nullptr);
 }
 
@@ -599,7 +606,7 @@ void Gateway::on_user(void* args, int32_t link, uint32_t node, nax_user_event* e
     }
     self.answers_cv_.notify_all();
   }
-  self.broker_->publish(self.topic(w->cfg.name, "event/user"), body.dump(), 1, false);
+  self.broker_->publish(self.topic(w->cfg.name, "event/user"), to_text(body), 1, false);
 }
 
 void Gateway::on_aux(void* args, int32_t, uint32_t node, nax_aux_input_event* event) {
@@ -607,7 +614,8 @@ void Gateway::on_aux(void* args, int32_t, uint32_t node, nax_aux_input_event* ev
   if (!w || !event) return;
   json body = aux_event_to_json(*event);
   body["node"] = node;
-  w->gateway->broker_->publish(w->gateway->topic(w->cfg.name, "event/aux"), body.dump(), 1, false);
+  w->gateway->broker_->publish(w->gateway->topic(w->cfg.name, "event/aux"), to_text(body), 1,
+                               false);
 }
 
 // Answers each user event once: with the reply that came on MQTT, or with the node's
@@ -708,7 +716,7 @@ void Gateway::publish_marks(Worker& w, const std::vector<nax_mark>& marks) {
   for (const nax_mark& m : marks) {
     json body = mark_to_json(m);
     body["node"] = w.cfg.name;
-    broker_->publish(topic(w.cfg.name, "mark"), body.dump(), 1, false);
+    broker_->publish(topic(w.cfg.name, "mark"), to_text(body), 1, false);
   }
 }
 

@@ -32,6 +32,10 @@ bool leap(int year) {
 
 }  // namespace
 
+std::string to_text(const json& value) {
+  return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 std::string iso_time(const nax_date_time& t) {
   char text[32];
   std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", 2000u + t.year % 100u,

@@ -18,6 +18,10 @@ class BadRequest : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Compact JSON text.  Texts from a node need not be UTF-8: invalid bytes become U+FFFD
+// instead of an exception.
+std::string to_text(const json& value);
+
 // "2024-02-29T23:59:58": the node's clock carries no time zone.
 std::string iso_time(const nax_date_time& t);
 // Accepts "YYYY-MM-DDTHH:MM:SS" (or a space for the T) with years 2000-2099; the weekday

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "handlers_answers.h"
+#include "handlers_users.h"
 #include "harness.h"
 #include "naxsim.h"
 
@@ -206,6 +207,26 @@ TEST_F(NaxgwEnd, CommandsAreAnsweredAndBadRequestsRefused) {
   const auto shown = sim.node().with_state<naxsim::Display>([](naxsim::Display& d) { return d; });
   ASSERT_EQ(shown.lines.size(), 1u);
   EXPECT_EQ(shown.lines[0].data, "Welcome");
+
+  // Texts from the node need not be UTF-8; the reply carries them all the same.
+  sim.node().with_state<naxsim::Users>([](naxsim::Users& users) {
+    naxsim::UserEntry entry;
+    entry.fields = 0x0101;  // id and text1
+    entry.id = 900;
+    entry.text1 =
+        "\xff\xfe"
+        "AB";
+    users.table.push_back(entry);
+    return 0;
+  });
+  const auto raw = ask("door1", "list_users", {{"first", 1}, {"count", 4}}, "raw");
+  ASSERT_TRUE(raw);
+  const json listed = raw->body();
+  ASSERT_FALSE(listed.is_discarded()) << raw->payload;
+  ASSERT_EQ(listed["result"]["users"].size(), 1u) << raw->payload;
+  EXPECT_EQ(listed["result"]["users"][0]["text1"],
+            "\xef\xbf\xbd\xef\xbf\xbd"
+            "AB");
 
   // An MQTT 3.1.1 client names its reply topic and correlation in the request itself.
   {
