@@ -281,6 +281,11 @@ TEST_F(NaxgwEnd, CommandsAreAnsweredAndBadRequestsRefused) {
   ASSERT_TRUE(still);
   EXPECT_EQ(still->body()["status"], 1);
   EXPECT_TRUE(client.on("wild/#").empty());
+  // A clean stop: the node goes offline, the gateway says so, and the process ends well
+  // (under a sanitizer, with nothing to report).
+  EXPECT_EQ(gw.terminate(), 0) << gw.log();
+  EXPECT_TRUE(client.wait_for("t/door1/status", state_is("offline")));
+  EXPECT_TRUE(client.wait_for("t/gateway/status", state_is("offline")));
   sim.stop();
 }
 
@@ -322,7 +327,7 @@ TEST_F(NaxgwEnd, MarksAreStoredExactlyOnceAcrossKill9) {
     EXPECT_EQ(db.scalar("SELECT COUNT(DISTINCT user_id) FROM marks"), c.marks);
     EXPECT_EQ(db.scalar("SELECT MIN(user_id) FROM marks"), 1);
     EXPECT_EQ(db.scalar("SELECT MAX(user_id) FROM marks"), c.marks);
-    gw.terminate();
+    EXPECT_EQ(gw.terminate(), 0) << gw.log();
   }
 }
 
@@ -392,6 +397,30 @@ TEST_F(NaxgwEnd, UserEventsAreAnsweredFromMqttOrByDefault) {
   ASSERT_TRUE(wait_until([&] { return has("WELCOME") && has("DEFAULT-H"); })) << gw.log();
   EXPECT_FALSE(has("DEFAULT-W"));
   EXPECT_EQ(texts().size(), 2u);
+  sim.stop();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(NaxgwEnd, AnMqtt311GatewayAnswersOnTheReplyToTopic) {
+  naxsim::Simulator sim;
+  ASSERT_TRUE(sim.start());
+  std::string config =
+      base_config(dir, broker.port(), "interval_s = 3600\n") + node_config("door1", sim.port());
+  const std::string prefix = "prefix = \"t\"\n";
+  config.replace(config.find(prefix), prefix.size(), prefix + "version = 4\n");
+  Gateway gw(dir, config);
+  ASSERT_TRUE(client.wait_for("t/door1/status", state_is("online"))) << gw.log();
+  client.publish("t/door1/cmd/get_info",
+                 R"({"reply_to": "r311", "correlation": {"n": [1, 2]}, "query": "echo x"})");
+  const auto reply = client.wait_for("r311", [](const json&) { return true; });
+  ASSERT_TRUE(reply) << gw.log();
+  EXPECT_EQ(reply->body()["correlation"], json({{"n", {1, 2}}}));
+  EXPECT_EQ(reply->body()["result"]["answer"], "x");
+  EXPECT_TRUE(reply->correlation.empty());  // no MQTT 5 properties on a 3.1.1 session
+  EXPECT_EQ(gw.terminate(), 0) << gw.log();
   sim.stop();
 }
 
