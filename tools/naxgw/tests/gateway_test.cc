@@ -425,3 +425,39 @@ TEST_F(NaxgwEnd, AnMqtt311GatewayAnswersOnTheReplyToTopic) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NaxgwProgram, RefusesABadConfigurationWithFileLineAndReason) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string output;
+  };
+  TempDir dir;
+  const std::string bad =
+      dir.write("bad.toml", "[mqtt]\nport = 1883\n\n[[node]]\nname = \"door1\"\nprotocol = 7\n");
+  const std::string good =
+      dir.write("good.toml", "[[node]]\nname = \"door1\"\nconnection = \"127.0.0.1:1\"\n");
+  // clang-format off
+  const Case cases[] = {
+      {{"--config", bad}, 2, bad + ":6: node.protocol must lie between 1 and 2, not 7"},
+      {{"--config", bad, "--check"}, 2, bad + ":6: "},
+      {{"--config", good, "--check"}, 0, ""},
+      {{"--config", dir.file("missing.toml")}, 2, "missing.toml:0: cannot be read"},
+      {{}, 2, "--config FILE is required"},
+      {{"--frobnicate"}, 2, "unknown option --frobnicate"},
+  };
+  // clang-format on
+  int n = 0;
+  for (const Case& c : cases) {
+    std::vector<std::string> argv = {NAXGW_PATH};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const std::string log = dir.file("out" + std::to_string(++n));
+    Process p(argv, log);
+    EXPECT_EQ(p.wait(), c.status) << n;
+    EXPECT_NE(read_file(log).find(c.output), std::string::npos) << read_file(log);
+  }
+}
+
+}  // namespace
