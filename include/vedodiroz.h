@@ -31,6 +31,23 @@
  *   nax_answer_aux_input_event only send and may be called from inside them.
  * - Functions may be called from any thread once nax_init has returned.
  *   nax_init and nax_uninit must not race with any other call.
+ * - Capacity.  Each link costs one library thread (its reception thread),
+ *   its descriptors and about 10 KiB of resident memory.  On Linux a TCP
+ *   link holds one descriptor (its socket), a serial link two (its port and
+ *   the event that stops its thread), and each reserves a thread stack of
+ *   RLIMIT_STACK (8 MiB of address space by default, barely touched).  10,000
+ *   links fit one 64-bit process once the host has raised what the library
+ *   does not raise itself: RLIMIT_NOFILE (ulimit -n) above one descriptor per
+ *   TCP link plus its own,
+ *   RLIMIT_NPROC (ulimit -u, it counts threads), and, machine-wide,
+ *   kernel.threads-max, kernel.pid_max (threads take ids too) and
+ *   vm.max_map_count (two mappings per thread stack).  On 32-bit Windows the
+ *   bound is the 2 GiB address space, in which every link reserves its
+ *   thread's stack (the host executable's default reserve, commonly 1 MiB):
+ *   about 1,500 links per process, more when the host is large-address-
+ *   aware; descriptors (a socket and a few event handles per link) are no
+ *   limit there.  Nodes that connect in are bounded separately, see
+ *   nax_set_listen_limits.
  *
  * Statuses every node command can return:
  * - Taking the link: 1034 library not initialised, 1059 link id 0 or never
@@ -496,6 +513,25 @@ NAX_API uint32_t NAX_CALL nax_listen(uint32_t* status, uint16_t port, int32_t ti
  * Threads: any thread, but not from inside the listener's connection callback.
  */
 NAX_API uint32_t NAX_CALL nax_close_listen(int32_t listen_id);
+
+/* Bounds the nodes that connect in and wait to be claimed.
+ *
+ * Each node that connects becomes an incoming link, with its own thread and
+ * descriptors, until the host claims it with nax_accept or closes it.  While
+ * max_unclaimed links wait to be claimed, further connections are closed at once
+ * and logged; an incoming link not claimed within claim_timeout ms of its
+ * connection is closed.  Keepalives, when enabled, still close quiet unclaimed
+ * links earlier.
+ *
+ * Arguments:
+ * - max_unclaimed: links allowed to wait at once; 0 lifts the bound (default 1000).
+ * - claim_timeout: ms an incoming link may wait; 0 lifts the bound (default 60000).
+ *
+ * Statuses: 1 stored; 1037 a negative value (nothing changes).
+ *
+ * Threads: any thread, at any time, before nax_init too.
+ */
+NAX_API uint32_t NAX_CALL nax_set_listen_limits(int32_t max_unclaimed, int32_t claim_timeout);
 
 /* Claims a link that a node opened to the listener.
  *
