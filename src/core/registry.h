@@ -75,6 +75,9 @@ inline constexpr uint32_t kStatesClosable =
     LINK_OPENING | LINK_OPEN | LINK_INCOMING | LINK_ACCEPTED;
 inline constexpr uint32_t kAnyHolds = 0xFFFFFFFFu;
 
+// Links that exist (open, opening, incoming, accepted or still closing).
+uint32_t registry_live_links();
+
 // Number of slots allocated and ever used, for tests and diagnostics.
 struct registry_stats {
   uint32_t capacity;
