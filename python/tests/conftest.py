@@ -1,0 +1,29 @@
+import pytest
+
+import vedodiroz as nax
+
+pytest_plugins = ["vedodiroz.testing"]
+
+
+@pytest.fixture(params=[1, 2], ids=["p1", "p2"])
+def protocol(request):
+    return request.param
+
+
+@pytest.fixture
+def sim(naxsim_factory, protocol):
+    return naxsim_factory(protocol=protocol)
+
+
+@pytest.fixture
+def link(sim, protocol):
+    with nax.open(sim.conn, protocol=protocol) as opened:
+        yield opened
+
+
+@pytest.fixture
+def link2(naxsim_factory):
+    """A protocol-2 link, for the commands that only protocol 2 has."""
+    sim = naxsim_factory(protocol=2)
+    with nax.open(sim.conn, protocol=2) as opened:
+        yield opened
