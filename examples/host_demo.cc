@@ -21,7 +21,7 @@ struct Inbox {
   nax_user_event event{};
 };
 
-void on_user_event(void* args, int32_t link_id, uint32_t node, nax_user_event* ev) {
+void NAX_CALL on_user_event(void* args, int32_t link_id, uint32_t node, nax_user_event* ev) {
   auto* inbox = static_cast<Inbox*>(args);
   std::printf("  link %d: node %u reports user %u, event 0x%02X, direction %u at %02u:%02u\n",
               link_id, node, ev->id, ev->event, ev->direction, ev->time.hour, ev->time.minute);

@@ -5,6 +5,7 @@
 
 #include "core/log.h"
 #include "core/registry.h"
+#include "platform/socket.h"
 #include "vedodiroz.h"
 
 namespace nax {
@@ -36,7 +37,10 @@ extern "C" {
 
 NAX_API uint32_t NAX_CALL nax_init(const char* log_path, int32_t log_level) {
   if (g_initialised.load()) return NAX_ERR_ALREADY_INIT;
-  // POSIX sockets need no start-up; the socket layer is always there.
+  if (!platform::net_startup()) {
+    platform::net_cleanup();
+    return NAX_ERR_SOCKET_LAYER;
+  }
   log_setup(log_path, log_level);
   log_printf(1, "init", "log level = %ld, version = %s", static_cast<long>(log_level), kLibVersion);
   uint32_t status = registry_create();
@@ -66,6 +70,7 @@ NAX_API uint32_t NAX_CALL nax_uninit(void) {
   }
   log_printf(1, "init", "finish");
   log_teardown();
+  platform::net_cleanup();
   uint32_t status = registry_destroy();
   if (status != NAX_OK) return status;
   {

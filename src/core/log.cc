@@ -32,7 +32,7 @@ void write_line(const char* context, const char* text_or_format, va_list* args) 
   if (file == nullptr) return;
   std::time_t now = std::time(nullptr);
   std::tm local{};
-  localtime_r(&now, &local);
+  (void)platform::local_time(now, &local);
   std::fprintf(file, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
   if (context != nullptr) std::fprintf(file, " %s:", context);

@@ -40,9 +40,8 @@ platform::Mutex g_registry_mutex;
 void destroy_link(nax_link* link) {
   // The transport was closed and the reception thread has ended before this.
   link->rx_thread.join();
-  int fd = link->socket.exchange(-1);
-  if (fd >= 0) ::close(fd);
-  if (link->handle >= 0) ::close(link->handle);
+  platform::socket_close(link->socket.exchange(platform::kNoSocket));
+  platform::serial_close_device(link->handle);
   std::free(link->device_name);
   std::free(link->device_param);
   delete link;

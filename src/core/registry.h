@@ -2,14 +2,13 @@
 // counts their holders and frees them once nobody holds them.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <atomic>
 #include <cstdint>
 #include <memory>
 
 #include "platform/platform.h"
 #include "platform/serial.h"
+#include "platform/socket.h"
 #include "proto/packet.h"
 #include "vedodiroz.h"
 
@@ -20,16 +19,16 @@ enum : uint8_t { kDeviceSerial = 1, kDeviceTcp = 2 };
 struct nax_link {
   std::atomic<uint8_t> packet_protocol{0};
   uint8_t device_type = 0;
-  std::atomic<int> socket{-1};
-  uint32_t port = 0;        // listener port a node connected in on; 0 otherwise
-  sockaddr_in peer_addr{};  // address nax_open connects to
+  std::atomic<platform::Socket> socket{platform::kNoSocket};
+  uint32_t port = 0;                  // listener port a node connected in on; 0 otherwise
+  platform::Ipv4Address peer_addr{};  // address nax_open connects to
   std::atomic<uint32_t> link_state{0};
   int32_t os_error = 0;
 
   platform::Thread rx_thread;
-  std::unique_ptr<platform::Event> stop_event;     // manual reset, pollable
+  std::unique_ptr<platform::Event> stop_event;     // manual reset; waitable for serial ports
   std::unique_ptr<platform::Event> started_event;  // manual reset
-  int handle = -1;                                 // serial port descriptor
+  platform::SerialPort handle = platform::kNoSerialPort;
   platform::SerialSaved saved_settings{};
 
   std::unique_ptr<platform::Mutex> tx_mutex;
@@ -49,8 +48,8 @@ struct nax_link {
   std::atomic<void*> callback_args{nullptr};
 
   nax_packet answer{};
-  // Set while a sent socket descriptor must stay open for a poller; the
-  // descriptor itself is released when the record is freed.
+  // Set once the socket is shut down; the socket itself stays open for a
+  // thread still waiting on it and is closed when the record is freed.
   std::atomic<bool> socket_shut{false};
 };
 

@@ -6,14 +6,15 @@
 #include "core/log.h"
 #include "link/link.h"
 #include "platform/socket.h"
+#include "transport/transport.h"
 
 namespace nax {
 
 struct nax_listener {
-  int listen_socket = -1;
+  platform::Socket listen_socket = platform::kNoSocket;
   uint32_t port = 0;
   platform::Thread thread;
-  std::unique_ptr<platform::Event> stop_event;  // manual reset, pollable
+  std::unique_ptr<platform::Event> stop_event;  // manual reset, waitable
   nax_conn_callback callback_conn = nullptr;
   void* callback_args = nullptr;
 };
@@ -23,8 +24,8 @@ namespace {
 constexpr int32_t kListenId = 1;
 
 uint32_t create_listen_socket(nax_listener* l, int32_t timeout_ms) {
-  int fd = platform::socket_create_tcp();
-  if (fd < 0) return NAX_ERR_SOCKET;
+  platform::Socket fd = platform::socket_create_tcp();
+  if (fd == platform::kNoSocket) return NAX_ERR_SOCKET;
   l->listen_socket = fd;
   uint32_t status = platform::socket_bind_any(fd, static_cast<uint16_t>(l->port));
   if (status != NAX_ERR_PORT_IN_USE) return status;
@@ -38,7 +39,7 @@ uint32_t create_listen_socket(nax_listener* l, int32_t timeout_ms) {
 }
 
 // One connected node becomes a link in the incoming state.
-uint32_t take_node(nax_listener* l, int fd) {
+uint32_t take_node(nax_listener* l, platform::Socket fd) {
   nax_link* link = nullptr;
   uint32_t link_id = 0;
   uint32_t status = link_alloc(&link, &link_id);
@@ -47,11 +48,9 @@ uint32_t take_node(nax_listener* l, int fd) {
     return status;
   }
   log_printf(1, "node", "link id assigned = %d", link_id);
-  link->device_type = kDeviceTcp;
-  link->socket = fd;
+  transport_adopt_socket(link, fd);
   link->port = l->port;
   link->link_state = LINK_OPENING;
-  (void)platform::socket_set_nonblocking(fd);
   log_printf(2, "node",
              "callback_args = %p callback_user = %p, callback_aux_input = %p, callback_conn = %p",
              link->callback_args.load(), reinterpret_cast<void*>(link->callback_user.load()),
@@ -79,13 +78,15 @@ void listen_thread_main(nax_listener* l) {
   for (;;) {
     uint32_t status = NAX_OK;
     char peer[64] = "unknow";
-    int fd = -1;
+    platform::Socket fd = platform::kNoSocket;
     if (!platform::socket_listen(l->listen_socket)) {
       status = NAX_ERR_LISTEN_WAIT;
     } else {
-      fd = platform::socket_accept(l->listen_socket, l->stop_event->poll_fd(), peer, sizeof peer);
-      if (fd == -2) break;  // stop event
-      if (fd < 0) status = NAX_ERR_ACCEPT_FAILED;
+      bool stopped = false;
+      fd = platform::socket_accept(l->listen_socket, l->stop_event.get(), peer, sizeof peer,
+                                   &stopped);
+      if (stopped) break;
+      if (fd == platform::kNoSocket) status = NAX_ERR_ACCEPT_FAILED;
     }
     if (status == NAX_OK) {
       log_printf(1, "lthr", "new node ip = %s for listen id = %d", peer, kListenId);
@@ -104,7 +105,7 @@ void listen_thread_main(nax_listener* l) {
 uint32_t close_listener(nax_listener* l) {
   uint32_t status = NAX_OK;
   if (l->stop_event) l->stop_event->set();
-  if (l->listen_socket < 0) {
+  if (l->listen_socket == platform::kNoSocket) {
     status = NAX_ERR_SOCKET_NOT_OPEN;
   } else {
     platform::socket_shutdown(l->listen_socket);

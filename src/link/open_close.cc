@@ -17,7 +17,8 @@ uint32_t create_reception_thread(nax_link* link, uint32_t link_id) {
   link->tx_mutex.reset(new (std::nothrow) platform::Mutex());
   link->answer_mutex.reset(new (std::nothrow) platform::Mutex());
   link->answer_event.reset(new (std::nothrow) platform::Event(false));
-  link->stop_event.reset(new (std::nothrow) platform::Event(true, true));
+  link->stop_event.reset(new (std::nothrow)
+                             platform::Event(true, transport_needs_waitable_stop(link)));
   link->started_event.reset(new (std::nothrow) platform::Event(true));
   if (!link->tx_mutex || !link->answer_mutex || !link->answer_event || !link->stop_event ||
       !link->stop_event->valid() || !link->started_event) {
@@ -57,7 +58,8 @@ uint32_t close_link(uint32_t link_id, bool wait, const char* context) {
   // An open that failed before its transport was set up has nothing to close.
   const bool transport_set =
       link->stop_event != nullptr ||
-      (link->device_type == kDeviceTcp ? link->socket.load() >= 0 : link->handle >= 0);
+      (link->device_type == kDeviceTcp ? link->socket.load() != platform::kNoSocket
+                                       : link->handle != platform::kNoSerialPort);
   status = transport_set ? transport_close(link) : uint32_t{NAX_OK};
   log_printf(2, context, "Wait for thread finish for link id = %d", link_id);
   if (wait) {
@@ -110,13 +112,13 @@ NAX_API uint32_t NAX_CALL nax_open(uint32_t* status_out, uint16_t source_node,
                  link->device_param);
       link->packet_protocol = packet_protocol;
       link->source_node = source_node;
-      if (link->device_type == kDeviceTcp) {
-        status = tcp_connect(link, timeout);
-        log_printf(2, "node", "socket = %d, OS error code = %d for link id = %d",
-                   link->socket.load(), link->os_error, link_id);
+      status = transport_open(link, timeout);
+      if (link->device_type == kDeviceSerial) {
+        log_printf(2, "node", "handle = %d for link id = %d", static_cast<int>(link->handle),
+                   link_id);
       } else {
-        status = serial_open(link);
-        log_printf(2, "node", "handle = %d for link id = %d", link->handle, link_id);
+        log_printf(2, "node", "socket = %d, OS error code = %d for link id = %d",
+                   static_cast<int>(link->socket.load()), link->os_error, link_id);
       }
     }
     if (status == NAX_OK) status = create_reception_thread(link, link_id);

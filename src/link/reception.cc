@@ -141,6 +141,9 @@ uint32_t current_reception_link() {
   return t_reception_link;
 }
 
+// The longest a creator may take between the started signal and the link's first state.
+constexpr uint64_t kSetupWaitMs = 10000;
+
 void reception_thread_main(uint32_t link_id) {
   t_reception_link = link_id;
   reception r;
@@ -160,6 +163,14 @@ void reception_thread_main(uint32_t link_id) {
   r.reset();
   r.last_activity = platform::now_ms();
   link->started_event->set();
+  // Whoever started this thread (nax_open, the listener) finishes setting the link up
+  // after the signal; a node that hangs up at once must not have the link closed and
+  // freed under it.
+  const uint64_t setup_deadline = platform::now_ms() + kSetupWaitMs;
+  while (link->link_state.load() == LINK_OPENING && !link->stop_event->is_set() &&
+         platform::now_ms() < setup_deadline) {
+    platform::sleep_ms(1);
+  }
   r.exit(r.run());
 }
 

@@ -1,10 +1,12 @@
-// Portable threads, locks, events, clock and sleep.  Everything above this
-// folder uses these types only; the OS is reached from platform/<os>/.
+// Portable threads, locks, events, clocks and sleep.  Everything above this
+// folder uses these types only; the OS is reached from platform/<os>/, which
+// the build picks (posix/ or win32/).
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -12,6 +14,11 @@
 namespace nax::platform {
 
 inline constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
+
+// An OS object a wait can include beside a socket or a port: a descriptor on
+// POSIX, a HANDLE on Windows; -1 when there is none.
+using Waitable = std::intptr_t;
+inline constexpr Waitable kNoWaitable = -1;
 
 class Mutex {
  public:
@@ -33,34 +40,36 @@ class MutexLock {
   Mutex& m_;
 };
 
-// A manual- or auto-reset event.  A pollable event also owns a descriptor that
-// is readable exactly while the event is set, so that a thread can wait for
-// "this event or that descriptor" in one poll.
+// A manual- or auto-reset event.  A waitable event also owns an OS object
+// that is signalled exactly while the event is set, so that a serial read can
+// wait for "this event or the port" in one OS wait.  Events that only threads
+// wait for need no OS object.
 class Event {
  public:
-  explicit Event(bool manual_reset, bool pollable = false);
+  explicit Event(bool manual_reset, bool waitable = false);
   ~Event();
   Event(const Event&) = delete;
   Event& operator=(const Event&) = delete;
 
-  bool valid() const { return !pollable_ || fd_ >= 0; }
+  bool valid() const { return !waitable_ || native_ != kNoWaitable; }
   void set();
   void reset();
-  bool is_set();
+  bool is_set() const { return signalled_fast_.load(std::memory_order_acquire); }
   // True when the event was (or became) set within timeout_ms; an auto-reset
   // event is consumed by a successful wait.
   bool wait(uint32_t timeout_ms);
-  int poll_fd() const { return fd_; }
+  // The OS object, for the platform layer's own waits; kNoWaitable when none.
+  Waitable native() const { return native_; }
 
  private:
   static constexpr int kSpinUs = 100;
   std::mutex m_;
   std::condition_variable cv_;
   bool signalled_ = false;
-  std::atomic<bool> signalled_fast_{false};  // mirrors signalled_ for the lock-free spin
+  std::atomic<bool> signalled_fast_{false};  // mirrors signalled_ for lock-free reads
   const bool manual_;
-  const bool pollable_;
-  int fd_ = -1;
+  const bool waitable_;
+  Waitable native_ = kNoWaitable;
 };
 
 class Thread {
@@ -85,5 +94,13 @@ uint64_t now_ms();
 // Monotonic clock in milliseconds, for measuring waits.
 uint64_t monotonic_ms();
 void sleep_ms(uint32_t ms);
+// Local time of t; false when it cannot be had.
+bool local_time(std::time_t t, std::tm* out);
+
+// The OS side of a waitable event (platform/<os>/sync.cc).
+Waitable native_event_create();
+void native_event_destroy(Waitable w);
+void native_event_set(Waitable w);
+void native_event_clear(Waitable w);
 
 }  // namespace nax::platform

@@ -1,10 +1,10 @@
 // Library start and stop, and the log's format, levels and default file.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <regex>
 #include <string>
 #include <vector>
@@ -21,8 +21,11 @@ class LogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     old_ = fs::current_path();
-    std::string pattern = (fs::temp_directory_path() / "naxlogXXXXXX").string();
-    dir_ = mkdtemp(pattern.data());
+    std::random_device random;
+    for (;;) {
+      dir_ = fs::temp_directory_path() / ("naxlog" + std::to_string(random()));
+      if (fs::create_directory(dir_)) break;  // a fresh one, not somebody else's
+    }
     fs::current_path(dir_);
   }
   void TearDown() override {

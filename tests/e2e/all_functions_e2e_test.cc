@@ -24,9 +24,9 @@ struct Expect {
   uint32_t for_protocol(uint8_t p) const { return p == 1 ? p1 : p2; }
 };
 
-void on_user(void*, int32_t, uint32_t, nax_user_event*) {}
-void on_aux(void*, int32_t, uint32_t, nax_aux_input_event*) {}
-void on_conn(void*, int32_t, uint32_t) {}
+void NAX_CALL on_user(void*, int32_t, uint32_t, nax_user_event*) {}
+void NAX_CALL on_aux(void*, int32_t, uint32_t, nax_aux_input_event*) {}
+void NAX_CALL on_conn(void*, int32_t, uint32_t) {}
 
 // Walks every command on one link; returns the number of refusals that must
 // not have reached the node.

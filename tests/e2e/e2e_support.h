@@ -46,7 +46,7 @@ struct Recorder {
   std::vector<std::pair<int32_t, uint32_t>> conn;  // link id, state
   std::function<void(int32_t link, const nax_user_event&)> on_user;
 
-  static void user_cb(void* args, int32_t link, uint32_t node, nax_user_event* ev) {
+  static void NAX_CALL user_cb(void* args, int32_t link, uint32_t node, nax_user_event* ev) {
     auto* r = static_cast<Recorder*>(args);
     std::function<void(int32_t, const nax_user_event&)> hook;
     {
@@ -57,12 +57,12 @@ struct Recorder {
     }
     if (hook) hook(link, *ev);
   }
-  static void aux_cb(void* args, int32_t, uint32_t, nax_aux_input_event* ev) {
+  static void NAX_CALL aux_cb(void* args, int32_t, uint32_t, nax_aux_input_event* ev) {
     auto* r = static_cast<Recorder*>(args);
     std::lock_guard<std::mutex> lock(r->m);
     r->aux.push_back(*ev);
   }
-  static void conn_cb(void* args, int32_t link, uint32_t state) {
+  static void NAX_CALL conn_cb(void* args, int32_t link, uint32_t state) {
     auto* r = static_cast<Recorder*>(args);
     std::lock_guard<std::mutex> lock(r->m);
     r->conn.emplace_back(link, state);

@@ -153,6 +153,24 @@ TEST_F(ListenerE2E, OneListenerOnlyAndCloseKeepsClaimedLinks) {
   EXPECT_EQ(nax_get_time(static_cast<int32_t>(id), 9, &t), NAX_OK);
 }
 
+TEST_F(ListenerE2E, SamePortListensAgainAtOnceOnceItsLinksAndListenerAreClosed) {
+  node(9);
+  ASSERT_TRUE(e2e::eventually([&] { return connected_links().size() == 1; }));
+  uint32_t status = 0;
+  uint32_t id = accept(0, 9, 0, &status);
+  ASSERT_EQ(status, NAX_OK);
+  nax_date_time t{};
+  EXPECT_EQ(nax_get_time(static_cast<int32_t>(id), 9, &t), NAX_OK);
+  // The host closes first: its side of the connection lingers on the port.
+  EXPECT_EQ(nax_close(static_cast<int32_t>(id)), NAX_OK);
+  EXPECT_EQ(nax_close_listen(1), NAX_OK);
+  EXPECT_EQ(nax_listen(&status, port_, 0, &rec_, e2e::Recorder::conn_cb), 1u);
+  EXPECT_EQ(status, NAX_OK);
+  // And it takes nodes again.
+  node(10);
+  ASSERT_TRUE(e2e::eventually([&] { return connected_links().size() == 2; }));
+}
+
 TEST(Listener, PortHeldByAnotherSocketIsRetriedThenRefused) {
   ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);
   int holder = socket(AF_INET, SOCK_STREAM, 0);
@@ -213,6 +231,30 @@ TEST(Listener, UnclaimedQuietLinkIsGivenUpUnderKeepalive) {
   EXPECT_EQ(nax_close_listen(1), NAX_OK);
   sim.stop();
   nax_uninit();
+}
+
+}  // namespace
+
+namespace {
+
+// Peers that connect and hang up at once (port scanners, health checks) must not stall the
+// listener: each is reported or not, and the node after them is reported and served.
+TEST_F(ListenerE2E, PeersHangingUpAtOnceDoNotStallTheListener) {
+  for (int i = 0; i < 20; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port_);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ::close(fd);
+  }
+  node(42);
+  uint32_t status = 0;
+  uint16_t reported = 0;
+  accept(0, 42, 0, &status, &reported);
+  ASSERT_EQ(status, NAX_OK);
+  EXPECT_EQ(reported, 42);
 }
 
 }  // namespace

@@ -103,13 +103,9 @@ void monitor(Session& s, const MonitorArgs& a) {
   nax_date_time t{};
   check(nax_get_time(s.link(), s.node(), &t), "nax_get_time");
   g_stop.store(false);
-  struct sigaction action {};
-  action.sa_handler = stop_on_signal;
-  sigemptyset(&action.sa_mask);
-  struct sigaction old_int {
-  }, old_term{};
-  sigaction(SIGINT, &action, &old_int);
-  sigaction(SIGTERM, &action, &old_term);
+  // std::signal, not sigaction: the tool runs on Windows too.
+  const auto old_int = std::signal(SIGINT, stop_on_signal);
+  const auto old_term = std::signal(SIGTERM, stop_on_signal);
   const auto deadline = std::chrono::steady_clock::now() +
                         std::chrono::milliseconds(static_cast<int64_t>(a.seconds * 1000));
   uint64_t seen = 0;
@@ -128,8 +124,8 @@ void monitor(Session& s, const MonitorArgs& a) {
     }
     answer(s, e, a);
   }
-  sigaction(SIGINT, &old_int, nullptr);
-  sigaction(SIGTERM, &old_term, nullptr);
+  std::signal(SIGINT, old_int);
+  std::signal(SIGTERM, old_term);
   if (lost != 0) throw NaxError("monitor", lost);
 }
 

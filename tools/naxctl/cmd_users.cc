@@ -84,10 +84,10 @@ std::vector<nax_user> list_users(Session& s, uint32_t first, uint16_t page) {
   return out;
 }
 
-using BatchFn = uint32_t (*)(int32_t, uint16_t, uint32_t, uint16_t, nax_user*, uint16_t*);
+using BatchFn = uint32_t(NAX_CALL*)(int32_t, uint16_t, uint32_t, uint16_t, nax_user*, uint16_t*);
 
-uint32_t add_batch(int32_t link, uint16_t node, uint32_t first, uint16_t count, nax_user* users,
-                   uint16_t* taken) {
+uint32_t NAX_CALL add_batch(int32_t link, uint16_t node, uint32_t first, uint16_t count,
+                            nax_user* users, uint16_t* taken) {
   return nax_add_user(link, node, first, count, users, taken);
 }
 

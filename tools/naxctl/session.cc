@@ -118,7 +118,7 @@ void Session::set_user_hook(UserHook hook) {
   user_hook_ = std::move(hook);
 }
 
-void Session::on_user(void* args, int32_t link, uint32_t node, nax_user_event* event) {
+void NAX_CALL Session::on_user(void* args, int32_t link, uint32_t node, nax_user_event* event) {
   auto* self = static_cast<Session*>(args);
   UserHook hook;
   {
@@ -134,7 +134,7 @@ void Session::on_user(void* args, int32_t link, uint32_t node, nax_user_event* e
   self->push(e);
 }
 
-void Session::on_aux(void* args, int32_t link, uint32_t node, nax_aux_input_event* event) {
+void NAX_CALL Session::on_aux(void* args, int32_t link, uint32_t node, nax_aux_input_event* event) {
   auto* self = static_cast<Session*>(args);
   Event e;
   e.kind = Event::Kind::Aux;
@@ -144,7 +144,7 @@ void Session::on_aux(void* args, int32_t link, uint32_t node, nax_aux_input_even
   self->push(e);
 }
 
-void Session::on_conn(void* args, int32_t link, uint32_t state) {
+void NAX_CALL Session::on_conn(void* args, int32_t link, uint32_t state) {
   auto* self = static_cast<Session*>(args);
   Event e;
   e.kind = Event::Kind::Conn;

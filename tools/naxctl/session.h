@@ -86,9 +86,9 @@ class Session {
   bool next_event(Event& out, uint32_t timeout_ms);
 
  private:
-  static void on_user(void* args, int32_t link, uint32_t node, nax_user_event* event);
-  static void on_aux(void* args, int32_t link, uint32_t node, nax_aux_input_event* event);
-  static void on_conn(void* args, int32_t link, uint32_t state);
+  static void NAX_CALL on_user(void* args, int32_t link, uint32_t node, nax_user_event* event);
+  static void NAX_CALL on_aux(void* args, int32_t link, uint32_t node, nax_aux_input_event* event);
+  static void NAX_CALL on_conn(void* args, int32_t link, uint32_t state);
   void push(const Event& event);
   void open_link();
   void accept_link();

@@ -26,6 +26,7 @@
 
 #include "chaos.h"
 #include "endpoint.h"
+#include "handlers_marks.h"
 #include "naxsim.h"
 #include "proto/crc.h"
 #include "proto/frame.h"
@@ -392,6 +393,7 @@ void Simulator::Impl::send_spontaneous(uint64_t now, const Faults& f) {
   event.id = ++spontaneous_id;
   event.event = 0x01;  // what event word 0 stands for
   event.time = node.time();
+  record_mark(node, event.id, event.time);  // the terminal logs what it reports
   send_event([&](int protocol, nax::nax_packet& packet) {
     protocol == 1 ? encode_user_event_p1(event, packet) : encode_user_event_p2(event, packet);
     return true;

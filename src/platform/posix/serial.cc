@@ -5,14 +5,32 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "vedodiroz.h"
 
 namespace nax::platform {
 namespace {
+
+struct PosixSaved {
+  struct termios tio;
+  int modem_bits;
+};
+static_assert(sizeof(PosixSaved) <= sizeof(SerialSaved::bytes));
+
+int fd_of(SerialPort port) {
+  return static_cast<int>(port);
+}
+
+int stop_fd_of(const Event* stop) {
+  return stop != nullptr && stop->native() != kNoWaitable ? static_cast<int>(stop->native()) : -1;
+}
 
 speed_t baud_constant(uint32_t baud) {
   switch (baud) {
@@ -50,16 +68,35 @@ int wait_port(int fd, short events, int stop_fd, uint32_t timeout_ms) {
 
 }  // namespace
 
-int serial_open_device(const char* path) {
-  return ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+// "ttyS0", "ttyUSB1" (any case of "tty") name /dev/ttyS0 ...; a name starting
+// with '/' is a device path as it stands, so pseudo-terminals and
+// /dev/serial/by-id/ links work.  "COM" names exist only on Windows.
+bool serial_device_path(const char* name, char* path, std::size_t path_size) {
+  if (name[0] == '/') {
+    return std::snprintf(path, path_size, "%s", name) < static_cast<int>(path_size);
+  }
+  if (std::tolower(static_cast<unsigned char>(name[0])) != 't') return false;
+  if (std::snprintf(path, path_size, "/dev/%s", name) >= static_cast<int>(path_size)) return false;
+  // The device files are lower case whatever case the host wrote "tty" in.
+  for (std::size_t i = 5; i < 8 && path[i] != '\0'; ++i) {
+    path[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(path[i])));
+  }
+  return true;
 }
 
-uint32_t serial_configure(int fd, uint32_t baud, SerialSaved* saved) {
-  if (tcgetattr(fd, &saved->tio) != 0) return NAX_ERR_SERIAL_CONFIG;
-  saved->modem_bits = 0;
-  (void)ioctl(fd, TIOCMGET, &saved->modem_bits);  // not every device has modem lines
+SerialPort serial_open_device(const char* path) {
+  int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  return fd >= 0 ? fd : kNoSerialPort;
+}
+
+uint32_t serial_configure(SerialPort port, uint32_t baud, SerialSaved* saved) {
+  const int fd = fd_of(port);
+  PosixSaved old{};
+  if (tcgetattr(fd, &old.tio) != 0) return NAX_ERR_SERIAL_CONFIG;
+  (void)ioctl(fd, TIOCMGET, &old.modem_bits);  // not every device has modem lines
+  std::memcpy(saved->bytes, &old, sizeof old);
   saved->valid = true;
-  struct termios tio = saved->tio;
+  struct termios tio = old.tio;
   cfmakeraw(&tio);
   tio.c_cflag &= ~(PARENB | CSTOPB | CSIZE | CRTSCTS);
   tio.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -77,18 +114,22 @@ uint32_t serial_configure(int fd, uint32_t baud, SerialSaved* saved) {
   return NAX_OK;
 }
 
-void serial_restore(int fd, const SerialSaved& saved) {
+void serial_restore(SerialPort port, const SerialSaved& saved) {
   if (!saved.valid) return;
-  (void)tcsetattr(fd, TCSANOW, &saved.tio);
-  (void)ioctl(fd, TIOCMSET, &saved.modem_bits);
+  PosixSaved old{};
+  std::memcpy(&old, saved.bytes, sizeof old);
+  (void)tcsetattr(fd_of(port), TCSANOW, &old.tio);
+  (void)ioctl(fd_of(port), TIOCMSET, &old.modem_bits);
 }
 
-void serial_close_device(int fd) {
-  if (fd >= 0) ::close(fd);
+void serial_close_device(SerialPort port) {
+  if (port != kNoSerialPort) ::close(fd_of(port));
 }
 
-uint32_t serial_write(int fd, int stop_fd, uint32_t timeout_ms, const uint8_t* bytes,
+uint32_t serial_write(SerialPort port, const Event* stop, uint32_t timeout_ms, const uint8_t* bytes,
                       std::size_t count) {
+  const int fd = fd_of(port);
+  const int stop_fd = stop_fd_of(stop);
   std::size_t done = 0;
   uint32_t status = NAX_OK;
   while (done < count) {
@@ -119,11 +160,12 @@ uint32_t serial_write(int fd, int stop_fd, uint32_t timeout_ms, const uint8_t* b
   return status;
 }
 
-uint32_t serial_read(int fd, int stop_fd, uint32_t timeout_ms, uint8_t* buffer,
+uint32_t serial_read(SerialPort port, const Event* stop, uint32_t timeout_ms, uint8_t* buffer,
                      std::size_t max_count, uint32_t* count) {
   *count = 0;
-  if (fd < 0) return NAX_ERR_IO;
-  int rc = wait_port(fd, POLLIN, stop_fd, timeout_ms);
+  if (port == kNoSerialPort) return NAX_ERR_IO;
+  const int fd = fd_of(port);
+  int rc = wait_port(fd, POLLIN, stop_fd_of(stop), timeout_ms);
   uint32_t status = NAX_OK;
   if (rc == -2 || rc == -3) {
     status = NAX_ERR_CONN_CLOSED;

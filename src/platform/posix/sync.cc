@@ -1,101 +1,32 @@
-// POSIX events, threads, clocks and sleep.
-#include <sched.h>
+// POSIX side of events, clocks, sleep and local time.
 #include <sys/eventfd.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 
 #include "platform/platform.h"
 
 namespace nax::platform {
 
-Event::Event(bool manual_reset, bool pollable) : manual_(manual_reset), pollable_(pollable) {
-  if (pollable_) fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+Waitable native_event_create() {
+  int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  return fd >= 0 ? fd : kNoWaitable;
 }
 
-Event::~Event() {
-  if (fd_ >= 0) ::close(fd_);
+void native_event_destroy(Waitable w) {
+  ::close(static_cast<int>(w));
 }
 
-void Event::set() {
-  std::lock_guard<std::mutex> lock(m_);
-  if (!signalled_ && fd_ >= 0) {
-    uint64_t one = 1;
-    (void)!::write(fd_, &one, sizeof one);
-  }
-  signalled_ = true;
-  signalled_fast_.store(true, std::memory_order_release);
-  if (manual_) {
-    cv_.notify_all();
-  } else {
-    cv_.notify_one();
-  }
+void native_event_set(Waitable w) {
+  uint64_t one = 1;
+  (void)!::write(static_cast<int>(w), &one, sizeof one);
 }
 
-void Event::reset() {
-  std::lock_guard<std::mutex> lock(m_);
-  if (signalled_ && fd_ >= 0) {
-    uint64_t drained;
-    (void)!::read(fd_, &drained, sizeof drained);
-  }
-  signalled_ = false;
-  signalled_fast_.store(false, std::memory_order_relaxed);
-}
-
-bool Event::is_set() {
-  std::lock_guard<std::mutex> lock(m_);
-  return signalled_;
-}
-
-bool Event::wait(uint32_t timeout_ms) {
-  // An answer usually follows within tens of microseconds: yielding the core
-  // for a short while lets the signalling thread run and spares the sleep and
-  // wake-up of a blocked wait.
-  if (!manual_ && timeout_ms != 0) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinUs);
-    while (!signalled_fast_.load(std::memory_order_acquire) &&
-           std::chrono::steady_clock::now() < until) {
-      sched_yield();
-    }
-  }
-  std::unique_lock<std::mutex> lock(m_);
-  auto ready = [this] { return signalled_; };
-  if (timeout_ms == kWaitForever) {
-    cv_.wait(lock, ready);
-  } else if (!cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready)) {
-    return false;
-  }
-  if (!manual_) {
-    if (fd_ >= 0) {
-      uint64_t drained;
-      (void)!::read(fd_, &drained, sizeof drained);
-    }
-    signalled_ = false;
-    signalled_fast_.store(false, std::memory_order_relaxed);
-  }
-  return true;
-}
-
-Thread::~Thread() {
-  // A thread still joinable here was never waited for; detach rather than
-  // terminate the host's process.
-  if (thread_.joinable()) thread_.detach();
-}
-
-bool Thread::start(std::function<void()> body) {
-  try {
-    thread_ = std::thread(std::move(body));
-  } catch (...) {
-    return false;
-  }
-  return true;
-}
-
-void Thread::join() {
-  if (thread_.joinable() && !is_current()) thread_.join();
+void native_event_clear(Waitable w) {
+  uint64_t drained;
+  (void)!::read(static_cast<int>(w), &drained, sizeof drained);
 }
 
 uint64_t now_ms() {
@@ -104,18 +35,16 @@ uint64_t now_ms() {
   return static_cast<uint64_t>(tv.tv_sec) * 1000u + static_cast<uint64_t>(tv.tv_usec) / 1000u;
 }
 
-uint64_t monotonic_ms() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-}
-
 void sleep_ms(uint32_t ms) {
   struct timespec ts;
   ts.tv_sec = ms / 1000;
   ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
   }
+}
+
+bool local_time(std::time_t t, std::tm* out) {
+  return localtime_r(&t, out) != nullptr;
 }
 
 }  // namespace nax::platform
