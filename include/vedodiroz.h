@@ -7,7 +7,7 @@
  *
  * Conventions:
  * - Every function returns an unsigned 32-bit status: NAX_OK (1) on success,
- *   1000..1063 for the library's own failures (NAX_STATUS_LIST below), and any
+ *   1000..1065 for the library's own failures (NAX_STATUS_LIST below), and any
  *   other value as the node's own verdict, passed through.  Exceptions:
  *   nax_lib_version (returns its buffer), nax_get_packet_protocol (returns the
  *   protocol, 0 when the link cannot be taken), nax_open and nax_listen (return
@@ -21,16 +21,22 @@
  *   the host's record (a NUL at the field's last byte).  Functions that may do
  *   so take a non-const pointer.
  * - A request carries at most 526 data bytes on a protocol-1 link and 512 on
- *   protocol 2 (the most a node accepts in one packet).  Larger requests are
+ *   protocol 2 (the most a node accepts in one packet; nax_fopen alone takes
+ *   names of up to 510 characters, 515 bytes with its flags).  Larger requests are
  *   refused with NAX_ERR_INVALID_ARG (1037) before anything is built or sent;
  *   answers announcing more records than the host's array holds never write
  *   past it.
  * - Callbacks run on the library's own threads (one reception thread per link,
- *   one listen thread).  Do not call nax_close for a link from inside one of
- *   that link's callbacks.  nax_answer_user_event and
- *   nax_answer_aux_input_event only send and may be called from inside them.
+ *   one listen thread).  nax_close for a link from inside one of that link's
+ *   callbacks, and nax_close_listen from inside the listener's callback, are
+ *   refused with NAX_ERR_OWN_THREAD (1065) and change nothing.
+ *   nax_answer_user_event and nax_answer_aux_input_event only send and may be
+ *   called from inside them.
  * - Functions may be called from any thread once nax_init has returned.
- *   nax_init and nax_uninit must not race with any other call.
+ *   nax_init and nax_uninit must not race with any other call.  nax_uninit
+ *   while a link or the listener is still open returns NAX_ERR_STILL_OPEN
+ *   (1064) and leaves the library initialised.  Closing one link from two
+ *   threads at once closes it once: the other call gets 1056 or 1036.
  * - Capacity.  Each link costs one library thread (its reception thread),
  *   its descriptors and about 10 KiB of resident memory.  On Linux a TCP
  *   link holds one descriptor (its socket), a serial link two (its port and
@@ -170,7 +176,9 @@ extern "C" {
   X(NAX_ERR_PORT_IN_USE, 1060, "the port stayed in use for the whole time-out")                   \
   X(NAX_ERR_CONN_CLOSED, 1061, "connection closed by the node, or the link is being closed")      \
   X(NAX_ERR_CONNECT_WAIT, 1062, "waiting for the connection failed")                              \
-  X(NAX_ERR_NODE_LOST, 1063, "the node stopped answering keepalives")
+  X(NAX_ERR_NODE_LOST, 1063, "the node stopped answering keepalives")                           \
+  X(NAX_ERR_STILL_OPEN, 1064, "links or a listener still open: close them before nax_uninit")     \
+  X(NAX_ERR_OWN_THREAD, 1065, "called from a callback of the link or listener it would close")
 /* clang-format on */
 
 #define NAX_STATUS_ENUM_ITEM_(name, code, text) name = code,

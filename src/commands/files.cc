@@ -21,8 +21,7 @@ std::size_t name_length(const char* fname) {
 
 uint32_t encode_fopen_p2(nax_packet& request, const char* fname, uint32_t flags) {
   const std::size_t length = name_length(fname);
-  // The name rule, then the request size: flags, name and NUL within 512 bytes.
-  if (length > kMaxFileName || length > kMaxFopenName) return NAX_ERR_INVALID_ARG;
+  if (length > kMaxFileName) return NAX_ERR_INVALID_ARG;
   begin_request(request, kCmdFopenP2);
   uint8_t* cursor = request.data;
   put_u32(cursor, flags);

@@ -16,15 +16,14 @@ inline constexpr uint16_t kCmdFwriteP2 = 0x8072;
 inline constexpr uint16_t kCmdFcloseP2 = 0x8073;
 inline constexpr uint16_t kCmdFdelP2 = 0x8074;
 
-// Longest name either request takes; fopen's flags leave room for 507 only.
+// Longest name either request takes.  With fopen's flags a 510-character
+// name makes 515 data bytes: the one request allowed past the 512 a node
+// takes in other packets.
 inline constexpr std::size_t kMaxFileName = 510;
-inline constexpr std::size_t kFopenFlagsSize = 4;
-inline constexpr std::size_t kMaxFopenName = kP2MaxRequestData - kFopenFlagsSize - 1;  // 507
 // A write chunk is all the data of its request.
 inline constexpr uint32_t kMaxWriteChunk = static_cast<uint32_t>(kP2MaxRequestData);  // 512
 
-// 1037 for a name above 510 characters, or above 507 (flags, name and NUL
-// beyond the 512 data bytes a node accepts); nothing is built then.
+// 1037 for a name above 510 characters; nothing is built then.
 uint32_t encode_fopen_p2(nax_packet& request, const char* fname, uint32_t flags);
 // fsize is written only on success.
 uint32_t decode_fopen_p2(const nax_packet& answer, uint32_t& fsize);

@@ -61,6 +61,18 @@ NAX_API uint32_t NAX_CALL nax_init(const char* log_path, int32_t log_level) {
 
 NAX_API uint32_t NAX_CALL nax_uninit(void) {
   if (!g_initialised.load()) return NAX_ERR_NOT_INIT;
+  // Links and the listener own threads that use the registries: the host
+  // closes them first.
+  bool listening = false;
+  {
+    listener_registry& lr = listeners();
+    platform::MutexLock lock(lr.mutex);
+    listening = lr.listener != nullptr;
+  }
+  if (listening || registry_live_links() != 0) {
+    log_printf(1, "init", "finish refused: links or a listener still open");
+    return NAX_ERR_STILL_OPEN;
+  }
   log_printf(1, "init", "finish");
   log_teardown();
   platform::net_cleanup();

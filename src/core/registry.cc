@@ -113,7 +113,9 @@ uint32_t link_alloc(nax_link** link, uint32_t* link_id) {
 uint32_t link_acquire(uint32_t link_id, nax_link** link, uint32_t state_mask, uint32_t new_state,
                       uint32_t max_holds, uint32_t wait_mode) {
   *link = nullptr;
-  for (uint32_t attempt = 0;; ++attempt) {
+  // Three looks, each followed by a pause while the link is busy; after the
+  // third pause the answer is 1051 without another look.
+  for (uint32_t attempt = 1;; ++attempt) {
     uint32_t pause;
     {
       platform::MutexLock lock(g_registry_mutex);
@@ -138,8 +140,8 @@ uint32_t link_acquire(uint32_t link_id, nax_link** link, uint32_t state_mask, ui
         pause = wait_mode;
       }
     }
-    if (attempt == kAttempts) return NAX_ERR_LINK_BUSY;
     platform::sleep_ms(std::max(pause, kMinPauseMs));
+    if (attempt == kAttempts) return NAX_ERR_LINK_BUSY;
   }
 }
 
@@ -194,6 +196,15 @@ uint32_t link_free(uint32_t link_id) {
   }
   destroy_link(doomed);
   return NAX_OK;
+}
+
+uint32_t registry_live_links() {
+  platform::MutexLock lock(g_registry_mutex);
+  uint32_t live = 0;
+  for (uint32_t i = 0; i < g_registry.used; ++i) {
+    if (g_registry.slots[i].link != nullptr) ++live;
+  }
+  return live;
 }
 
 registry_stats registry_get_stats() {

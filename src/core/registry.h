@@ -89,6 +89,9 @@ inline constexpr uint32_t kAnyHolds = 0xFFFFFFFFu;
 inline constexpr uint32_t kNoWait = 0;            // wait_mode: fail at once when held
 inline constexpr uint32_t kWaitLinkTimeouts = 1;  // wait_mode: pause max(rcv, snd) time-out
 
+// Links that exist (open, opening, incoming, accepted or still closing).
+uint32_t registry_live_links();
+
 // Number of slots allocated and ever used, for tests and diagnostics.
 struct registry_stats {
   uint32_t capacity;

@@ -42,6 +42,12 @@ uint32_t close_link(uint32_t link_id, bool wait, const char* context);
 // Sends one keepalive on the link without waiting for an answer.
 uint32_t send_keepalive(uint32_t link_id, uint16_t des_node);
 
+// The link whose reception thread is the calling thread (0 on any other
+// thread), and whether the calling thread is the listen thread: a close from
+// there would wait for the calling thread itself.
+uint32_t current_reception_link();
+bool on_listen_thread();
+
 // Port the listener is bound to (the system's choice when it was asked for port 0).
 uint16_t listener_port();
 

@@ -72,7 +72,10 @@ uint32_t take_node(nax_listener* l, platform::Socket fd) {
   return NAX_OK;
 }
 
+thread_local bool t_listen_thread = false;
+
 void listen_thread_main(nax_listener* l) {
+  t_listen_thread = true;
   log_printf(1, "lthr", "init thread for listen id = %d", kListenId);
   for (;;) {
     uint32_t status = NAX_OK;
@@ -124,6 +127,10 @@ uint32_t close_listener(nax_listener* l) {
 }
 
 }  // namespace
+
+bool on_listen_thread() {
+  return t_listen_thread;
+}
 
 uint16_t listener_port() {
   listener_registry& lr = listeners();
@@ -192,6 +199,7 @@ NAX_API uint32_t NAX_CALL nax_close_listen(int32_t listen_id) {
   log_printf(1, "lsnt", "close listen id = %d", listen_id);
   uint32_t status = is_initialised();
   nax_listener* l = nullptr;
+  if (status == NAX_OK && on_listen_thread()) status = NAX_ERR_OWN_THREAD;
   if (status == NAX_OK) {
     listener_registry& lr = listeners();
     platform::MutexLock lock(lr.mutex);

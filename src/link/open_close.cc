@@ -1,58 +1,16 @@
 // nax_open, nax_close and the internal close shared by every way a link ends.
-#include <cctype>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "core/lifecycle.h"
 #include "core/log.h"
+#include "link/conn_string.h"
 #include "link/link.h"
 #include "transport/transport.h"
 
 namespace nax {
 
 void reception_thread_main(uint32_t link_id);
-
-namespace {
-
-char* copy_string(const char* begin, std::size_t length) {
-  auto* copy = static_cast<char*>(std::malloc(length + 1));
-  if (copy == nullptr) return nullptr;
-  std::memcpy(copy, begin, length);
-  copy[length] = '\0';
-  return copy;
-}
-
-bool starts_with_nocase(const char* text, const char* prefix) {
-  for (; *prefix != '\0'; ++text, ++prefix) {
-    if (std::tolower(static_cast<unsigned char>(*text)) != *prefix) return false;
-  }
-  return true;
-}
-
-// "device<sep>param[<sep>ignored]", sep the first ':' or ' '; param all digits.
-uint32_t parse_connection_string(nax_link* link, const char* conn) {
-  if (conn == nullptr) return NAX_ERR_BAD_CONN_STRING;
-  std::size_t name_length = std::strcspn(conn, ": ");
-  link->device_name = copy_string(conn, name_length);
-  if (link->device_name == nullptr) return NAX_ERR_NO_MEMORY;
-  if (conn[name_length] == '\0') return NAX_ERR_BAD_CONN_STRING;
-  const char* param = conn + name_length + 1;
-  std::size_t param_length = std::strcspn(param, ": ");
-  link->device_param = copy_string(param, param_length);
-  if (link->device_param == nullptr) return NAX_ERR_NO_MEMORY;
-  const char* name = link->device_name;
-  link->device_type =
-      (starts_with_nocase(name, "com") || starts_with_nocase(name, "tty") || name[0] == '/')
-          ? kDeviceSerial
-          : kDeviceTcp;
-  for (const char* p = link->device_param; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return NAX_ERR_BAD_CONN_STRING;
-  }
-  return NAX_OK;
-}
-
-}  // namespace
 
 uint32_t create_reception_thread(nax_link* link, uint32_t link_id) {
   log_printf(1, "node", "creatting reception thread for link id = %d", link_id);
@@ -77,6 +35,10 @@ uint32_t close_link(uint32_t link_id, bool wait, const char* context) {
   log_printf(1, context, "close link id = %d", link_id);
   nax_link* link = nullptr;
   uint32_t status = is_initialised();
+  // The host's close waits for the reception thread: never from that thread.
+  if (status == NAX_OK && wait && current_reception_link() == link_id) {
+    status = NAX_ERR_OWN_THREAD;
+  }
   if (status == NAX_OK) {
     status = link_acquire(link_id, &link, kStatesClosable, LINK_CLOSING, kAnyHolds, kNoWait);
   }
@@ -93,7 +55,12 @@ uint32_t close_link(uint32_t link_id, bool wait, const char* context) {
       answer_handover(link, closed);
     }
   }
-  status = transport_close(link);
+  // An open that failed before its transport was set up has nothing to close.
+  const bool transport_set =
+      link->stop_event != nullptr ||
+      (link->device_type == kDeviceTcp ? link->socket.load() != platform::kNoSocket
+                                       : link->handle != platform::kNoSerialPort);
+  status = transport_set ? transport_close(link) : uint32_t{NAX_OK};
   log_printf(2, context, "Wait for thread finish for link id = %d", link_id);
   if (wait) {
     link->rx_thread.join();

@@ -104,9 +104,9 @@ struct reception {
       a.fresh = count;
       log_printf(1, "rthr", "receive data for the link id = %d, size = %d, ret_val = %d", link_id,
                  count, status);
+      log_hex("rthr", a.buffer + a.write_pos, count);  // "empty" when the read brought nothing
       if (status == NAX_OK) {
         if (a.write_pos == 0) answer_nudge(link);
-        log_hex("rthr", a.buffer + a.write_pos, count);
         const uint8_t protocol = link->packet_protocol.load();
         uint32_t parsed = parse_frame(a, protocol);
         if (parsed == kAsmHunting || parsed == kAsmHeader || parsed == kAsmBody) {
@@ -182,10 +182,19 @@ struct reception {
 
 }  // namespace
 
+namespace {
+thread_local uint32_t t_reception_link = 0;
+}  // namespace
+
+uint32_t current_reception_link() {
+  return t_reception_link;
+}
+
 // The longest a creator may take between the started signal and the link's first state.
 constexpr uint64_t kSetupWaitMs = 10000;
 
 void reception_thread_main(uint32_t link_id) {
+  t_reception_link = link_id;
   reception r;
   r.link_id = link_id;
   log_printf(1, "rthr", "init thread for link id = %d", link_id);

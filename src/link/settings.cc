@@ -78,7 +78,7 @@ NAX_API uint8_t NAX_CALL nax_get_packet_protocol(int32_t link_id) {
     protocol = link->packet_protocol.load();
     link_release(static_cast<uint32_t>(link_id));
   }
-  log_printf(1, "init", "get packet protocol = %d for link id = %d", protocol, link_id);
+  log_printf(2, "init", "get packet protocol = %d for link id = %d", protocol, link_id);
   log_printf(3, "cmd", "get packet protocol for link id = %d ret_val = %d", link_id, status);
   return protocol;
 }

@@ -144,6 +144,12 @@ INSTANTIATE_TEST_SUITE_P(
                                    block_user(0x08AB, 0x0F, 0x1234, 0x0102, 2),
                                    {0x07, 0x00, 0x12, 0x34, 0x56, 0x78, 0x43, 0x21, 0xCB, 0xED,
                                     0x02, 0x01, 0x00, 0x00, 0x00, 0x00}},
+                    // The identifier field carries the id's own eight digits, whatever
+                    // the id: 87654321 travels as 87 65 43 21.
+                    BlockWriteCase{"Id87654321KeepsItsDigits",
+                                   make_user(0x0003, 87654321, 4321),
+                                   {0x00, 0x00, 0x87, 0x65, 0x43, 0x21, 0x43, 0x21, 0x00, 0x00,
+                                    0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF}},
                     BlockWriteCase{"BioBitWithoutTemplates",
                                    block_user(0x0021, 0, 0, 0, 0),
                                    {0x00, 0x00, 0x12, 0x34, 0x56, 0x78, 0x00, 0x00, 0x00, 0x00,

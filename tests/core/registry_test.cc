@@ -123,6 +123,25 @@ TEST_F(RegistryTest, BusyLinkIsTakenOnceItsHolderLetsGo) {
   EXPECT_EQ(link_release(id), NAX_OK);
 }
 
+// Looks at 0, 1 and 2 s; the holder lets go in the middle of the third pause,
+// which still ends in 1051: there is no fourth look.
+TEST_F(RegistryTest, BusyAfterTheThirdPauseWithoutAnotherLook) {
+  uint32_t id = alloc();
+  nax_link* link = nullptr;
+  ASSERT_EQ(link_get(id, &link), NAX_OK);
+  std::atomic<bool> started{false};
+  std::thread holder([&] {
+    while (!started.load()) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    link_release(id);
+  });
+  nax_link* second = nullptr;
+  started = true;
+  EXPECT_EQ(link_acquire(id, &second, nax::kStatesCommands, 0, 0, 1000), NAX_ERR_LINK_BUSY);
+  EXPECT_EQ(second, nullptr);
+  holder.join();
+}
+
 TEST_F(RegistryTest, FreeWhileHeldIsDeferredToTheLastRelease) {
   uint32_t id = alloc();
   nax_link* link = nullptr;

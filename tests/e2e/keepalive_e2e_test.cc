@@ -58,11 +58,37 @@ TEST_P(KeepaliveE2E, SilentNodeIsGivenUpAndAWaitingCommandLearnsWhy) {
   auto start = Clock::now();
   nax_date_time got{};
   EXPECT_EQ(nax_get_time(link_, kSimNode, &got), NAX_ERR_NODE_LOST);
-  // Two quiet periods with a keepalive each, given up at the third: about 1.2 s.
+  // Two quiet periods with a keepalive each, given up at the third: never
+  // before three keepalive periods.
+  EXPECT_GE(e2e::elapsed_ms(start), 3 * 300);
   EXPECT_LT(e2e::elapsed_ms(start), 5000);
   ASSERT_TRUE(e2e::eventually([&] { return rec_.conn_count() == 1; }));
   EXPECT_EQ(rec_.conn[0].second, static_cast<uint32_t>(NAX_CONN_NO_KEEPALIVE));
   link_ = 0;  // the link closed itself
+}
+
+// With retry count 2 a quiet link sends exactly two keepalives, then gives
+// the node up at the third quiet period.
+TEST_P(KeepaliveE2E, SilentNodeGetsExactlyTheRetryCountOfKeepalives) {
+  ASSERT_EQ(nax_close(link_), NAX_OK);
+  link_ = 0;
+  // Every keepalive of the first link has been counted once the simulator saw it close.
+  ASSERT_TRUE(e2e::eventually([&] { return sim_->connection_count() == 0; }));
+  naxsim::Faults f;
+  f.ignore_keepalives = true;
+  sim_->set_faults(f);
+  const uint64_t before = sim_->keepalives_received();
+  uint32_t status = 0;
+  const auto start = Clock::now();
+  const uint32_t link = nax_open(&status, kHostNode, GetParam(), sim_->conn_string().c_str(), 1000,
+                                 &rec_, nullptr, nullptr, e2e::Recorder::conn_cb);
+  ASSERT_EQ(status, NAX_OK);
+  ASSERT_TRUE(e2e::eventually([&] { return rec_.conn_count() == 1; }));
+  EXPECT_GE(e2e::elapsed_ms(start), 3 * 300);
+  EXPECT_EQ(rec_.conn[0], std::make_pair(static_cast<int32_t>(link),
+                                         static_cast<uint32_t>(NAX_CONN_NO_KEEPALIVE)));
+  ASSERT_TRUE(e2e::eventually([&] { return sim_->connection_count() == 0; }));
+  EXPECT_EQ(sim_->keepalives_received() - before, 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, KeepaliveE2E, ::testing::Values(1, 2),

@@ -86,6 +86,7 @@ class AnswerWriter {
   void u16(uint16_t v) { put(v, 2); }
   void u32(uint32_t v) { put(v, 4); }
   void bytes(const void* source, std::size_t count) {
+    if (count == 0) return;  // source may be null then (an empty vector's data())
     std::memcpy(answer_.data + answer_.size, source, count);
     answer_.size = static_cast<uint16_t>(answer_.size + count);
   }

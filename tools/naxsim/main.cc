@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -44,8 +45,10 @@ constexpr const char* kUsage =
     "  --split-bytes        write frames one byte at a time\n"
     "  --bad-crc            send frames with a wrong CRC-16\n"
     "  --drop-mid-frame     send half of each answer, then close the connection\n"
-    "  --ignore-keepalives  neither answer nor count keepalives\n"
+    "  --ignore-keepalives  count keepalives but do not answer them\n"
     "  --events-every MS    send a user event to every connection each MS milliseconds\n"
+    "  --chaos SEED         answer at random: valid, mutated, cut short, garbage, silent,\n"
+    "                       split or with a dropped connection (SEED makes it repeatable)\n"
     "  --version            print the version and exit\n"
     "numbers may be decimal or 0x-prefixed hexadecimal\n";
 
@@ -203,6 +206,9 @@ int main(int argc, char** argv) {
     } else if (option == "--events-every") {
       if (!take_number(UINT32_MAX)) return bad_value();
       faults.event_every_ms = static_cast<uint32_t>(number);
+    } else if (option == "--chaos") {
+      if (!take_number(ULONG_MAX)) return bad_value();
+      faults.chaos_seed = number;
     } else {
       return usage_error("unknown option " + option);
     }
@@ -223,6 +229,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   const unsigned node = config.node;
+  if (faults.chaos_seed) {
+    std::printf("naxsim chaos seed = %llu\n", static_cast<unsigned long long>(*faults.chaos_seed));
+  }
   if (config.listen) {
     std::printf("naxsim listening on %s node %u\n", simulator.conn_string().c_str(), node);
   }

@@ -80,8 +80,11 @@ struct Faults {
   bool split_bytes = false;        // one byte per write, about 1 ms apart
   bool bad_crc = false;            // the CRC-16 of the frame is wrong
   bool drop_mid_frame = false;     // each answer: send its first half, then close the connection
-  bool ignore_keepalives = false;  // keepalives are neither answered nor counted
+  bool ignore_keepalives = false;  // keepalives are counted but not answered
   uint32_t event_every_ms = 0;     // spontaneous user events to every connection
+  // Chaos mode (chaos.h): every answer perturbed at random, from this seed.
+  // The other answer faults are not applied then.
+  std::optional<uint64_t> chaos_seed;
 };
 
 struct UserEvent {
@@ -220,6 +223,7 @@ class Simulator {
   // Checked request frames received on any connection, whatever their address;
   // keepalives are not counted here.
   uint64_t requests_received() const;
+  // Keepalive frames received, answered or (ignore_keepalives) not.
   uint64_t keepalives_received() const;
   // The latest request frame received (protocol 1: data area without the CRC).
   nax::nax_packet last_request() const;
@@ -229,6 +233,8 @@ class Simulator {
   bool send_user_event(const UserEvent& event);
   bool send_aux_input_event(const AuxEvent& event);  // protocol 2 connections only
   void drop_connections();
+  // How many answers chaos mode sent each way, in ChaosOutcome order (chaos.h).
+  std::vector<uint64_t> chaos_outcomes();
   bool wait_for_connections(size_t n, uint32_t timeout_ms);
 
  private:

@@ -28,6 +28,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "chaos.h"
 #include "endpoint.h"
 #include "handlers_marks.h"
 #include "naxsim.h"
@@ -150,6 +151,7 @@ struct Simulator::Impl {
   // Closed at the top of the next pass, as the current one may still hold them.
   std::list<std::unique_ptr<Endpoint>> dropped;
   std::mt19937 random{0x6e6178};
+  std::unique_ptr<Chaos> chaos;
   uint64_t next_spontaneous_ms = 0;
   uint32_t spontaneous_id = 0;
   uint64_t accept_paused_until = 0;
@@ -411,8 +413,8 @@ void Simulator::Impl::on_packet(Endpoint& endpoint, nax::nax_packet& packet, int
 
   const uint16_t keepalive_cmd = protocol == 1 ? kCmdKeepaliveP1 : kCmdKeepaliveP2;
   if (packet.cmd == keepalive_cmd) {
-    if (f.ignore_keepalives) return;
     keepalives.fetch_add(1);
+    if (f.ignore_keepalives) return;
     endpoint.set_host_node(packet.sou_node);
     if (!addressed) return;
     nax::nax_packet answer{};
@@ -436,6 +438,14 @@ void Simulator::Impl::on_packet(Endpoint& endpoint, nax::nax_packet& packet, int
 
   nax::nax_packet answer{};
   if (!node.handle(packet, answer, protocol) || f.no_answer) return;
+  if (f.chaos_seed) {
+    if (!chaos || chaos->seed() != *f.chaos_seed) chaos = std::make_unique<Chaos>(*f.chaos_seed);
+    for (OutChunk& chunk :
+         chaos->answer(answer, packet.sou_node, packet.des_node, protocol, now_ms())) {
+      endpoint.queue(std::move(chunk));
+    }
+    return;
+  }
   if (protocol == 2 && f.refuse_status) refuse(answer, protocol, *f.refuse_status, 0);
   if (protocol == 1 && f.refuse_error) refuse(answer, protocol, 0, *f.refuse_error);
   if (f.answer_cmd) answer.cmd = *f.answer_cmd;
@@ -794,6 +804,17 @@ bool Simulator::send_user_event(const UserEvent& event) {
     });
   });
   return sent > 0;
+}
+
+std::vector<uint64_t> Simulator::chaos_outcomes() {
+  std::vector<uint64_t> counts(static_cast<int>(ChaosOutcome::Count), 0);
+  impl_->run_on_loop([&] {
+    if (!impl_->chaos) return;
+    for (int i = 0; i < static_cast<int>(ChaosOutcome::Count); ++i) {
+      counts[i] = impl_->chaos->count(static_cast<ChaosOutcome>(i));
+    }
+  });
+  return counts;
 }
 
 bool Simulator::send_aux_input_event(const AuxEvent& event) {
