@@ -27,6 +27,23 @@
  *   nax_answer_aux_input_event only send and may be called from inside them.
  * - Functions may be called from any thread once nax_init has returned.
  *   nax_init and nax_uninit must not race with any other call.
+ * - Capacity.  Each link costs one library thread (its reception thread),
+ *   its descriptors and about 10 KiB of resident memory.  On Linux a TCP
+ *   link holds one descriptor (its socket), a serial link two (its port and
+ *   the event that stops its thread), and each reserves a thread stack of
+ *   RLIMIT_STACK (8 MiB of address space by default, barely touched).  10,000
+ *   links fit one 64-bit process once the host has raised what the library
+ *   does not raise itself: RLIMIT_NOFILE (ulimit -n) above one descriptor per
+ *   TCP link plus its own,
+ *   RLIMIT_NPROC (ulimit -u, it counts threads), and, machine-wide,
+ *   kernel.threads-max, kernel.pid_max (threads take ids too) and
+ *   vm.max_map_count (two mappings per thread stack).  On 32-bit Windows the
+ *   bound is the 2 GiB address space, in which every link reserves its
+ *   thread's stack (the host executable's default reserve, commonly 1 MiB):
+ *   about 1,500 links per process, more when the host is large-address-
+ *   aware; descriptors (a socket and a few event handles per link) are no
+ *   limit there.  Nodes that connect in are bounded separately, see
+ *   nax_set_listen_limits.
  */
 #ifndef VEDODIROZ_H
 #define VEDODIROZ_H
@@ -346,6 +363,16 @@ NAX_API uint32_t NAX_CALL nax_close(int32_t link_id);
 NAX_API uint32_t NAX_CALL nax_listen(uint32_t* status, uint16_t port, int32_t timeout,
                                      void* callback_args, nax_conn_callback callback_conn);
 NAX_API uint32_t NAX_CALL nax_close_listen(int32_t listen_id);
+/* Bounds on nodes that connect in.  Each becomes an incoming link, with its
+ * own thread and descriptors, until the host claims it with nax_accept or
+ * closes it.  While max_unclaimed links wait to be claimed, further
+ * connections are closed at once and logged; an incoming link not claimed
+ * within claim_timeout ms of its connection is closed.  0 lifts either
+ * bound.  Defaults: 1000 links, 60000 ms.  May be called at any time, before
+ * nax_init too; a negative value returns NAX_ERR_INVALID_ARG and changes
+ * nothing.  Keepalives, when enabled, still close quiet unclaimed links
+ * earlier. */
+NAX_API uint32_t NAX_CALL nax_set_listen_limits(int32_t max_unclaimed, int32_t claim_timeout);
 NAX_API uint32_t NAX_CALL nax_accept(uint32_t* link_id, uint16_t* dest_node, uint16_t* port,
                                      uint8_t packet_protocol, uint16_t source_node,
                                      uint32_t accept_timeout, int32_t rcv_timeout);

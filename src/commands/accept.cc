@@ -64,6 +64,7 @@ extern "C" NAX_API uint32_t NAX_CALL nax_accept(uint32_t* link_id, uint16_t* des
         *port = static_cast<uint16_t>(link->port);
         *dest_node = static_cast<uint16_t>(value);
         link->link_state = LINK_ACCEPTED;
+        leave_unclaimed(link->unclaimed);
         link_release(candidate);
         *link_id = candidate;
         status = NAX_OK;

@@ -24,6 +24,11 @@ keepalive_settings& keepalive() {
   return settings;
 }
 
+listen_limit_settings& listen_limits() {
+  static listen_limit_settings settings;
+  return settings;
+}
+
 listener_registry& listeners() {
   static listener_registry registry;
   return registry;

@@ -23,6 +23,22 @@ struct keepalive_settings {
 };
 keepalive_settings& keepalive();
 
+// Bounds on the links that nodes open by connecting in, until the host claims
+// them: every such link holds a thread and its descriptors, and anyone who can
+// reach the port can open them.  The host may change the bounds at any time.
+inline constexpr uint32_t kDefaultMaxUnclaimed = 1000;
+inline constexpr uint32_t kDefaultClaimTimeoutMs = 60000;
+struct listen_limit_settings {
+  std::atomic<uint32_t> max_unclaimed{kDefaultMaxUnclaimed};       // 0: no cap
+  std::atomic<uint32_t> claim_timeout_ms{kDefaultClaimTimeoutMs};  // 0: kept until closed
+  std::atomic<uint32_t> unclaimed{0};  // links created by the listener, not yet claimed or freed
+};
+listen_limit_settings& listen_limits();
+// Ends a link's count as unclaimed, once: when the host claims it or it is freed.
+inline void leave_unclaimed(std::atomic<bool>& counted) {
+  if (counted.exchange(false)) listen_limits().unclaimed.fetch_sub(1);
+}
+
 // Listener registry: at most one listener, id 1.
 struct nax_listener;
 struct listener_registry {

@@ -44,7 +44,10 @@ void destroy_link(nax_link* link) {
   platform::serial_close_device(link->handle);
   std::free(link->device_name);
   std::free(link->device_param);
+  // Counted out only now that its descriptors are closed, so that the count bounds them.
+  std::atomic<bool> unclaimed{link->unclaimed.load()};
   delete link;
+  leave_unclaimed(unclaimed);
 }
 
 }  // namespace

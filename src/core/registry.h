@@ -20,8 +20,9 @@ struct nax_link {
   std::atomic<uint8_t> packet_protocol{0};
   uint8_t device_type = 0;
   std::atomic<platform::Socket> socket{platform::kNoSocket};
-  uint32_t port = 0;                  // listener port a node connected in on; 0 otherwise
-  platform::Ipv4Address peer_addr{};  // address nax_open connects to
+  uint32_t port = 0;                   // listener port a node connected in on; 0 otherwise
+  std::atomic<bool> unclaimed{false};  // counted among the listener's unclaimed links
+  platform::Ipv4Address peer_addr{};   // address nax_open connects to
   std::atomic<uint32_t> link_state{0};
   int32_t os_error = 0;
 
@@ -48,6 +49,11 @@ struct nax_link {
   std::atomic<void*> callback_args{nullptr};
 
   nax_packet answer{};
+  // Counts the answers handed over, so that a waiter can tell one from a nudge.
+  std::atomic<uint32_t> answer_seq{0};
+  // Set while a transaction waits: the first bytes of the next frame nudge it.
+  std::atomic<bool> awaiting_answer{false};
+  uint32_t recent_answer_us = 0;  // smoothed request-to-answer time, under tx_mutex
   // Set once the socket is shut down; the socket itself stays open for a
   // thread still waiting on it and is closed when the record is freed.
   std::atomic<bool> socket_shut{false};

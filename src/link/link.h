@@ -29,6 +29,8 @@ uint32_t transaction(nax_link* link, uint16_t des_node, const nax_packet& reques
                      nax_packet* answer, uint32_t flags);
 // Reception thread side of the mailbox: copy, then signal.
 uint32_t answer_handover(nax_link* link, const nax_packet& packet);
+// Tells a waiting transaction, once, that the first bytes of a frame are in.
+void answer_nudge(nax_link* link);
 
 // Creates the link's locks and events, starts its reception thread and waits
 // up to 10 s for it to run.

@@ -48,6 +48,8 @@ uint32_t take_node(nax_listener* l, platform::Socket fd) {
     return status;
   }
   log_printf(1, "node", "link id assigned = %d", link_id);
+  link->unclaimed = true;
+  listen_limits().unclaimed.fetch_add(1);
   transport_adopt_socket(link, fd);
   link->port = l->port;
   link->link_state = LINK_OPENING;
@@ -87,7 +89,15 @@ void listen_thread_main(nax_listener* l) {
     }
     if (status == NAX_OK) {
       log_printf(1, "lthr", "new node ip = %s for listen id = %d", peer, kListenId);
-      status = take_node(l, fd);
+      const uint32_t cap = listen_limits().max_unclaimed.load();
+      if (cap != 0 && listen_limits().unclaimed.load() >= cap) {
+        // A flood must not cost a thread and descriptors per connection.
+        platform::socket_close(fd);
+        log_printf(1, "lthr", "node ip = %s refused: %u links not claimed yet", peer, cap);
+        status = NAX_ERR_LINK_UNAVAILABLE;
+      } else {
+        status = take_node(l, fd);
+      }
     }
     log_printf(1, "lthr", "listen thread for the listen id = %d, ret_val = %d", kListenId, status);
     if (l->stop_event->is_set()) break;
@@ -194,6 +204,24 @@ NAX_API uint32_t NAX_CALL nax_close_listen(int32_t listen_id) {
   }
   if (l != nullptr) status = close_listener(l);
   log_printf(3, "lsnt", "close listen id = %d, ret_val = %d", listen_id, status);
+  return status;
+}
+
+NAX_API uint32_t NAX_CALL nax_set_listen_limits(int32_t max_unclaimed, int32_t claim_timeout) {
+  log_printf(2, "init", "set listen limits - max unclaimed = %d, claim timeout = %d mS",
+             max_unclaimed, claim_timeout);
+  listen_limit_settings& limits = listen_limits();
+  uint32_t status = NAX_OK;
+  if (max_unclaimed < 0 || claim_timeout < 0) {
+    status = NAX_ERR_INVALID_ARG;
+  } else {
+    limits.max_unclaimed = static_cast<uint32_t>(max_unclaimed);
+    limits.claim_timeout_ms = static_cast<uint32_t>(claim_timeout);
+  }
+  log_printf(3, "cmd",
+             "set listen limits - max unclaimed = %d, claim timeout = %d mS, ret_val = %d",
+             static_cast<int32_t>(limits.max_unclaimed.load()),
+             static_cast<int32_t>(limits.claim_timeout_ms.load()), status);
   return status;
 }
 

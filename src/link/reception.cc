@@ -28,6 +28,31 @@ struct reception {
   void* callback_args = nullptr;
   uint64_t last_activity = 0;
   uint32_t retries_done = 0;
+  uint64_t started_ms = 0;  // monotonic
+  bool closed_unclaimed = false;
+
+  // How long a link that a node opened by connecting in may still wait for the
+  // host to claim it; kWaitForever when no such bound applies.
+  uint32_t claim_time_left() const {
+    if (link->port == 0) return platform::kWaitForever;  // opened by the host
+    const uint32_t state = link->link_state.load();
+    if (state != LINK_OPENING && state != LINK_INCOMING) return platform::kWaitForever;
+    const uint32_t timeout = listen_limits().claim_timeout_ms.load();
+    if (timeout == 0) return platform::kWaitForever;
+    const uint64_t elapsed = platform::monotonic_ms() - started_ms;
+    return elapsed >= timeout ? 0 : static_cast<uint32_t>(timeout - elapsed);
+  }
+
+  // Closes the link unless the host claimed it meanwhile or is claiming it now.
+  bool close_unclaimed() {
+    nax_link* held = nullptr;
+    if (link_acquire(link_id, &held, LINK_INCOMING, LINK_CLOSING, 0, 0) != NAX_OK) return false;
+    log_printf(1, "rthr", "link id = %d not claimed within %u mS, closed", link_id,
+               listen_limits().claim_timeout_ms.load());
+    transport_close(link);
+    link_release(link_id);
+    return true;
+  }
 
   void reset() { assembler_reset(assembler, link->packet_protocol.load(), reset_timeout()); }
 
@@ -64,11 +89,18 @@ struct reception {
     for (;;) {
       frame_assembler& a = assembler;
       uint32_t count = 0;
-      status = transport_receive(link, a.read_timeout, a.buffer + a.write_pos, a.need, &count);
+      // An unclaimed link's wait ends at its claim deadline; once past it, while
+      // nax_accept holds the link, it is retried a pause later.
+      const uint32_t claim_left = claim_time_left();
+      const uint32_t wait_ms =
+          std::min(a.read_timeout, claim_left == 0 ? kRetryPauseMs : claim_left);
+      const bool cut_short = wait_ms < a.read_timeout;
+      status = transport_receive(link, wait_ms, a.buffer + a.write_pos, a.need, &count);
       a.fresh = count;
       log_printf(1, "rthr", "receive data for the link id = %d, size = %d, ret_val = %d", link_id,
                  count, status);
       if (status == NAX_OK) {
+        if (a.write_pos == 0) answer_nudge(link);
         log_hex("rthr", a.buffer + a.write_pos, count);
         const uint8_t protocol = link->packet_protocol.load();
         uint32_t parsed = parse_frame(a, protocol);
@@ -88,6 +120,8 @@ struct reception {
         } else {
           reset();
         }
+      } else if (status == NAX_ERR_TIMEOUT && cut_short) {
+        // Not a quiet period of its own: the claim deadline ended the wait.
       } else {
         if (status == NAX_ERR_CONN_CLOSED) break;
         const uint32_t keepalive_ms = keepalive().timeout_ms.load();
@@ -110,6 +144,11 @@ struct reception {
         platform::sleep_ms(kRetryPauseMs);
         reset();
       }
+      if (claim_time_left() == 0 && close_unclaimed()) {
+        closed_unclaimed = true;
+        status = NAX_ERR_CONN_CLOSED;
+        break;
+      }
       if (link->stop_event->is_set()) break;
     }
     return status;
@@ -118,6 +157,11 @@ struct reception {
   void exit(uint32_t status) {
     log_printf(1, "rthr", "exit thread for link id = %d", link_id);
     if (link == nullptr || link->stop_event->is_set()) return;
+    if (closed_unclaimed) {
+      // Closed above already; nobody is waiting on an unclaimed link.
+      link_free(link_id);
+      return;
+    }
     if (status == NAX_ERR_CONN_CLOSED || status == NAX_ERR_NODE_LOST) {
       packet.status = static_cast<uint16_t>(status);
       answer_handover(link, packet);
@@ -132,6 +176,9 @@ struct reception {
 };
 
 }  // namespace
+
+// The longest a creator may take between the started signal and the link's first state.
+constexpr uint64_t kSetupWaitMs = 10000;
 
 void reception_thread_main(uint32_t link_id) {
   reception r;
@@ -150,7 +197,16 @@ void reception_thread_main(uint32_t link_id) {
   r.link = link;
   r.reset();
   r.last_activity = platform::now_ms();
+  r.started_ms = platform::monotonic_ms();
   link->started_event->set();
+  // Whoever started this thread (nax_open, the listener) finishes setting the link up
+  // after the signal; a node that hangs up at once must not have the link closed and
+  // freed under it.
+  const uint64_t setup_deadline = platform::now_ms() + kSetupWaitMs;
+  while (link->link_state.load() == LINK_OPENING && !link->stop_event->is_set() &&
+         platform::now_ms() < setup_deadline) {
+    platform::sleep_ms(1);
+  }
   r.exit(r.run());
 }
 

@@ -34,16 +34,6 @@ void Event::reset() {
 }
 
 bool Event::wait(uint32_t timeout_ms) {
-  // An answer usually follows within tens of microseconds: yielding the core
-  // for a short while lets the signalling thread run and spares the sleep and
-  // wake-up of a blocked wait.
-  if (!manual_ && timeout_ms != 0) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinUs);
-    while (!signalled_fast_.load(std::memory_order_acquire) &&
-           std::chrono::steady_clock::now() < until) {
-      std::this_thread::yield();
-    }
-  }
   std::unique_lock<std::mutex> lock(m_);
   auto ready = [this] { return signalled_; };
   if (timeout_ms == kWaitForever) {

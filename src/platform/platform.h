@@ -56,13 +56,13 @@ class Event {
   void reset();
   bool is_set() const { return signalled_fast_.load(std::memory_order_acquire); }
   // True when the event was (or became) set within timeout_ms; an auto-reset
-  // event is consumed by a successful wait.
+  // event is consumed by a successful wait.  It blocks at once: a caller that
+  // expects the event within microseconds watches for it itself first.
   bool wait(uint32_t timeout_ms);
   // The OS object, for the platform layer's own waits; kNoWaitable when none.
   Waitable native() const { return native_; }
 
  private:
-  static constexpr int kSpinUs = 100;
   std::mutex m_;
   std::condition_variable cv_;
   bool signalled_ = false;

@@ -234,3 +234,27 @@ TEST(Listener, UnclaimedQuietLinkIsGivenUpUnderKeepalive) {
 }
 
 }  // namespace
+
+namespace {
+
+// Peers that connect and hang up at once (port scanners, health checks) must not stall the
+// listener: each is reported or not, and the node after them is reported and served.
+TEST_F(ListenerE2E, PeersHangingUpAtOnceDoNotStallTheListener) {
+  for (int i = 0; i < 20; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port_);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ::close(fd);
+  }
+  node(42);
+  uint32_t status = 0;
+  uint16_t reported = 0;
+  accept(0, 42, 0, &status, &reported);
+  ASSERT_EQ(status, NAX_OK);
+  EXPECT_EQ(reported, 42);
+}
+
+}  // namespace

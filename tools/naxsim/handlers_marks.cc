@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 #include "naxsim.h"
 #include "wire.h"
@@ -119,9 +120,46 @@ bool list_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answer
   return true;
 }
 
+MarkEntry mark_of(uint32_t id, const nax_date_time& time) {
+  MarkEntry m;
+  m.id = id;
+  m.time = time;
+  m.event_word = 0;  // protocol 1's word for event 0x01
+  m.event = 0x01;
+  return m;
+}
+
 const HandlerRegistration kFirstP1(1, kCmdFirstP1, list_p1);
 const HandlerRegistration kNextP1(1, kCmdNextP1, list_p1);
 const HandlerRegistration kListP2(2, kCmdListP2, list_p2);
 
 }  // namespace
+
+void record_mark(Node& node, uint32_t id, const nax_date_time& time) {
+  node.with_state<MarkLog>([&](MarkLog& log) {
+    log.marks.push_back(mark_of(id, time));
+    return 0;
+  });
+}
+
+void preload_marks(Node& node, std::size_t count) {
+  const std::time_t now = std::time(nullptr) + node.clock_offset_s();
+  node.with_state<MarkLog>([&](MarkLog& log) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::time_t at = now - static_cast<std::time_t>((count - i) * 60);
+      std::tm tm{};
+      localtime_r(&at, &tm);
+      nax_date_time t{};
+      t.year = static_cast<uint8_t>(tm.tm_year % 100);
+      t.month = static_cast<uint8_t>(tm.tm_mon + 1);
+      t.day = static_cast<uint8_t>(tm.tm_mday);
+      t.hour = static_cast<uint8_t>(tm.tm_hour);
+      t.minute = static_cast<uint8_t>(tm.tm_min);
+      t.weekday = static_cast<uint8_t>(tm.tm_wday);
+      log.marks.push_back(mark_of(static_cast<uint32_t>(i + 1), t));
+    }
+    return 0;
+  });
+}
+
 }  // namespace naxsim

@@ -33,4 +33,12 @@ struct MarkLog {
   std::size_t p1_cursor = 0;     // next mark for a protocol-1 "next" request
 };
 
+class Node;
+
+// Appends the mark a terminal records when user id presents a credential at time.
+void record_mark(Node& node, uint32_t id, const nax_date_time& time);
+// Appends count marks of users 1..count, one a minute, the last one a minute ago by the
+// node's clock.
+void preload_marks(Node& node, std::size_t count);
+
 }  // namespace naxsim

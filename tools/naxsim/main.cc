@@ -11,6 +11,7 @@
 #include <string>
 
 #include "control.h"
+#include "handlers_marks.h"
 #include "naxsim.h"
 
 namespace {
@@ -26,6 +27,8 @@ constexpr const char* kUsage =
     "  --node N             node number (default 1)\n"
     "  --protocol P         auto, 1 or 2 (default auto: per connection, from its first frame)\n"
     "  --clock-offset S     node clock = host local time + S seconds\n"
+    "  --marks N            start with N attendance marks in the log (users 1..N, one a\n"
+    "                       minute); each event of --events-every appends one more\n"
     "  --control N          serve the line-based control channel on 127.0.0.1:N\n"
     "faults:\n"
     "  --no-answer          carry out requests but never answer them\n"
@@ -91,7 +94,8 @@ int main(int argc, char** argv) {
   std::string connect_host;
   uint16_t connect_port = 0;
   unsigned long connect_count = 0;  // 0: no --count
-  unsigned long control_port = 0;   // 0: no control channel
+  unsigned long preload = 0;
+  unsigned long control_port = 0;  // 0: no control channel
 
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
@@ -150,6 +154,9 @@ int main(int argc, char** argv) {
       if (!parse_signed(value, offset)) return bad_value();
       ++i;
       config.clock_offset_s = static_cast<int32_t>(offset);
+    } else if (option == "--marks") {
+      if (!take_number(1000000)) return bad_value();
+      preload = number;
     } else if (option == "--control") {
       if (!take_number(0xFFFF) || number == 0) return bad_value();
       control_port = number;
@@ -202,6 +209,7 @@ int main(int argc, char** argv) {
   raise_descriptor_limit();
 
   naxsim::Simulator simulator(config);
+  naxsim::preload_marks(simulator.node(), preload);
   simulator.set_faults(faults);
   if (!simulator.start()) {
     std::fprintf(stderr, "naxsim: cannot listen on %s:%u: %s\n", config.bind.c_str(),

@@ -1,11 +1,13 @@
-// The simulator's server: one poll loop that serves hosts as the node, whether they
-// connected to us, we connected to them, or they opened our pseudo-terminal.
+// The simulator's server: one epoll loop that serves hosts as the node, whether they
+// connected to us, we connected to them, or they opened our pseudo-terminal.  A pass
+// costs what its ready descriptors and pending output cost, not what the idle
+// connections number, so that one process can serve ten thousand of them.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -22,9 +24,12 @@
 #include <map>
 #include <random>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "endpoint.h"
+#include "handlers_marks.h"
 #include "naxsim.h"
 #include "proto/crc.h"
 #include "proto/frame.h"
@@ -43,6 +48,11 @@ constexpr uint32_t kSplitGapMs = 1;
 constexpr uint64_t kAcceptPauseMs = 100;  // after running out of descriptors
 constexpr uint64_t kDialTimeoutMs = 5000;
 constexpr uint64_t kLingerCheckMs = 10;
+constexpr int kEventsPerWait = 256;
+
+// epoll tags of the two descriptors that are not endpoints.
+char wake_tag;
+char listen_tag;
 
 void set_no_delay(int fd) {
   const int one = 1;
@@ -122,8 +132,21 @@ struct Simulator::Impl {
   bool taking_tasks = false;
   std::vector<std::packaged_task<void()>> tasks;
 
+  int epoll_fd = -1;
+
   // Loop thread only.
   std::list<std::unique_ptr<Endpoint>> endpoints;
+  // Every endpoint in `endpoints` that epoll watches, with what it watches for.
+  struct Watch {
+    std::list<std::unique_ptr<Endpoint>>::iterator at;
+    uint32_t events;
+  };
+  std::unordered_map<const Endpoint*, Watch> watched;
+  // Endpoints with queued output, flushed each pass until their queue is empty.
+  std::unordered_set<Endpoint*> outgoing;
+  // Pseudo-terminals waiting for their host to read the last bytes; not watched.
+  std::unordered_set<Endpoint*> lingering;
+  bool listen_watched = true;
   // Closed at the top of the next pass, as the current one may still hold them.
   std::list<std::unique_ptr<Endpoint>> dropped;
   std::mt19937 random{0x6e6178};
@@ -151,6 +174,11 @@ struct Simulator::Impl {
 
   bool run_on_loop(std::function<void()> fn);
   void loop();
+  void add_endpoint(std::unique_ptr<Endpoint> endpoint, bool dialing_now = false);
+  void finish(Endpoint& endpoint);
+  void watch(Endpoint& endpoint, uint64_t now);
+  void serve_pending(uint64_t now, int& timeout);
+  void serve_ready(Endpoint& endpoint, uint32_t revents, uint64_t now);
   void accept_all(uint64_t now);
   void on_packet(Endpoint& endpoint, nax::nax_packet& packet, int protocol);
   void queue_frame(Endpoint& endpoint, const nax::nax_packet& packet, uint16_t des, uint16_t sou,
@@ -164,7 +192,7 @@ struct Simulator::Impl {
   void resolve_dial(const Endpoint* endpoint, bool ok);
   void resolve_batch(DialBatch& batch, size_t count, bool ok);
   void fail_all_dials();
-  bool serve_dialing(Endpoint& endpoint, short revents, uint64_t now);
+  bool serve_dialing(Endpoint& endpoint, uint32_t revents, uint64_t now);
   void drop_all();
 };
 
@@ -195,9 +223,64 @@ void Simulator::Impl::set_connection_count(size_t n) {
   connections_changed.notify_all();
 }
 
+// Every connecting endpoint has a dial entry until it is established or given up.
 size_t Simulator::Impl::established() const {
-  return static_cast<size_t>(std::count_if(endpoints.begin(), endpoints.end(),
-                                           [](const auto& e) { return !e->connecting(); }));
+  return endpoints.size() - dialing.size();
+}
+
+void Simulator::Impl::add_endpoint(std::unique_ptr<Endpoint> endpoint, bool dialing_now) {
+  Endpoint* e = endpoint.get();
+  endpoints.push_back(std::move(endpoint));
+  const uint32_t events = dialing_now ? EPOLLOUT : EPOLLIN;
+  epoll_event ev{};
+  ev.events = events;
+  ev.data.ptr = e;
+  if (::epoll_ctl(epoll_fd, EPOLL_CTL_ADD, e->fd(), &ev) != 0) {
+    // Not servable: closed at the next pass like any finished endpoint.
+    dropped.splice(dropped.end(), endpoints, std::prev(endpoints.end()));
+    return;
+  }
+  watched[e] = Watch{std::prev(endpoints.end()), events};
+}
+
+// Stops serving an endpoint; it is closed at the top of the next pass, as events of the
+// current one may still name it.
+void Simulator::Impl::finish(Endpoint& endpoint) {
+  lingering.erase(&endpoint);
+  outgoing.erase(&endpoint);
+  auto found = watched.find(&endpoint);
+  if (found == watched.end()) return;  // finished already
+  if (found->second.events != 0) ::epoll_ctl(epoll_fd, EPOLL_CTL_DEL, endpoint.fd(), nullptr);
+  dropped.splice(dropped.end(), endpoints, found->second.at);
+  watched.erase(found);
+}
+
+// Brings what epoll watches, and the pending and lingering sets, in line with the
+// endpoint's state after it was served.
+void Simulator::Impl::watch(Endpoint& endpoint, uint64_t now) {
+  auto found = watched.find(&endpoint);
+  if (found == watched.end()) return;
+  if (endpoint.lingering()) {
+    ::epoll_ctl(epoll_fd, EPOLL_CTL_DEL, endpoint.fd(), nullptr);
+    found->second.events = 0;
+    outgoing.erase(&endpoint);
+    lingering.insert(&endpoint);
+    return;
+  }
+  uint32_t events = EPOLLOUT;
+  if (!endpoint.connecting()) events = EPOLLIN | (endpoint.wants_write(now) ? EPOLLOUT : 0u);
+  if (events != found->second.events) {
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.ptr = &endpoint;
+    ::epoll_ctl(epoll_fd, EPOLL_CTL_MOD, endpoint.fd(), &ev);
+    found->second.events = events;
+  }
+  if (endpoint.next_due()) {
+    outgoing.insert(&endpoint);
+  } else {
+    outgoing.erase(&endpoint);
+  }
 }
 
 void Simulator::Impl::resolve_batch(DialBatch& batch, size_t count, bool ok) {
@@ -222,6 +305,12 @@ void Simulator::Impl::fail_all_dials() {
 
 void Simulator::Impl::drop_all() {
   fail_all_dials();
+  for (const auto& [endpoint, watch] : watched) {
+    if (watch.events != 0) ::epoll_ctl(epoll_fd, EPOLL_CTL_DEL, endpoint->fd(), nullptr);
+  }
+  watched.clear();
+  outgoing.clear();
+  lingering.clear();
   dropped.splice(dropped.end(), endpoints);
   set_connection_count(0);
 }
@@ -237,11 +326,11 @@ bool Simulator::Impl::dial(const sockaddr_in& address, size_t count,
     }
     set_no_delay(fd);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-      endpoints.push_back(std::make_unique<Endpoint>(fd, EndpointKind::TcpDialed, config.protocol));
+      add_endpoint(std::make_unique<Endpoint>(fd, EndpointKind::TcpDialed, config.protocol));
       resolve_batch(*batch, 1, true);
     } else if (errno == EINPROGRESS) {
-      endpoints.push_back(
-          std::make_unique<Endpoint>(fd, EndpointKind::TcpDialed, config.protocol, true));
+      add_endpoint(std::make_unique<Endpoint>(fd, EndpointKind::TcpDialed, config.protocol, true),
+                   true);
       dialing[endpoints.back().get()] = Dial{batch, deadline};
     } else {
       ::close(fd);
@@ -252,9 +341,9 @@ bool Simulator::Impl::dial(const sockaddr_in& address, size_t count,
 }
 
 // A dialed connection still being made; false when it failed or took too long.
-bool Simulator::Impl::serve_dialing(Endpoint& endpoint, short revents, uint64_t now) {
+bool Simulator::Impl::serve_dialing(Endpoint& endpoint, uint32_t revents, uint64_t now) {
   bool alive = true;
-  if (revents & (POLLOUT | POLLERR | POLLHUP)) {
+  if (revents & (EPOLLOUT | EPOLLERR | EPOLLHUP)) {
     alive = endpoint.finish_connect();
   } else {
     auto found = dialing.find(&endpoint);
@@ -365,6 +454,7 @@ size_t Simulator::Impl::send_event(
     const int protocol = endpoint->protocol();
     if (protocol == 0 || endpoint->closing() || !encode(protocol, packet)) continue;
     queue_frame(*endpoint, packet, endpoint->host_node(), own, protocol, f, FrameKind::Event);
+    outgoing.insert(endpoint.get());
     ++sent;
   }
   return sent;
@@ -382,6 +472,7 @@ void Simulator::Impl::send_spontaneous(uint64_t now, const Faults& f) {
   event.id = ++spontaneous_id;
   event.event = 0x01;  // what event word 0 stands for
   event.time = node.time();
+  record_mark(node, event.id, event.time);  // the terminal logs what it reports
   send_event([&](int protocol, nax::nax_packet& packet) {
     protocol == 1 ? encode_user_event_p1(event, packet) : encode_user_event_p2(event, packet);
     return true;
@@ -398,14 +489,70 @@ void Simulator::Impl::accept_all(uint64_t now) {
       return;
     }
     set_no_delay(fd);
-    endpoints.push_back(std::make_unique<Endpoint>(fd, EndpointKind::TcpAccepted, config.protocol));
+    add_endpoint(std::make_unique<Endpoint>(fd, EndpointKind::TcpAccepted, config.protocol));
+  }
+}
+
+// Output that is due goes out; output that is not shortens the wait, as do dials that
+// may time out and pseudo-terminals that linger.
+void Simulator::Impl::serve_pending(uint64_t now, int& timeout) {
+  auto shorten = [&](uint64_t due) {
+    if (due > now) timeout = std::min<int>(timeout, static_cast<int>(due - now));
+  };
+  std::vector<Endpoint*> finished;
+  for (Endpoint* endpoint : std::vector<Endpoint*>(outgoing.begin(), outgoing.end())) {
+    if (!endpoint->flush(now)) {
+      finished.push_back(endpoint);
+      continue;
+    }
+    watch(*endpoint, now);
+    if (auto due = endpoint->next_due()) shorten(*due);
+  }
+  for (auto& [endpoint, dial] : dialing) {
+    if (now >= dial.deadline_ms) {
+      finished.push_back(const_cast<Endpoint*>(endpoint));
+    } else {
+      shorten(dial.deadline_ms);
+    }
+  }
+  for (Endpoint* endpoint : lingering) {
+    if (endpoint->linger_over(now)) {
+      finished.push_back(endpoint);
+    } else {
+      shorten(now + kLingerCheckMs);
+    }
+  }
+  for (Endpoint* endpoint : finished) {
+    resolve_dial(endpoint, false);
+    finish(*endpoint);
+  }
+}
+
+void Simulator::Impl::serve_ready(Endpoint& endpoint, uint32_t revents, uint64_t now) {
+  if (endpoint.connecting()) {
+    if (serve_dialing(endpoint, revents, now)) {
+      watch(endpoint, now);
+    } else {
+      finish(endpoint);
+    }
+    return;
+  }
+  bool alive = true;
+  if (revents & (EPOLLIN | EPOLLHUP | EPOLLERR)) {
+    alive = endpoint.read_available(
+        [&](nax::nax_packet& packet, int protocol) { on_packet(endpoint, packet, protocol); });
+  }
+  if (alive) alive = endpoint.flush(now);
+  if (alive) {
+    watch(endpoint, now);
+  } else {
+    finish(endpoint);
   }
 }
 
 void Simulator::Impl::loop() {
   loop_owner = this;
-  std::vector<pollfd> fds;
-  std::vector<Endpoint*> polled;
+  std::vector<epoll_event> ready(kEventsPerWait);
   while (running.load()) {
     dropped.clear();
     uint64_t now = now_ms();
@@ -413,68 +560,42 @@ void Simulator::Impl::loop() {
     send_spontaneous(now, f);
 
     int timeout = 1000;
-    auto shorten = [&](uint64_t due) {
-      if (due > now) timeout = std::min<int>(timeout, static_cast<int>(due - now));
-    };
-    if (next_spontaneous_ms != 0) shorten(next_spontaneous_ms);
-    if (accept_paused_until > now) shorten(accept_paused_until);
-
-    fds.clear();
-    polled.clear();
-    fds.push_back({wake_fd.load(), POLLIN, 0});
-    fds.push_back({accept_paused_until > now ? -1 : listen_fd, POLLIN, 0});
-    for (auto& endpoint : endpoints) {
-      if (endpoint->connecting()) {
-        auto found = dialing.find(endpoint.get());
-        if (found != dialing.end()) shorten(std::max(found->second.deadline_ms, now + 1));
-        fds.push_back({endpoint->fd(), POLLOUT, 0});
-        polled.push_back(endpoint.get());
-        continue;
-      }
-      if (endpoint->lingering()) {
-        shorten(now + kLingerCheckMs);
-        fds.push_back({endpoint->fd(), 0, 0});
-        polled.push_back(endpoint.get());
-        continue;
-      }
-      short events = POLLIN;
-      if (endpoint->wants_write(now)) events |= POLLOUT;
-      if (auto due = endpoint->next_due()) shorten(*due);
-      fds.push_back({endpoint->fd(), events, 0});
-      polled.push_back(endpoint.get());
+    if (next_spontaneous_ms > now) {
+      timeout = std::min<int>(timeout, static_cast<int>(next_spontaneous_ms - now));
     }
-    if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
+    if (listen_fd >= 0 && listen_watched != (accept_paused_until <= now)) {
+      listen_watched = !listen_watched;
+      epoll_event ev{};
+      ev.events = listen_watched ? EPOLLIN : 0u;
+      ev.data.ptr = &listen_tag;
+      ::epoll_ctl(epoll_fd, EPOLL_CTL_MOD, listen_fd, &ev);
+    }
+    if (accept_paused_until > now) {
+      timeout = std::min<int>(timeout, static_cast<int>(accept_paused_until - now));
+    }
+    serve_pending(now, timeout);
+
+    const int n = ::epoll_wait(epoll_fd, ready.data(), static_cast<int>(ready.size()), timeout);
+    if (n < 0 && errno != EINTR) break;
     now = now_ms();
 
-    std::vector<Endpoint*> finished;
-    for (size_t i = 0; i < polled.size(); ++i) {
-      Endpoint& endpoint = *polled[i];
-      const short revents = fds[i + 2].revents;
-      if (endpoint.connecting()) {
-        if (!serve_dialing(endpoint, revents, now)) finished.push_back(&endpoint);
-        continue;
+    bool woken = false;
+    bool connecting_in = false;
+    for (int i = 0; i < n; ++i) {
+      void* tag = ready[i].data.ptr;
+      if (tag == &wake_tag) {
+        woken = true;
+      } else if (tag == &listen_tag) {
+        connecting_in = true;
+      } else if (watched.count(static_cast<Endpoint*>(tag)) != 0) {
+        // Endpoints finished earlier in this batch are no longer watched.
+        serve_ready(*static_cast<Endpoint*>(tag), ready[i].events, now);
       }
-      if (endpoint.lingering()) {
-        if (endpoint.linger_over(now)) finished.push_back(&endpoint);
-        continue;
-      }
-      bool alive = true;
-      if (revents & (POLLIN | POLLHUP | POLLERR)) {
-        alive = endpoint.read_available(
-            [&](nax::nax_packet& packet, int protocol) { on_packet(endpoint, packet, protocol); });
-      }
-      if (alive) alive = endpoint.flush(now);
-      if (!alive) finished.push_back(&endpoint);
-    }
-    if (!finished.empty()) {
-      endpoints.remove_if([&](const std::unique_ptr<Endpoint>& e) {
-        return std::find(finished.begin(), finished.end(), e.get()) != finished.end();
-      });
     }
 
-    if (fds[0].revents & POLLIN) {
+    if (woken) {
       uint64_t count;
-      [[maybe_unused]] ssize_t n = ::read(wake_fd, &count, sizeof count);
+      [[maybe_unused]] ssize_t r = ::read(wake_fd, &count, sizeof count);
       std::vector<std::packaged_task<void()>> work;
       {
         std::lock_guard<std::mutex> lock(tasks_mutex);
@@ -482,7 +603,9 @@ void Simulator::Impl::loop() {
       }
       for (auto& task : work) task();
     }
-    if (fds[1].revents & POLLIN) accept_all(now);
+    if (connecting_in) accept_all(now);
+    // Nothing of this pass names them any more: a connection counted gone is closed.
+    dropped.clear();
     set_connection_count(established());
   }
 
@@ -494,6 +617,9 @@ void Simulator::Impl::loop() {
   }
   for (auto& task : work) task();
   fail_all_dials();
+  watched.clear();
+  outgoing.clear();
+  lingering.clear();
   dropped.clear();
   endpoints.clear();
   set_connection_count(0);
@@ -533,10 +659,23 @@ bool Simulator::start() {
     s.bound_port = ntohs(address.sin_port);
   }
   s.wake_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (s.wake_fd < 0) {
+  s.epoll_fd = ::epoll_create1(EPOLL_CLOEXEC);
+  auto add = [&s](int fd, void* tag) {
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.ptr = tag;
+    return ::epoll_ctl(s.epoll_fd, EPOLL_CTL_ADD, fd, &ev) == 0;
+  };
+  if (s.wake_fd < 0 || s.epoll_fd < 0 || !add(s.wake_fd, &wake_tag) ||
+      (s.listen_fd >= 0 && !add(s.listen_fd, &listen_tag))) {
+    if (s.wake_fd >= 0) ::close(s.wake_fd.exchange(-1));
+    if (s.epoll_fd >= 0) ::close(s.epoll_fd);
+    s.epoll_fd = -1;
     close_listener();
     return false;
   }
+  s.listen_watched = true;
+  s.accept_paused_until = 0;
   {
     std::lock_guard<std::mutex> lock(s.tasks_mutex);
     s.taking_tasks = true;
@@ -554,6 +693,8 @@ void Simulator::stop() {
   s.thread.join();
   if (s.listen_fd >= 0) ::close(s.listen_fd);
   ::close(s.wake_fd.exchange(-1));
+  ::close(s.epoll_fd);
+  s.epoll_fd = -1;
   s.listen_fd = -1;
 }
 
@@ -595,7 +736,7 @@ bool Simulator::open_serial(std::string* slave_path) {
   // whenever no host has the slave open: before the first open and after every close.
   endpoint->keep_open(slave);
   const bool added = s.run_on_loop([&] {
-    s.endpoints.push_back(std::move(endpoint));
+    s.add_endpoint(std::move(endpoint));
     s.set_connection_count(s.established());
   });
   if (!added) return false;

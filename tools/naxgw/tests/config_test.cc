@@ -1,0 +1,132 @@
+// Configuration faults are refused with the file, the line and the reason; good files give
+// exactly what they say.
+#include "config.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using naxgw::ConfigError;
+using naxgw::parse_config;
+
+const char* kNode = "[[node]]\nname = \"door1\"\nconnection = \"192.0.2.10:3001\"\n";
+
+TEST(NaxgwConfig, ContractExampleReadsAsWritten) {
+  const naxgw::Config c = parse_config(R"(
+[mqtt]
+host = "127.0.0.1"
+port = 1883
+client_id = "naxgw-1"
+prefix = "vedodiroz"
+
+[database]
+path = "naxgw.db"
+
+[marks]
+interval_s = 60
+delete_after_store = false
+
+[[node]]
+name = "door1"
+connection = "192.0.2.10:3001"
+node = 1
+protocol = 2
+source_node = 0x100
+
+[listener]
+port = 4000
+[[listener.node]]
+node = 7
+name = "gate7"
+[listener.node.answer]
+timeout_ms = 250
+st = 3
+text1 = "hello"
+)",
+                                       "gw.toml");
+  EXPECT_EQ(c.mqtt.port, 1883);
+  EXPECT_EQ(c.mqtt.client_id, "naxgw-1");
+  EXPECT_EQ(c.mqtt.version, 5);
+  EXPECT_EQ(c.database, "naxgw.db");
+  EXPECT_EQ(c.marks.interval_s, 60u);
+  ASSERT_EQ(c.nodes.size(), 1u);
+  EXPECT_EQ(c.nodes[0].connection, "192.0.2.10:3001");
+  EXPECT_EQ(c.nodes[0].source_node, 0x100);
+  ASSERT_TRUE(c.listener);
+  EXPECT_EQ(c.listener->port, 4000);
+  ASSERT_EQ(c.listener->nodes.size(), 1u);
+  EXPECT_EQ(c.listener->nodes[0].node, 7);
+  EXPECT_EQ(c.listener->nodes[0].name, "gate7");
+  ASSERT_TRUE(c.listener->nodes[0].answer);
+  EXPECT_EQ(c.listener->nodes[0].answer->st, 3);
+  EXPECT_EQ(c.listener->nodes[0].answer->timeout_ms, 250u);
+  EXPECT_EQ(c.listener->nodes[0].answer->text1, "hello");
+}
+
+TEST(NaxgwConfig, FaultsNameFileLineAndReason) {
+  struct Case {
+    std::string text;
+    int line;
+    std::string reason;
+  };
+  const std::string node = kNode;
+  // clang-format off
+  const Case cases[] = {
+      {"[mqtt]\nport = \"1883\"\n" + node, 2, "mqtt.port must be an integer"},
+      {"[mqtt]\nport = 70000\n" + node, 2, "mqtt.port must lie between 1 and 65535"},
+      {"[mqtt]\nhots = \"x\"\n" + node, 2, "unknown key mqtt.hots"},
+      {"[mqtt]\nprefix = \"a/#\"\n" + node, 2, "without wildcards"},
+      {"[mqtt]\nversion = 3\n" + node, 2, "mqtt.version must lie between 4 and 5"},
+      {"[marks]\ninterval_s = 0\n" + node, 2, "marks.interval_s must lie between"},
+      {node + "node = 70000\n", 4, "node.node must lie between 0 and 65535"},
+      {node + "protocol = 3\n", 4, "node.protocol must lie between 1 and 2"},
+      {node + "colour = 1\n", 4, "unknown key node.colour"},
+      {"[[node]]\nname = \"door1\"\n", 1, "node door1 needs a connection"},
+      {"[[node]]\nname = \"a/b\"\nconnection = \"x:1\"\n", 2, "may hold only letters"},
+      {"[[node]]\nname = \"a+\"\nconnection = \"x:1\"\n", 2, "may hold only letters"},
+      {node + "\n" + node, 5, "name door1 is used twice"},
+      {"[gateway]\nname = \"door1\"\n" + node, 3, "name door1 is used twice"},
+      {"[marks]\ndelete_after_store = true\n" + node + "protocol = 1\n", 3, "needs protocol 2"},
+      {"[gateway]\nretry_min_ms = 500\nretry_max_ms = 100\n" + node, 3, "below"},
+      {"[listener]\nport = 4000\n[[listener.node]]\nname = \"x\"\n", 3, "needs its node number"},
+      {"[listener]\nport = 4000\n[[listener.node]]\nname = \"x\"\nnode = 2\n"
+       "[[listener.node]]\nname = \"y\"\nnode = 2\n", 6, "number 2 is used twice"},
+      {"[listener]\n[[listener.node]]\nname = \"x\"\nnode = 2\n", 1, "listener needs a port"},
+      {"[mqtt]\nport = 1883\n", 1, "nothing to serve"},
+      {"node = 5\n", 1, "node must be written [[node]]"},
+      {"[mqtt\nport = 1\n", 1, ""},
+      {"[mqtt]\nport = 1\nport = 2\n" + node, 3, ""},
+      {std::string("[mqtt]\nhost = \"a\0b\"\n", 20) + node, 2, ""},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    try {
+      parse_config(c.text, "bad.toml");
+      ADD_FAILURE() << "accepted:\n" << c.text;
+    } catch (const ConfigError& e) {
+      const std::string message = e.what();
+      const std::string where = "bad.toml:" + std::to_string(c.line) + ": ";
+      EXPECT_EQ(message.rfind(where, 0), 0u) << message << "\nexpected " << where;
+      EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+    }
+  }
+}
+
+TEST(NaxgwConfig, MissingFileIsRefused) {
+  EXPECT_THROW(naxgw::load_config("/nonexistent/naxgw.toml"), ConfigError);
+}
+
+TEST(NaxgwConfig, NamesAreSingleTopicLevels) {
+  struct Case {
+    const char* name;
+    bool valid;
+  };
+  for (const Case c :
+       {Case{"door1", true}, Case{"a.b-c_d", true}, Case{"", false}, Case{"a/b", false},
+        Case{"#", false}, Case{"a b", false}, Case{"ü", false}}) {
+    EXPECT_EQ(naxgw::valid_name(c.name), c.valid) << c.name;
+  }
+  EXPECT_FALSE(naxgw::valid_name(std::string(65, 'a')));
+}
+
+}  // namespace

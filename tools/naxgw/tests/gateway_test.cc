@@ -1,0 +1,463 @@
+// The gateway end to end: a real broker, simulated nodes (as processes, or in this process
+// when the test must see what the node received), naxgw itself, and an MQTT client.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+#include "handlers_answers.h"
+#include "handlers_users.h"
+#include "harness.h"
+#include "naxsim.h"
+
+namespace {
+
+using namespace naxgw_test;
+
+bool iso(const json& value) {
+  static const std::regex pattern(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z?)");
+  return value.is_string() && std::regex_match(value.get<std::string>(), pattern);
+}
+
+auto state_is(const std::string& state, std::set<uint32_t> statuses = {}) {
+  return [state, statuses](const json& b) {
+    return b.value("state", "") == state &&
+           (statuses.empty() || statuses.count(b.value("status", 0u)) > 0);
+  };
+}
+
+class NaxgwEnd : public ::testing::Test {
+ protected:
+  TempDir dir;
+  Mosquitto broker{dir};
+  Client client{broker.port()};
+
+  // Sends a command with an MQTT 5 response topic and correlation data; returns the reply.
+  std::optional<Message> ask(const std::string& node, const std::string& command, const json& args,
+                             const std::string& id) {
+    const std::string reply = "reply/" + id;
+    client.publish("t/" + node + "/cmd/" + command, args.dump(), reply, "corr-" + id);
+    return client.wait_for(reply, [](const json&) { return true; });
+  }
+};
+
+TEST_F(NaxgwEnd, StatusFollowsTheLinkThroughLossAndRecovery) {
+  const uint16_t port = free_port();
+  Process sim = start_naxsim(dir, port, {});
+  Gateway gw(dir, base_config(dir, broker.port()) + node_config("door1", port));
+  const auto online = client.wait_for("t/door1/status", state_is("online", {1}));
+  ASSERT_TRUE(online) << gw.log();
+  const json first = online->body();
+  EXPECT_TRUE(online->retained || client.on("t/door1/status").size() > 0);
+  EXPECT_TRUE(iso(first["since"]));
+  EXPECT_EQ(first["text"], "success");
+  ASSERT_TRUE(client.wait_for("t/gateway/status", state_is("online")));
+
+  // A client that comes later is told the state at once: the status is retained.
+  {
+    Client late(broker.port());
+    const auto seen = late.wait_for("t/door1/status", state_is("online"));
+    ASSERT_TRUE(seen);
+    EXPECT_TRUE(seen->retained);
+  }
+
+  sim.kill(SIGKILL);
+  const auto offline =
+      client.wait_for("t/door1/status", state_is("offline", {1061, 1063, 1013, 1014, 1036, 1026}));
+  ASSERT_TRUE(offline) << gw.log();
+  EXPECT_EQ(offline->body()["text"], nax_status_text(offline->body()["status"].get<uint32_t>()));
+
+  client.forget();
+  sim = start_naxsim(dir, port, {});
+  ASSERT_TRUE(client.wait_for("t/door1/status", state_is("online", {1}))) << gw.log();
+
+  // The gateway's own death is told by its last will.
+  client.forget();
+  gw.kill9();
+  const auto will = client.wait_for("t/gateway/status", state_is("offline"));
+  ASSERT_TRUE(will);
+  EXPECT_EQ(will->body()["reason"], "lost");
+}
+
+TEST_F(NaxgwEnd, FaultyNodesAreReportedWithTheirStatusAndRecover) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> fault;
+    std::set<uint32_t> statuses;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {"drops", {"--drop-mid-frame"}, {1061, 1063, 1036}},
+      {"silent", {"--no-answer"}, {1026}},
+      {"garbled", {"--bad-crc"}, {1026}},
+      {"impostor", {"--answer-from", "9"}, {1024, 1026}},
+  };
+  // clang-format on
+  std::string config = base_config(dir, broker.port());
+  std::vector<uint16_t> ports;
+  std::vector<Process> sims;
+  for (const Case& c : cases) {
+    ports.push_back(free_port());
+    sims.push_back(start_naxsim(dir, ports.back(), c.fault, std::string(c.name) + ".log"));
+    config += node_config(c.name, ports.back());
+  }
+  Gateway gw(dir, config);
+  for (const Case& c : cases) {
+    EXPECT_TRUE(
+        client.wait_for(std::string("t/") + c.name + "/status", state_is("offline", c.statuses)))
+        << c.name << "\n"
+        << gw.log();
+  }
+  // None of them was ever online.
+  for (const Case& c : cases) {
+    for (const Message& m : client.on(std::string("t/") + c.name + "/status")) {
+      EXPECT_NE(m.body()["state"], "online") << c.name;
+    }
+  }
+  for (std::size_t i = 0; i < sims.size(); ++i) {
+    sims[i].kill(SIGKILL);
+    sims[i] = start_naxsim(dir, ports[i], {}, std::string(cases[i].name) + "-clean.log");
+  }
+  for (const Case& c : cases) {
+    EXPECT_TRUE(client.wait_for(std::string("t/") + c.name + "/status", state_is("online", {1})))
+        << c.name << "\n"
+        << gw.log();
+  }
+}
+
+TEST_F(NaxgwEnd, EventsArriveDecoded) {
+  naxsim::Simulator sim;
+  ASSERT_TRUE(sim.start());
+  Gateway gw(dir, base_config(dir, broker.port(), "interval_s = 3600\n") +
+                      node_config("door1", sim.port()));
+  ASSERT_TRUE(client.wait_for("t/door1/status", state_is("online"))) << gw.log();
+
+  naxsim::UserEvent user{};
+  user.id = 4000000001u;
+  user.index = 12;
+  user.event = 0x21;
+  user.direction = 2;
+  user.time = {7, 30, 15, 24, 2, 29, 4};
+  ASSERT_TRUE(sim.send_user_event(user));
+  const auto u = client.wait_for("t/door1/event/user", [](const json&) { return true; });
+  ASSERT_TRUE(u) << gw.log();
+  EXPECT_EQ(u->body()["user_id"], 4000000001u);
+  EXPECT_EQ(u->body()["index"], 12);
+  EXPECT_EQ(u->body()["event"], 0x21);
+  EXPECT_EQ(u->body()["direction"], 2);
+  EXPECT_EQ(u->body()["time"], "2024-02-29T07:30:15");
+
+  ASSERT_TRUE(sim.send_aux_input_event({3, 1, {23, 59, 59, 99, 12, 31, 4}}));
+  const auto a = client.wait_for("t/door1/event/aux", [](const json&) { return true; });
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->body()["input"], 3);
+  EXPECT_EQ(a->body()["value"], 1);
+  EXPECT_EQ(a->body()["time"], "2099-12-31T23:59:59");
+  sim.stop();
+}
+
+TEST_F(NaxgwEnd, CommandsAreAnsweredAndBadRequestsRefused) {
+  naxsim::Simulator sim;
+  ASSERT_TRUE(sim.start());
+  Gateway gw(dir, base_config(dir, broker.port(), "interval_s = 3600\n") +
+                      node_config("door1", sim.port()));
+  ASSERT_TRUE(client.wait_for("t/door1/status", state_is("online"))) << gw.log();
+
+  struct Case {
+    const char* command;
+    json args;
+    uint32_t status;
+    std::function<void(const json& result)> check;
+  };
+  const auto nothing = [](const json&) {};
+  // clang-format off
+  const std::vector<Case> cases = {
+      {"set_time", {{"time", "2031-05-06T07:08:09"}}, 1, nothing},
+      {"get_time", json::object(), 1, [](const json& r) {
+         EXPECT_EQ(r["time"].get<std::string>().substr(0, 13), "2031-05-06T07"); }},
+      {"get_info", {{"query", "echo hello"}}, 1, [](const json& r) { EXPECT_EQ(r["answer"], "hello"); }},
+      {"add_user", {{"users", {{{"id", 501}, {"text1", "Ann"}}, {{"id", 502}, {"psw", 42}}}}}, 1,
+       [](const json& r) { EXPECT_EQ(r["taken"], 2); }},
+      {"list_users", {{"count", 10}}, 8, [](const json& r) {
+         ASSERT_EQ(r["users"].size(), 2u);
+         EXPECT_EQ(r["users"][0]["id"], 501);
+         EXPECT_EQ(r["users"][1]["id"], 502); }},
+      {"del_user", {{"users", {{{"id", 501}}}}}, 1, [](const json& r) { EXPECT_EQ(r["taken"], 1); }},
+      {"set_num_cfg", {{"id", 20}, {"size", 2}, {"value", 1234}}, 1, nothing},
+      {"get_num_cfg", {{"id", 20}, {"size", 2}}, 1, [](const json& r) { EXPECT_EQ(r["value"], 1234); }},
+      {"rele_control", {{"relay", 1}, {"mode", 3}}, 1, nothing},
+      {"state_aux_input", json::object(), 1, [](const json& r) { EXPECT_TRUE(r["state"].is_number()); }},
+      {"display_msg", {{"messages", {{{"line", 1}, {"text", "Welcome"}}}}, {"timer", 5}}, 1, nothing},
+      {"set_schd_header", {{"id", 3}, {"name", "Day shift"}, {"hours", 8}}, 1, nothing},
+      {"get_schd_header", {{"id", 3}}, 1, [](const json& r) { EXPECT_EQ(r["name"], "Day shift"); }},
+      {"list_marks", json::object(), 8, [](const json& r) { EXPECT_EQ(r["stored"], 0); }},
+  };
+  // clang-format on
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string id = std::to_string(++n);
+    const auto reply = ask("door1", c.command, c.args, id);
+    ASSERT_TRUE(reply) << c.command;
+    const json body = reply->body();
+    EXPECT_EQ(body["status"], c.status) << c.command << " " << body.dump();
+    EXPECT_EQ(body["text"], nax_status_text(c.status));
+    EXPECT_EQ(reply->correlation, "corr-" + id) << c.command;
+    if (body["status"] == c.status) c.check(body["result"]);
+  }
+  const auto shown = sim.node().with_state<naxsim::Display>([](naxsim::Display& d) { return d; });
+  ASSERT_EQ(shown.lines.size(), 1u);
+  EXPECT_EQ(shown.lines[0].data, "Welcome");
+
+  // Texts from the node need not be UTF-8; the reply carries them all the same.
+  sim.node().with_state<naxsim::Users>([](naxsim::Users& users) {
+    naxsim::UserEntry entry;
+    entry.fields = 0x0101;  // id and text1
+    entry.id = 900;
+    entry.text1 =
+        "\xff\xfe"
+        "AB";
+    users.table.push_back(entry);
+    return 0;
+  });
+  const auto raw = ask("door1", "list_users", {{"first", 1}, {"count", 4}}, "raw");
+  ASSERT_TRUE(raw);
+  const json listed = raw->body();
+  ASSERT_FALSE(listed.is_discarded()) << raw->payload;
+  ASSERT_EQ(listed["result"]["users"].size(), 1u) << raw->payload;
+  EXPECT_EQ(listed["result"]["users"][0]["text1"],
+            "\xef\xbf\xbd\xef\xbf\xbd"
+            "AB");
+
+  // An MQTT 3.1.1 client names its reply topic and correlation in the request itself.
+  {
+    Client old(broker.port(), MQTT_PROTOCOL_V311);
+    old.publish("t/door1/cmd/get_info",
+                R"({"reply_to": "old/reply", "correlation": "c-311", "query": "model"})");
+    const auto reply = old.wait_for("old/reply", [](const json&) { return true; });
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->body()["correlation"], "c-311");
+    EXPECT_EQ(reply->body()["status"], 1);
+  }
+
+  struct Bad {
+    std::string topic;
+    std::string payload;
+  };
+  // clang-format off
+  const std::vector<Bad> bad = {
+      {"get_time", "not json"},
+      {"get_time", "[1, 2]"},
+      {"get_time", "\"text\""},
+      {"nope", "{}"},
+      {"list_users", R"({"first": -1})"},
+      {"list_users", R"({"count": 0})"},
+      {"list_users", R"({"count": 100000})"},
+      {"add_user", R"({"users": []})"},
+      {"add_user", R"({"users": [{"id": "x"}]})"},
+      {"add_user", R"({"users": [1]})"},
+      {"get_info", "{}"},
+      {"get_info", R"({"query": 5})"},
+      {"set_time", R"({"time": "2024-02-30T00:00:00"})"},
+      {"get_num_cfg", R"({"id": 1, "size": 4})"},
+      {"set_num_cfg", R"({"id": 1, "size": 3, "value": 1})"},
+      {"display_msg", R"({"messages": [{"text": "a"},{"text": "a"},{"text": "a"},{"text": "a"},{"text": "a"},{"text": "a"},{"text": "a"},{"text": "a"},{"text": "a"}]})"},
+      {"set_schd_segments", R"({"id": 1, "segments": [{"hours": 25, "minutes": 0}]})"},
+      {"get_time", std::string(70000, '{')},
+  };
+  // clang-format on
+  for (const Bad& b : bad) {
+    const std::string id = "bad" + std::to_string(++n);
+    client.publish("t/door1/cmd/" + b.topic, b.payload, "reply/" + id, id);
+    const auto reply = client.wait_for("reply/" + id, [](const json&) { return true; });
+    ASSERT_TRUE(reply) << b.topic << " " << b.payload.substr(0, 80);
+    EXPECT_EQ(reply->body()["status"], 1037) << b.payload.substr(0, 80);
+    EXPECT_TRUE(reply->body()["error"].is_string()) << reply->payload;
+  }
+  // Requests nobody can be answered on are dropped; the gateway carries on.
+  client.publish("t/door1/cmd/get_time", "{}");
+  client.publish("t/door1/cmd/get_time", R"({"reply_to": "wild/#"})");
+  client.publish("t/door1/cmd/get_time", R"({"reply_to": 7})");
+  const auto still = ask("door1", "get_time", json::object(), "last");
+  ASSERT_TRUE(still);
+  EXPECT_EQ(still->body()["status"], 1);
+  EXPECT_TRUE(client.on("wild/#").empty());
+  // A clean stop: the node goes offline, the gateway says so, and the process ends well
+  // (under a sanitizer, with nothing to report).
+  EXPECT_EQ(gw.terminate(), 0) << gw.log();
+  EXPECT_TRUE(client.wait_for("t/door1/status", state_is("offline")));
+  EXPECT_TRUE(client.wait_for("t/gateway/status", state_is("offline")));
+  sim.stop();
+}
+
+TEST_F(NaxgwEnd, MarksAreStoredExactlyOnceAcrossKill9) {
+  struct Case {
+    int protocol;
+    bool remove;
+    int marks;
+  };
+  for (const Case c : {Case{2, false, 2000}, Case{2, true, 2000}, Case{1, false, 300}}) {
+    SCOPED_TRACE("protocol " + std::to_string(c.protocol) + (c.remove ? " delete" : " keep"));
+    TempDir run;
+    const uint16_t port = free_port();
+    // Late answers stretch the download, so that the kill lands inside it.
+    Process sim = start_naxsim(run, port,
+                               {"--marks", std::to_string(c.marks), "--delay", "2", "--protocol",
+                                std::to_string(c.protocol)});
+    const std::string marks = std::string("interval_s = 1\npage = 4\ndelete_after_store = ") +
+                              (c.remove ? "true" : "false") + "\n";
+    Gateway gw(run,
+               base_config(run, broker.port(), marks) + node_config("door1", port, c.protocol));
+    Database db(run.file("marks.db"));
+    const std::string count = "SELECT COUNT(*) FROM marks WHERE node = 'door1'";
+    ASSERT_TRUE(wait_until([&] { return db.scalar(count) > 0; })) << gw.log();
+    gw.kill9();
+    const int64_t at_kill = db.scalar(count);
+    EXPECT_LT(at_kill, c.marks) << "the download ended before the kill";
+    gw.start();
+    ASSERT_TRUE(wait_until([&] { return db.scalar(count) >= c.marks; })) << db.scalar(count);
+    // The node's log: emptied after the commit when asked to, untouched otherwise.
+    const std::string left = c.remove ? "0" : std::to_string(c.marks);
+    int asked = 0;
+    EXPECT_TRUE(wait_until([&] {
+      const auto reply =
+          ask("door1", "get_info", {{"query", "marks"}}, "m" + std::to_string(++asked));
+      return reply && reply->body()["result"]["answer"] == left;
+    }));
+    EXPECT_EQ(db.scalar(count), c.marks);
+    EXPECT_EQ(db.scalar("SELECT COUNT(DISTINCT user_id) FROM marks"), c.marks);
+    EXPECT_EQ(db.scalar("SELECT MIN(user_id) FROM marks"), 1);
+    EXPECT_EQ(db.scalar("SELECT MAX(user_id) FROM marks"), c.marks);
+    EXPECT_EQ(gw.terminate(), 0) << gw.log();
+  }
+}
+
+TEST_F(NaxgwEnd, NodesConnectingInAreAcceptedByTheirNumber) {
+  const uint16_t listen = free_port();
+  Gateway gw(dir, base_config(dir, broker.port(), "",
+                              "log_path = \"" + dir.file("lib.log") + "\"\nlog_level = 3\n") +
+                      "[listener]\nport = " + std::to_string(listen) +
+                      "\n[[listener.node]]\nnode = 5\nname = \"in5\"\n");
+  ASSERT_TRUE(wait_until([&] { return port_open(listen); })) << gw.log();
+  const std::string target = "127.0.0.1:" + std::to_string(listen);
+  Process stranger({NAXSIM_PATH, "--connect", target, "--node", "9"}, dir.file("stranger.log"));
+  Process sim({NAXSIM_PATH, "--connect", target, "--node", "5", "--marks", "3"},
+              dir.file("in5.log"));
+  ASSERT_TRUE(client.wait_for("t/in5/status", state_is("online", {1})))
+      << gw.log() << read_file(dir.file("in5.log")) << read_file(dir.file("lib.log"));
+  const auto reply = ask("in5", "get_info", {{"query", "serial"}}, "in");
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->body()["result"]["answer"], "SIM-00005");
+  Database db(dir.file("marks.db"));
+  EXPECT_TRUE(
+      wait_until([&] { return db.scalar("SELECT COUNT(*) FROM marks WHERE node = 'in5'") == 3; }));
+  EXPECT_TRUE(wait_until([&] {
+    return gw.log().find("node 9 connected in but is not configured") != std::string::npos;
+  })) << gw.log();
+  // No connection callback reports this loss: the gateway notices it by itself.
+  sim.kill(SIGKILL);
+  ASSERT_TRUE(client.wait_for("t/in5/status", state_is("offline"))) << gw.log();
+}
+
+TEST_F(NaxgwEnd, UserEventsAreAnsweredFromMqttOrByDefault) {
+  naxsim::Simulator sim;
+  ASSERT_TRUE(sim.start());
+  Gateway gw(dir,
+             base_config(dir, broker.port(), "interval_s = 3600\n") +
+                 node_config("waits", sim.port(), 2,
+                             "[node.answer]\ntimeout_ms = 20000\nst = 1\ntext1 = \"DEFAULT-W\"\n") +
+                 node_config("hurries", sim.port(), 2,
+                             "[node.answer]\ntimeout_ms = 1\nst = 1\ntext1 = \"DEFAULT-H\"\n"));
+  ASSERT_TRUE(client.wait_for("t/waits/status", state_is("online")));
+  ASSERT_TRUE(client.wait_for("t/hurries/status", state_is("online")));
+  naxsim::UserEvent user{};
+  user.id = 77;
+  user.event = 1;
+  user.time = {8, 0, 0, 24, 1, 2, 2};
+  ASSERT_TRUE(sim.send_user_event(user));
+  const auto event =
+      client.wait_for("t/waits/event/user", [](const json& b) { return b.contains("answer_id"); });
+  ASSERT_TRUE(event);
+  client.publish(
+      "t/waits/answer",
+      json{{"answer_id", event->body()["answer_id"]}, {"st", 1}, {"text1", "WELCOME"}}.dump());
+  auto texts = [&] {
+    std::vector<std::string> out;
+    for (const auto& a : sim.node().with_state<naxsim::EventAnswers>(
+             [](naxsim::EventAnswers& e) { return e.received; })) {
+      out.emplace_back(a.user_fields.begin(), a.user_fields.end());
+    }
+    return out;
+  };
+  auto has = [&](const std::string& text) {
+    for (const auto& t : texts()) {
+      if (t.find(text) != std::string::npos) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(wait_until([&] { return has("WELCOME") && has("DEFAULT-H"); })) << gw.log();
+  EXPECT_FALSE(has("DEFAULT-W"));
+  EXPECT_EQ(texts().size(), 2u);
+  sim.stop();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(NaxgwEnd, AnMqtt311GatewayAnswersOnTheReplyToTopic) {
+  naxsim::Simulator sim;
+  ASSERT_TRUE(sim.start());
+  std::string config =
+      base_config(dir, broker.port(), "interval_s = 3600\n") + node_config("door1", sim.port());
+  const std::string prefix = "prefix = \"t\"\n";
+  config.replace(config.find(prefix), prefix.size(), prefix + "version = 4\n");
+  Gateway gw(dir, config);
+  ASSERT_TRUE(client.wait_for("t/door1/status", state_is("online"))) << gw.log();
+  client.publish("t/door1/cmd/get_info",
+                 R"({"reply_to": "r311", "correlation": {"n": [1, 2]}, "query": "echo x"})");
+  const auto reply = client.wait_for("r311", [](const json&) { return true; });
+  ASSERT_TRUE(reply) << gw.log();
+  EXPECT_EQ(reply->body()["correlation"], json({{"n", {1, 2}}}));
+  EXPECT_EQ(reply->body()["result"]["answer"], "x");
+  EXPECT_TRUE(reply->correlation.empty());  // no MQTT 5 properties on a 3.1.1 session
+  EXPECT_EQ(gw.terminate(), 0) << gw.log();
+  sim.stop();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(NaxgwProgram, RefusesABadConfigurationWithFileLineAndReason) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string output;
+  };
+  TempDir dir;
+  const std::string bad =
+      dir.write("bad.toml", "[mqtt]\nport = 1883\n\n[[node]]\nname = \"door1\"\nprotocol = 7\n");
+  const std::string good =
+      dir.write("good.toml", "[[node]]\nname = \"door1\"\nconnection = \"127.0.0.1:1\"\n");
+  // clang-format off
+  const Case cases[] = {
+      {{"--config", bad}, 2, bad + ":6: node.protocol must lie between 1 and 2, not 7"},
+      {{"--config", bad, "--check"}, 2, bad + ":6: "},
+      {{"--config", good, "--check"}, 0, ""},
+      {{"--config", dir.file("missing.toml")}, 2, "missing.toml:0: cannot be read"},
+      {{}, 2, "--config FILE is required"},
+      {{"--frobnicate"}, 2, "unknown option --frobnicate"},
+  };
+  // clang-format on
+  int n = 0;
+  for (const Case& c : cases) {
+    std::vector<std::string> argv = {NAXGW_PATH};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const std::string log = dir.file("out" + std::to_string(++n));
+    Process p(argv, log);
+    EXPECT_EQ(p.wait(), c.status) << n;
+    EXPECT_NE(read_file(log).find(c.output), std::string::npos) << read_file(log);
+  }
+}
+
+}  // namespace

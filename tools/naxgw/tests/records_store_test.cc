@@ -1,0 +1,148 @@
+// JSON records read from untrusted requests, and the marks database's exactly-once rules.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "harness.h"
+#include "records.h"
+#include "store.h"
+
+namespace {
+
+using naxgw::BadRequest;
+using naxgw::json;
+
+TEST(NaxgwRecords, IsoTimesReadAndWritten) {
+  struct Case {
+    const char* text;
+    bool valid;
+    uint8_t weekday;  // 0 = Sunday
+  };
+  // clang-format off
+  const Case cases[] = {
+      {"2024-02-29T23:59:58", true, 4},  {"2024-02-29 00:00:00", true, 4},
+      {"2000-01-01T00:00:00", true, 6},  {"2099-12-31T23:59:59", true, 4},
+      {"2023-02-29T00:00:00", false, 0}, {"1999-12-31T23:59:59", false, 0},
+      {"2100-01-01T00:00:00", false, 0}, {"2024-13-01T00:00:00", false, 0},
+      {"2024-04-31T00:00:00", false, 0}, {"2024-01-01T24:00:00", false, 0},
+      {"2024-01-01T00:60:00", false, 0}, {"2024-01-01T00:00:60", false, 0},
+      {"2024-01-01T00:00:00Z", false, 0}, {"2024-01-01", false, 0},
+      {"", false, 0},                    {"2024-01-01X00:00:00", false, 0},
+      {"-024-01-01T00:00:00", false, 0},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    if (!c.valid) {
+      EXPECT_THROW(naxgw::parse_iso_time(c.text), BadRequest) << c.text;
+      continue;
+    }
+    const nax_date_time t = naxgw::parse_iso_time(c.text);
+    EXPECT_EQ(t.weekday, c.weekday) << c.text;
+    std::string expected = c.text;
+    expected[10] = 'T';
+    EXPECT_EQ(naxgw::iso_time(t), expected);
+  }
+}
+
+TEST(NaxgwRecords, UsersFromJsonSetTheMaskOfWhatIsGiven) {
+  struct Case {
+    json in;
+    bool valid;
+    uint32_t mask;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {{{"id", 7}}, true, NAX_USER_ID},
+      {{{"id", 7}, {"psw", 1234}, {"text1", "Ann"}}, true, NAX_USER_ID | NAX_USER_PSW | NAX_USER_TEXT1},
+      {{{"id", 7}, {"schedule_id", 3}, {"anti_passback", 1}}, true,
+       NAX_USER_ID | NAX_USER_SCHEDULE_ID | NAX_USER_ANTI_PASSBACK},
+      {{{"id", 7}, {"mask", 3}}, true, 3},
+      {{{"psw", 1}}, false, 0},
+      {{{"id", -1}}, false, 0},
+      {{{"id", 4294967296LL}}, false, 0},
+      {{{"id", "7"}}, false, 0},
+      {{{"id", 7.5}}, false, 0},
+      {{{"id", 7}, {"st", 256}}, false, 0},
+      {{{"id", 7}, {"text1", std::string(255, 'x')}}, false, 0},
+      {{{"id", 7}, {"text2", 5}}, false, 0},
+      {json::array({1}), false, 0},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    if (!c.valid) {
+      EXPECT_THROW(naxgw::user_from_json(c.in), BadRequest) << c.in.dump();
+      continue;
+    }
+    const nax_user u = naxgw::user_from_json(c.in);
+    EXPECT_EQ(u.mask, c.mask) << c.in.dump();
+    EXPECT_EQ(u.id, 7u);
+  }
+  const nax_user full = naxgw::user_from_json({{"id", 9}, {"text1", std::string(254, 'y')}});
+  EXPECT_EQ(std::strlen(full.text1), 254u);
+  const json back = naxgw::user_to_json(full);
+  EXPECT_EQ(back["text1"].get<std::string>().size(), 254u);
+  EXPECT_FALSE(back.contains("psw"));  // only what the mask names
+}
+
+TEST(NaxgwRecords, DecodedTextsNeverReadPastTheirField) {
+  nax_mark m{};
+  m.mask = NAX_MARK_CODE;
+  std::memset(m.code, 'C', sizeof m.code);  // no NUL anywhere
+  EXPECT_EQ(naxgw::mark_to_json(m)["code"], std::string(sizeof m.code, 'C'));
+  nax_schd_header h{};
+  std::memset(h.name, 'N', sizeof h.name);
+  EXPECT_EQ(naxgw::schd_header_to_json(h)["name"], std::string(sizeof h.name, 'N'));
+}
+
+nax_mark mark(uint32_t id, uint8_t minute, const char* code = "") {
+  nax_mark m{};
+  m.mask = 0x1FF;
+  m.id = id;
+  m.date_time = {8, minute, 0, 24, 3, 15, 5};
+  m.event = 1;
+  std::strncpy(m.code, code, sizeof m.code - 1);
+  return m;
+}
+
+TEST(NaxgwStore, RepeatedDownloadsStoreEachMarkOnce) {
+  naxgw_test::TempDir dir;
+  naxgw::Store store(dir.file("m.db"));
+  const nax_mark first[] = {mark(1, 0), mark(2, 1), mark(3, 2)};
+  EXPECT_EQ(store.store("a", first, 3, 3).size(), 3u);
+  EXPECT_EQ(store.cursor("a"), 3u);
+  // The same page again, and one overlapping with new marks: only the new ones are new.
+  EXPECT_TRUE(store.store("a", first, 3, 3).empty());
+  const nax_mark overlap[] = {mark(3, 2), mark(4, 3), mark(4, 3, "x")};
+  const auto fresh = store.store("a", overlap, 3, 6);
+  ASSERT_EQ(fresh.size(), 2u);
+  EXPECT_EQ(fresh[0].id, 4u);
+  EXPECT_STREQ(fresh[1].code, "x");
+  EXPECT_EQ(store.count("a"), 5u);
+  // Another node's identical marks are its own.
+  EXPECT_EQ(store.store("b", first, 3, 3).size(), 3u);
+  EXPECT_EQ(store.count("a"), 5u);
+  EXPECT_EQ(store.cursor("b"), 3u);
+  EXPECT_EQ(store.cursor("c"), 0u);
+  EXPECT_TRUE(store.contains("a", mark(4, 3, "x")));
+  EXPECT_FALSE(store.contains("a", mark(4, 4)));
+}
+
+TEST(NaxgwStore, DataSurvivesReopeningAndTheContractColumnsExist) {
+  naxgw_test::TempDir dir;
+  {
+    naxgw::Store store(dir.file("m.db"));
+    const nax_mark marks[] = {mark(10, 5, "abc")};
+    store.store("door1", marks, 1, 1);
+  }
+  naxgw::Store again(dir.file("m.db"));
+  EXPECT_EQ(again.count("door1"), 1u);
+  EXPECT_EQ(again.cursor("door1"), 1u);
+  naxgw_test::Database db(dir.file("m.db"));
+  EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM marks WHERE node = 'door1' AND user_id = 10 AND "
+                      "time = '2024-03-15T08:05:00' AND event = 1 AND direction = 0 AND kind = 0 "
+                      "AND value = 0 AND code = 'abc'"),
+            1);
+  EXPECT_THROW(naxgw::Store(dir.file("no/such/dir/m.db")), naxgw::StoreError);
+}
+
+}  // namespace
