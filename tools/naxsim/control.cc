@@ -14,8 +14,6 @@
 
 #include "handlers_marks.h"
 
-#include "handlers_marks.h"
-
 namespace naxsim {
 namespace {
 
@@ -162,16 +160,8 @@ std::string control_command(Simulator& sim, const std::string& line) {
     return sim.send_user_event(e) ? "ok" : "error no connection";
   }
   if (verb == "mark") {
-    // Stored as a mark taken now; the mark list starts over from the first.
     if (!numbers(1, UINT32_MAX)) return "error mark ID";
-    MarkEntry m;
-    m.id = static_cast<uint32_t>(a0);
-    m.time = sim.node().time();
-    sim.node().with_state<MarkLog>([&m](MarkLog& log) {
-      log.marks.push_back(m);
-      log.p1_cursor = 0;
-      return 0;
-    });
+    record_mark(sim.node(), static_cast<uint32_t>(a0), sim.node().time());
     return "ok";
   }
   if (verb == "aux") {
