@@ -1,7 +1,11 @@
-/* vedodiroz: host-side communication library for access-control and
- * time-and-attendance nodes.
+/* vedodiroz: host-side library for access-control and time-and-attendance nodes.
  *
- * Conventions
+ * A host opens links to nodes (nax_open, or nax_listen and nax_accept for nodes
+ * that connect in), calls one function per node command and is called back for
+ * the events nodes report.  Each exported function has its comment block above
+ * its prototype below; the manual pages are built from them.
+ *
+ * Conventions:
  * - Every function returns an unsigned 32-bit status: NAX_OK (1) on success,
  *   1000..1063 for the library's own failures (NAX_STATUS_LIST below), and any
  *   other value as the node's own verdict, passed through.  Exceptions:
@@ -44,6 +48,30 @@
  *   aware; descriptors (a socket and a few event handles per link) are no
  *   limit there.  Nodes that connect in are bounded separately, see
  *   nax_set_listen_limits.
+ *
+ * Statuses every node command can return:
+ * - Taking the link: 1034 library not initialised, 1059 link id 0 or never
+ *   given, 1036 link freed or busy, 1056 link not open or accepted (a link from
+ *   nax_listen must be claimed with nax_accept first).
+ * - Arguments: 1037 a NULL record, a zero count or a request too large for one
+ *   packet; 1038 a command the link's protocol does not have.
+ * - The exchange: 1020 and 1021 sending failed or timed out, 1026 no answer
+ *   within the receive time-out, 1024 the answer came from another node, 1028
+ *   it answers another command, 1029 it is shorter than its fields, 1061 the
+ *   connection closed, 1063 the node stopped answering keepalives.
+ *
+ * The node's own numbers (below 1000): protocol-2 nodes answer with a status
+ * word that is passed on unchanged (1 done).  Protocol-1 nodes answer with a
+ * result byte, passed on by the simple set-style commands, or with an error
+ * byte that the library maps per command: 2 the node refused to set its clock;
+ * 4, 5, 12, 16 a user list, add or delete refused (5 the user already exists,
+ * 12 the user table is full, 4 a bad user record or list refused, 16 any other
+ * refusal); 7 no users on the node; 8 no further records (users, marks; also
+ * from protocol-2 lists); 10, 11, 12, 16 a template refused (10 no such
+ * template, 11 nothing enrolled, 12 the sensor's store full or busy); 16 block
+ * or flush refused; 18 a mark list refused; 21 no marks on the node; 31 a
+ * schedule list page with more to come.  Each function's comment names the
+ * numbers that command can give.
  */
 #ifndef VEDODIROZ_H
 #define VEDODIROZ_H
@@ -340,39 +368,203 @@ typedef void(NAX_CALL* nax_conn_callback)(void* callback_args, int32_t link_id,
 /* ------------------------------------------------------------------------
  * Lifecycle
  * ---------------------------------------------------------------------- */
-/* log_path null: "zavidu.log" in the current directory.  log_level 0: no log. */
+/* Starts the library: opens the log and creates the link and listener registries.
+ *
+ * Arguments:
+ * - log_path: file the log is appended to; NULL gives "zavidu.log" in the current
+ *   directory.  The string is copied.
+ * - log_level: 0 writes no log; 1 to 4 write ever more detail (4 adds hex dumps).
+ *
+ * Statuses:
+ * - 1: started.
+ * - 1031: already started (the first nax_init's settings stay).
+ * - 1015, 1032, 1047, 1048: a registry, lock or the socket layer could not be set up.
+ *
+ * Threads: call once, before any other function but nax_set_keepalive, and not
+ * while another thread calls into the library.
+ */
 NAX_API uint32_t NAX_CALL nax_init(const char* log_path, int32_t log_level);
+
+/* Stops the library: closes the log and frees the link registry.
+ *
+ * Close every link (nax_close) and the listener (nax_close_listen) first: links
+ * still open are not closed for the host, their threads and descriptors are left
+ * behind.  nax_init may be called again afterwards.
+ *
+ * Statuses:
+ * - 1: stopped.
+ * - 1034: the library was not started.
+ *
+ * Threads: not from a callback, and not while another thread calls into the library.
+ */
 NAX_API uint32_t NAX_CALL nax_uninit(void);
-/* Copies the version ("1.1.13", 7 bytes with the NUL) into buffer; returns buffer. */
+
+/* Copies the library's version text into the host's buffer.
+ *
+ * Arguments:
+ * - buffer: host-owned, at least 7 bytes; receives "1.1.13" and its NUL.
+ *
+ * Returns buffer itself (not a status); NULL when buffer is NULL.  Works before nax_init.
+ */
 NAX_API char* NAX_CALL nax_lib_version(char* buffer);
-/* Constant English text for a status number; node statuses get a generic text. */
+
+/* Gives the English text of a status number.
+ *
+ * Arguments:
+ * - status: any status a function returned.
+ *
+ * Returns a constant string owned by the library (never NULL, never to be freed):
+ * the text of the library's statuses (1, 1000 to 1063), "unknown library status"
+ * for other numbers from 1000, and "status reported by the node" below 1000: the
+ * node's own numbers depend on the command (see each function's page).  Works before nax_init and
+ * from any thread.
+ */
 NAX_API const char* NAX_CALL nax_status_text(uint32_t status);
 
 /* ------------------------------------------------------------------------
  * Links
  * ---------------------------------------------------------------------- */
-/* conn: "host:port", "a.b.c.d port", "ttyS0:9600", "/dev/pts/3:115200".
- * Returns the link id, or 0 with *status saying why. */
+/* Opens a link to a node over TCP or a serial port and starts its reception thread.
+ *
+ * Arguments:
+ * - status: out, must not be NULL; the status of the call (1 on success).
+ * - source_node: the node number the library uses as sender on this link.
+ * - packet_protocol: 1 or 2, the protocol the node speaks.
+ * - conn: connection string, "device:parameter" or "device parameter":
+ *   "192.0.2.10:3001" or "node7.example 3001" for TCP; "ttyS0:9600",
+ *   "ttyUSB0:115200" or a device path such as "/dev/pts/3:19200" for a serial
+ *   port at 9600, 19200, 38400, 57600 or 115200 baud (raw 8N1, no flow control).
+ * - timeout: ms to wait for a TCP connection.
+ * - callback_args: passed back as the first argument of every callback; the
+ *   library keeps the pointer until the link is closed, the host keeps what it
+ *   points to alive as long.
+ * - callback_user, callback_aux_input, callback_conn: event callbacks, each may be
+ *   NULL; they run on the link's reception thread.
+ *
+ * Returns the link id (1 and up), or 0 with *status saying why:
+ * - 1034 not initialised; 1035 protocol not 1 or 2; 1001 malformed connection
+ *   string.
+ * - TCP: 1008 host not found, 1009 bad address, 1010 socket, 1011 or 1013
+ *   connection refused or failed, 1014 no connection within timeout.
+ * - Serial: 1002 port cannot be opened (also Windows names such as "COM3" on
+ *   other systems), 1004 baud rate not accepted, 1005 settings not applied.
+ * - 1000, 1007, 1015: memory, reception thread or locks.
+ *
+ * Threads: any thread; not from inside a callback of the link being opened.
+ */
 NAX_API uint32_t NAX_CALL nax_open(uint32_t* status, uint16_t source_node, uint8_t packet_protocol,
                                    const char* conn, uint32_t timeout, void* callback_args,
                                    nax_user_callback callback_user,
                                    nax_aux_input_callback callback_aux_input,
                                    nax_conn_callback callback_conn);
+
+/* Closes a link: stops its reception thread, closes the connection and frees the id.
+ *
+ * Arguments:
+ * - link_id: the link to close.
+ *
+ * A command running on the link at the same time ends with 1061.
+ *
+ * Statuses:
+ * - 1: closed.
+ * - 1034 not initialised; 1059 unknown link id; 1036 already freed.
+ * - 1050: still held by another call; the link is freed when that call returns.
+ * - 1051: still busy after three pauses.
+ *
+ * Threads: any thread, but never from inside one of the same link's callbacks
+ * (the reception thread cannot wait for itself).
+ */
 NAX_API uint32_t NAX_CALL nax_close(int32_t link_id);
 
+/* Listens on a TCP port for nodes that connect in.
+ *
+ * Each node that connects becomes a new link waiting to be claimed (state
+ * LINK_INCOMING); the connection callback is told its link id with state
+ * NAX_CONN_CONNECTED.  Claim it with nax_accept before sending commands on it.
+ *
+ * Arguments:
+ * - status: out, must not be NULL; 1 on success.
+ * - port: TCP port, on every local IPv4 address.
+ * - timeout: ms to keep retrying while the port is still in use.
+ * - callback_args: first argument of the connection callback, kept until
+ *   nax_close_listen.
+ * - callback_conn: may be NULL; runs on the listen thread.
+ *
+ * Returns the listen id (always 1), or 0 with *status saying why: 1034 not
+ * initialised, 1053 a listener exists already, 1010 socket, 1042 bind failed,
+ * 1060 the port stayed in use for the whole timeout, 1041 or 1044 thread or
+ * event not created.
+ *
+ * Threads: any thread; only one listener at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_listen(uint32_t* status, uint16_t port, int32_t timeout,
                                      void* callback_args, nax_conn_callback callback_conn);
+
+/* Stops listening.
+ *
+ * Links already created by the listener are not touched.
+ *
+ * Arguments:
+ * - listen_id: the id nax_listen returned.
+ *
+ * Statuses: 1 stopped; 1034 not initialised; 1055 no such listener; 1030 the
+ * listener had no socket.
+ *
+ * Threads: any thread, but not from inside the listener's connection callback.
+ */
 NAX_API uint32_t NAX_CALL nax_close_listen(int32_t listen_id);
-/* Bounds on nodes that connect in.  Each becomes an incoming link, with its
- * own thread and descriptors, until the host claims it with nax_accept or
- * closes it.  While max_unclaimed links wait to be claimed, further
- * connections are closed at once and logged; an incoming link not claimed
- * within claim_timeout ms of its connection is closed.  0 lifts either
- * bound.  Defaults: 1000 links, 60000 ms.  May be called at any time, before
- * nax_init too; a negative value returns NAX_ERR_INVALID_ARG and changes
- * nothing.  Keepalives, when enabled, still close quiet unclaimed links
- * earlier. */
+
+/* Bounds the nodes that connect in and wait to be claimed.
+ *
+ * Each node that connects becomes an incoming link, with its own thread and
+ * descriptors, until the host claims it with nax_accept or closes it.  While
+ * max_unclaimed links wait to be claimed, further connections are closed at once
+ * and logged; an incoming link not claimed within claim_timeout ms of its
+ * connection is closed.  Keepalives, when enabled, still close quiet unclaimed
+ * links earlier.
+ *
+ * Arguments:
+ * - max_unclaimed: links allowed to wait at once; 0 lifts the bound (default 1000).
+ * - claim_timeout: ms an incoming link may wait; 0 lifts the bound (default 60000).
+ *
+ * Statuses: 1 stored; 1037 a negative value (nothing changes).
+ *
+ * Threads: any thread, at any time, before nax_init too.
+ */
 NAX_API uint32_t NAX_CALL nax_set_listen_limits(int32_t max_unclaimed, int32_t claim_timeout);
+
+/* Claims a link that a node opened to the listener.
+ *
+ * The link gets its packet protocol, source node and receive time-out; then the
+ * node is asked for its node number (numeric parameter 0), which must match the
+ * wanted one.  On success the link serves commands (state LINK_ACCEPTED).
+ *
+ * Arguments:
+ * - link_id: in and out, must not be NULL.  In: 0 to take any waiting link, or
+ *   the one link to try.  Out: the claimed link's id (unchanged on failure).
+ * - dest_node: in and out, must not be NULL.  In: 0 for any node, or the node
+ *   number wanted.  Out: the number the node reported.
+ * - port: in and out, must not be NULL.  In: 0 for any port, or only links that
+ *   came in on this port.  Out: the port of the claimed link.
+ * - packet_protocol: 1 or 2, for the link.
+ * - source_node: the node number the library uses as sender on the link.
+ * - accept_timeout: ms to keep looking for a waiting link when *link_id is 0
+ *   (at least 200); with a given link id there is one attempt and no wait.
+ * - rcv_timeout: the link's receive time-out in ms.
+ *
+ * Statuses:
+ * - 1: a link was claimed.
+ * - 1035: protocol not 1 or 2.
+ * - 1059: the given id is beyond every link; when scanning, no waiting link was
+ *   found before the time-out.
+ * - 1036: no link in that slot, or it is busy; 1056: the link is not waiting to
+ *   be claimed.
+ * - 1058: the link came in on another port than the one given.
+ * - 1057: the node could not be asked its number or reported another one (the
+ *   link stays waiting and can be claimed later).
+ *
+ * Threads: any thread, also from the listener's connection callback.
+ */
 NAX_API uint32_t NAX_CALL nax_accept(uint32_t* link_id, uint16_t* dest_node, uint16_t* port,
                                      uint8_t packet_protocol, uint16_t source_node,
                                      uint32_t accept_timeout, int32_t rcv_timeout);
@@ -380,121 +572,1051 @@ NAX_API uint32_t NAX_CALL nax_accept(uint32_t* link_id, uint16_t* dest_node, uin
 /* ------------------------------------------------------------------------
  * Per-link settings and keepalive
  * ---------------------------------------------------------------------- */
+/* Sets the node number the library sends as on this link.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the new source node; answers must be addressed to it.
+ *
+ * Statuses: 1 stored; 1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted (nothing changes then).
+ */
 NAX_API uint32_t NAX_CALL nax_set_source_node(int32_t link_id, uint16_t node);
+
+/* Sets the packet protocol of a link.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - packet_protocol: 1 or 2.
+ *
+ * Also 1035 when the protocol is neither 1 nor 2 (the setting stays).
+ *
+ * Statuses: 1 stored; 1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted (nothing changes then).
+ */
 NAX_API uint32_t NAX_CALL nax_set_packet_protocol(int32_t link_id, uint8_t packet_protocol);
+
+/* Gives the packet protocol of a link.
+ *
+ * Arguments:
+ * - link_id: the link.
+ *
+ * Returns the protocol (1 or 2), or 0 when the link cannot be taken (not
+ * initialised, unknown, freed, busy, or not open or accepted).  Not a status.
+ */
 NAX_API uint8_t NAX_CALL nax_get_packet_protocol(int32_t link_id);
+
+/* Sets or clears the user event callback of a link.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - callback: called on the reception thread for each user event; NULL clears it.
+ *
+ * The reception thread picks the change up for the next event.
+ *
+ * Statuses: 1 stored; 1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted (nothing changes then).
+ */
 NAX_API uint32_t NAX_CALL nax_set_user_callback(int32_t link_id, nax_user_callback callback);
+
+/* Sets or clears the aux input event callback of a link.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - callback: called on the reception thread for each aux input event; NULL clears it.
+ *
+ * The reception thread picks the change up for the next event.
+ *
+ * Statuses: 1 stored; 1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted (nothing changes then).
+ */
 NAX_API uint32_t NAX_CALL nax_set_aux_input_callback(int32_t link_id,
                                                      nax_aux_input_callback callback);
+
+/* Sets or clears the connection callback of a link.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - callback: told when the link is lost (NAX_CONN_LOST) or its node stops
+ *   answering keepalives (NAX_CONN_NO_KEEPALIVE); NULL clears it.
+ *
+ * Statuses: 1 stored; 1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted (nothing changes then).
+ */
 NAX_API uint32_t NAX_CALL nax_set_conn_callback(int32_t link_id, nax_conn_callback callback);
+
+/* Sets the pointer passed as first argument to the link's callbacks.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - callback_args: kept by the library until the link is closed; the host keeps
+ *   what it points to alive as long.
+ *
+ * Statuses: 1 stored; 1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted (nothing changes then).
+ */
 NAX_API uint32_t NAX_CALL nax_set_callback_args(int32_t link_id, void* callback_args);
+
+/* Sets how long a command waits for the node's answer on this link.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - timeout: ms; 3000 after nax_open or nax_listen unless given otherwise.
+ *
+ * A command whose answer does not come within it returns 1026.
+ *
+ * Statuses: 1 stored; 1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted (nothing changes then).
+ */
 NAX_API uint32_t NAX_CALL nax_set_rcv_timeout(int32_t link_id, int32_t timeout);
+
+/* Sets how long sending a request may take on this link.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - timeout: ms; a send that does not finish within it returns 1021.
+ *
+ * Statuses: 1 stored; 1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted (nothing changes then).
+ */
 NAX_API uint32_t NAX_CALL nax_set_snd_timeout(int32_t link_id, int32_t timeout);
+
+/* Sets the longest pause between two bytes of one frame on this link.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - timeout: ms; a frame that stalls longer is dropped and the assembler starts over.
+ *
+ * Statuses: 1 stored; 1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted (nothing changes then).
+ */
 NAX_API uint32_t NAX_CALL nax_set_interbyte_timeout(int32_t link_id, int32_t timeout);
-/* Only before nax_init; timeout 0 disables keepalives. */
+
+/* Sets the keepalive of every link: how often a quiet link is probed and how many misses lose it.
+ *
+ * Arguments:
+ * - timeout: ms of quiet after which a keepalive is sent; 0 disables keepalives.
+ * - retries: keepalives in a row left unanswered before the link is declared lost
+ *   (the connection callback gets NAX_CONN_NO_KEEPALIVE, waiting commands 1063).
+ * - dest_node: node number the keepalives are addressed to.
+ *
+ * Statuses: 1 stored; 1031 when called after nax_init (nothing changes).
+ *
+ * Threads: only before nax_init.
+ */
 NAX_API uint32_t NAX_CALL nax_set_keepalive(int32_t timeout, int32_t retries, uint16_t dest_node);
 
 /* ------------------------------------------------------------------------
  * Node commands.  Each takes the link id and the node number addressed.
  * ---------------------------------------------------------------------- */
+/* Reads the node's clock.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - date_time: host-owned record, filled on success (two-digit year, weekday as
+ *   the node counts).
+ *
+ * Statuses:
+ * - 1: read.
+ * - Any other number below 1000: the node's refusal (protocol 2 status word), the record untouched.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_get_time(int32_t link_id, uint16_t node, nax_date_time* date_time);
+
+/* Sets the node's clock.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - date_time: host-owned record, read only.
+ *
+ * Statuses:
+ * - 1: set.
+ * - 2: protocol 1, the node refused to set its clock.
+ * - Any other number below 1000: protocol 2, the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_set_time(int32_t link_id, uint16_t node,
                                        const nax_date_time* date_time);
 
+/* Reads one of the node's numeric parameters.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - num_size: width in bytes, 1 or 2 (low byte used); other widths give 1037.
+ * - num_id: parameter number (the numbering is the node's; 0 is its node number).
+ * - num_val: out, host-owned; the value, 0 when refused.
+ *
+ * Statuses:
+ * - 1: read.
+ * - Any other number below 1000: the node's refusal (protocol 1 result byte or
+ *   protocol 2 status word), e.g. an unknown parameter.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_get_num_cfg(int32_t link_id, uint16_t node, uint32_t num_size,
                                           uint16_t num_id, uint32_t* num_val);
+
+/* Sets one of the node's numeric parameters.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - num_size: width in bytes, 1 or 2 (low byte used).
+ * - num_id: parameter number.
+ * - num_val: the new value.
+ *
+ * Statuses:
+ * - 1: set.
+ * - Any other number below 1000: the node's refusal (protocol 1 result byte or
+ *   protocol 2 status word).
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_set_num_cfg(int32_t link_id, uint16_t node, uint32_t num_size,
                                           uint16_t num_id, int32_t num_val);
 
+/* Reads the configuration of one aux input.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - input_id: the input's number.
+ * - aux_input: out, host-owned record, filled on success.
+ *
+ * Statuses:
+ * - 1: read.
+ * - Any other number below 1000: the node's refusal, e.g. no such input.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_get_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
                                             nax_aux_input* aux_input);
+
+/* Sets the configuration of one aux input.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - input_id: the input's number.
+ * - aux_input: host-owned record, read only (24 bytes on the wire).
+ *
+ * Statuses:
+ * - 1: set.
+ * - Any other number below 1000: the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_set_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
                                             const nax_aux_input* aux_input);
+
+/* Reads the state of every aux input as one bit mask.
+ *
+ * Protocol 2 only: on a protocol-1 link it returns 1038 and sends nothing.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - input_state: out, host-owned; bit n is input n.
+ *
+ * Statuses:
+ * - 1: read.
+ * - Any other number below 1000: the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_state_aux_input(int32_t link_id, uint16_t node,
                                               uint32_t* input_state);
+
+/* Switches a relay.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - rele_id: the relay's number.
+ * - time_mode: how long or how it switches (the node's coding).
+ *
+ * Statuses:
+ * - 1: done.
+ * - Any other number below 1000: the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_rele_control(int32_t link_id, uint16_t node, uint32_t rele_id,
                                            uint8_t time_mode);
+
+/* Answers an aux input event; sends without waiting for a reply.
+ *
+ * May be called from inside the aux input callback.
+ *
+ * Protocol 2 only: on a protocol-1 link it returns 1038 and sends nothing.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - answer_code: the answer (the node's coding).
+ *
+ * Statuses:
+ * - 1: sent.
+ * - 1020, 1021: the frame could not be sent.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_answer_aux_input_event(int32_t link_id, uint16_t node,
                                                      uint8_t answer_code);
 
+/* Reads a page of the node's users, from a given position.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - first_index: 0-based position of the first user wanted; at most 65535
+ *   (larger values give 1037).
+ * - count: capacity of users, in records; not 0.
+ * - users: out, host-owned array of count records; each record's mask says
+ *   which fields the node sent.
+ * - stored: out, must not be NULL; records filled (protocol 1: at most one).
+ *
+ * Statuses:
+ * - 1: a page read; ask again from first_index + *stored.
+ * - 8: no further users (the records that came are stored).
+ * - 7: protocol 1, no users on the node (first_index was 0).
+ * - 4: protocol 1, the node refused the list.
+ * - 1037: users or stored NULL, count 0, or first_index above 65535.
+ * - Any other number below 1000: protocol 2, the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_list_users(int32_t link_id, uint16_t node, uint32_t first_index,
                                          uint16_t count, nax_user* users, uint16_t* stored);
-/* Protocol 2 sends the whole batch in one packet: 4 bytes and the encoded records
- * must fit 512, else NAX_ERR_INVALID_ARG (add, edit and delete alike). */
+
+/* Adds users to the node.
+ *
+ * Protocol 1 sends only the first record.  Protocol 2 sends the whole batch in one packet:
+ * 4 bytes and the encoded records must fit 512.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - first_index: position of the first record of users to send.
+ * - count: records to send; not 0.
+ * - users: host-owned array; texts longer than 254 characters are cut in the
+ *   host's record.
+ * - taken: out, must not be NULL (1037); records the node took (protocol 1: 0 or 1).
+ *
+ * Statuses:
+ * - 1: done; *taken says how many records the node took.
+ * - 5: the user already exists.
+ * - 12: the node's user table is full.
+ * - 4: the node found the record bad.
+ * - 8: no such user.
+ * - 16: refused for another reason.
+ * - Protocol 2: the node's status word, whatever it is; the same numbers in
+ *   the simulator.
+ * - 1037: users NULL, count 0, or the batch does not fit one packet.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_add_user(int32_t link_id, uint16_t node, uint32_t first_index,
                                        uint32_t count, nax_user* users, uint16_t* taken);
+
+/* Changes fields of users already on the node; the mask of each record selects them.
+ *
+ * Protocol 2 only: on a protocol-1 link it returns 1038 and sends nothing.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - first_index: position of the first record of users to send.
+ * - count: records to send; not 0.
+ * - users: host-owned array.
+ * - taken: out, must not be NULL (1037); records the node took.
+ *
+ * Statuses:
+ * - 1: done.
+ * - 1037: users NULL, count 0, or the batch does not fit one packet (512 bytes).
+ * - Any other number below 1000: the node's refusal, e.g. 8 no such user.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_edit_user(int32_t link_id, uint16_t node, uint32_t first_index,
                                         uint16_t count, nax_user* users, uint16_t* taken);
-/* Protocol 2 reduces every record's mask to NAX_USER_ID in place. */
+
+/* Deletes users from the node, by id.
+ *
+ * Protocol 1 deletes only the first record.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - first_index: position of the first record of users to send.
+ * - count: records to send; not 0.
+ * - users: host-owned array; each record needs NAX_USER_ID in its mask.
+ *   Protocol 2 reduces every record's mask to NAX_USER_ID in place.
+ * - taken: out, must not be NULL (1037); records the node took.
+ *
+ * Statuses:
+ * - 1: done; *taken says how many records the node took.
+ * - 5: the user already exists.
+ * - 12: the node's user table is full.
+ * - 4: the node found the record bad.
+ * - 8: no such user.
+ * - 16: refused for another reason.
+ * - Protocol 2: the node's status word, whatever it is; the same numbers in
+ *   the simulator.
+ * - 1037: users NULL, count 0, a mask without NAX_USER_ID, or the batch does not fit one packet.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_del_user(int32_t link_id, uint16_t node, uint32_t first_index,
                                        uint16_t count, nax_user* users, uint16_t* taken);
+
+/* Adds one user with extra bytes after the user block (protocol 1 only).
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - user: host-owned record, read only; its mask needs NAX_USER_ID.
+ * - unused: ignored.
+ * - extra: host-owned bytes sent after the 16-byte user block.
+ * - extra_count: how many; 16 + extra_count must fit 526.
+ *
+ * Statuses:
+ * - 1: done; *taken says how many records the node took.
+ * - 5: the user already exists.
+ * - 12: the node's user table is full.
+ * - 4: the node found the record bad.
+ * - 8: no such user.
+ * - 16: refused for another reason.
+ * - 1037: user NULL, a protocol-2 link, no NAX_USER_ID, or too many extra bytes.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_add_user_in1(int32_t link_id, uint16_t node, const nax_user* user,
                                            uint32_t unused, const uint8_t* extra,
                                            uint32_t extra_count);
 
+/* Reads a page of the node's attendance marks.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - first_index: 0-based position of the first mark wanted (low 16 bits used).
+ * - count: capacity of marks, in records; not 0.
+ * - marks: out, host-owned array; each record's mask says which fields came.
+ * - stored: out, must not be NULL; records filled (protocol 1: at most one).
+ *
+ * Statuses:
+ * - 1: a page read; ask again from first_index + *stored.
+ * - 8: no further marks (the marks that came are stored).
+ * - 21: protocol 1, no marks on the node (first_index was 0).
+ * - 18: protocol 1, the node refused the list.
+ * - 1037: marks or stored NULL, or count 0.
+ * - Any other number below 1000: protocol 2, the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_list_marks(int32_t link_id, uint16_t node, uint32_t first_index,
                                          uint16_t count, nax_mark* marks, uint16_t* stored);
 
-/* answer must hold 512 bytes; a longer answer text is cut to 511 characters. */
+/* Asks the node an information query and copies its answer text.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - query: NUL-terminated query text (the node's vocabulary, e.g. "version");
+ *   at most 511 characters.
+ * - answer: out, host-owned, at least 512 bytes; a longer answer text is cut to
+ *   511 characters.  Empty when the node sent no text.
+ *
+ * Statuses:
+ * - 1: answered.
+ * - 1037: query or answer NULL, or the query too long.
+ * - Any other number below 1000: the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_get_info(int32_t link_id, uint16_t node, const char* query,
                                        char* answer);
+
+/* Resets the node or one of its devices.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - device_id: which device (the node's numbering).
+ * - sub_id: which part of it.
+ *
+ * Statuses:
+ * - 1: done.
+ * - Any other number below 1000: the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_reset_node(int32_t link_id, uint16_t node, int32_t device_id,
                                          int32_t sub_id);
+
+/* Blocks or unblocks the node's readers.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - value: the block value (the node's coding; commonly 1 block, 0 unblock).
+ *
+ * Statuses:
+ * - 1: done.
+ * - 16: protocol 1, the node refused.
+ * - 1037: protocol 1, the node called the value invalid.
+ * - Any other number below 1000: protocol 2, the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_block_node(int32_t link_id, uint16_t node, uint8_t value);
+
+/* Empties one of the node's tables.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - table_id: the table; protocol 1 knows 0 and 1 only (others give 1037) and
+ *   sends the node's confirmation code with it.
+ *
+ * Statuses:
+ * - 1: done.
+ * - 16: protocol 1, the node refused.
+ * - 1037: protocol 1, table_id above 1 or the node called it invalid.
+ * - Any other number below 1000: protocol 2, the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_flush_table(int32_t link_id, uint16_t node, uint8_t table_id);
+
+/* Deletes the oldest records of one of the node's tables.
+ *
+ * Protocol 2 only: on a protocol-1 link it returns 1038 and sends nothing.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - table_id: the table (low byte sent).
+ * - count: records to delete.
+ * - records_deleted: out, host-owned; records the node deleted.
+ *
+ * Statuses:
+ * - 1: done.
+ * - Any other number below 1000: the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_del_records(int32_t link_id, uint16_t node, uint32_t table_id,
                                           uint16_t count, uint16_t* records_deleted);
 
+/* Reads the header of one schedule.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - schd_id: the schedule.
+ * - header: out, host-owned; filled even by a refused answer's leading fields.
+ *
+ * Statuses:
+ * - 1: read.
+ * - 1037: header NULL.
+ * - Any other number below 1000: the node's refusal, e.g. no such schedule.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_get_schd_header(int32_t link_id, uint16_t node, uint16_t schd_id,
                                               nax_schd_header* header);
+
+/* Creates or changes the header of one schedule.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - header: host-owned; a name longer than 21 characters is cut in the host's record.
+ *
+ * Statuses:
+ * - 1: stored.
+ * - Any other number below 1000: the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_set_schd_header(int32_t link_id, uint16_t node,
                                               nax_schd_header* header);
-/* Stores at most count segments, even when the node announces more. */
+
+/* Reads time segments of one schedule.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - schd_id: the schedule.
+ * - segments: out, host-owned array of count segments (3 bytes apart).
+ * - first_index: first segment wanted.
+ * - count: capacity of segments; not 0.
+ * - received: out, host-owned; segments stored.  At most count are stored,
+ *   even when the node announces more.
+ *
+ * Statuses:
+ * - 1: read.
+ * - 1037: segments NULL or count 0.
+ * - Any other number below 1000: the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_get_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
                                                 nax_schd_segment* segments, uint32_t first_index,
                                                 uint32_t count, uint32_t* received);
-/* At most 170 segments on a protocol-1 link and 166 on protocol 2 (14 + 3 x count
- * bytes in one packet); more gives NAX_ERR_INVALID_ARG. */
+
+/* Writes time segments of one schedule.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - schd_id: the schedule.
+ * - segments: host-owned array, read only.
+ * - first_index: position of the first segment written.
+ * - count: segments to write: at most 170 on a protocol-1 link, 166 on
+ *   protocol 2 (14 + 3 x count bytes in one packet).
+ * - count_out: out, host-owned; what the node reports stored.
+ *
+ * Statuses:
+ * - 1: stored.
+ * - 1037: segments NULL, count 0 or too many.
+ * - Any other number below 1000: the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_set_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
                                                 const nax_schd_segment* segments,
                                                 uint32_t first_index, uint32_t count,
                                                 uint32_t* count_out);
+
+/* Deletes one schedule.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - schd_id: the schedule.
+ *
+ * Statuses:
+ * - 1: deleted.
+ * - Any other number below 1000: the node's refusal, e.g. no such schedule.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_del_schd(int32_t link_id, uint16_t node, uint16_t schd_id);
+
+/* Reads a page of the node's schedule list.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - entries: out, host-owned array of capacity entries (24 bytes apart).
+ * - start_id: in and out, must not be NULL; in: the first schedule id wanted;
+ *   out: where the node says the next page starts.
+ * - capacity: entries the array holds; not 0.
+ * - received: out, host-owned; entries stored (at most capacity).
+ *
+ * Statuses:
+ * - 1: a page read.
+ * - 31: a page read and the node has more: ask again from *start_id.
+ * - 1037: entries NULL or capacity 0.
+ * - Any other number below 1000: the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_list_schd(int32_t link_id, uint16_t node, nax_schd_entry* entries,
                                         uint16_t* start_id, uint32_t capacity, uint32_t* received);
 
+/* Reads one biometric template (384 bytes) from a sensor of the node.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - sensor_id: the sensor.
+ * - access_id: the user's id.
+ * - template_id: which of the user's templates.
+ * - buffer: out, host-owned.
+ * - capacity: bytes in buffer; at least 384 (else 1029).
+ *
+ * Statuses:
+ * - 1: read; buffer holds the 384 bytes.
+ * - 10: protocol 1, no such template.
+ * - 11: protocol 1, nothing enrolled for that user or sensor.
+ * - 12: protocol 1, the sensor's store is full or busy.
+ * - 16: protocol 1, refused for another reason.
+ * - 1039: the node's answer does not repeat the ids asked for.
+ * - Any other number below 1000: protocol 2, the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_read_template(int32_t link_id, uint16_t node, uint16_t sensor_id,
                                             uint32_t access_id, uint32_t template_id,
                                             uint8_t* buffer, uint32_t capacity);
+
+/* Writes one biometric template to a sensor of the node.
+ *
+ * Protocol 2 only: on a protocol-1 link it returns 1038 and sends nothing.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - sensor_id: the sensor.
+ * - access_id: the user's id.
+ * - template_id: which of the user's templates.
+ * - template_data: host-owned, read only.
+ * - length: bytes in template_data; at most 384 (else 1037).
+ *
+ * Statuses:
+ * - 1: written.
+ * - 1039: the node's answer does not repeat the ids asked for.
+ * - Any other number below 1000: protocol 2, the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_write_template(int32_t link_id, uint16_t node, uint16_t sensor_id,
                                              uint32_t access_id, uint32_t template_id,
                                              const uint8_t* template_data, uint32_t length);
+
+/* Deletes one biometric template.
+ *
+ * Protocol 2 only: on a protocol-1 link it returns 1038 and sends nothing.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - sensor_id: the sensor.
+ * - access_id: the user's id.
+ * - template_id: which template.
+ *
+ * Statuses:
+ * - 1: deleted.
+ * - 1039: the node's answer does not repeat the ids asked for.
+ * - Any other number below 1000: protocol 2, the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_del_template(int32_t link_id, uint16_t node, uint16_t sensor_id,
                                            uint32_t access_id, uint32_t template_id);
+
+/* Deletes every template of one sensor.
+ *
+ * Protocol 2 only: on a protocol-1 link it returns 1038 and sends nothing.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - sensor_id: the sensor.
+ *
+ * Statuses:
+ * - 1: done.
+ * - 1039: the node's answer does not repeat the ids asked for.
+ * - Any other number below 1000: protocol 2, the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_flush_templates(int32_t link_id, uint16_t node, uint16_t sensor_id);
 
+/* Adds a task group.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - group: host-owned record; its mask_fields selects the fields sent; a name
+ *   longer than 16 characters is cut in the host's record.
+ *
+ * Statuses:
+ * - 1: added.
+ * - 1037: group NULL or a protocol-1 link.
+ * - Any other number below 1000: the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_add_task_group(int32_t link_id, uint16_t node, nax_task_group* group);
+
+/* Adds a task item to a task group.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - group_id: the group (low byte sent).
+ * - item: host-owned record; its mask_fields selects the fields sent; texts are
+ *   cut to their fields in the host's record.
+ *
+ * Statuses:
+ * - 1: added.
+ * - 1037: item NULL or a protocol-1 link.
+ * - Any other number below 1000: the node's refusal, e.g. no such group.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_add_task_item(int32_t link_id, uint16_t node, uint32_t group_id,
                                             nax_task_item* item);
 
-/* fname at most 507 characters (4 flag bytes, name and NUL fit one packet), else
- * NAX_ERR_INVALID_ARG. */
+/* Opens a file on the node for reading or writing.
+ *
+ * Files: one file is open per node at a time; nax_fopen, then nax_fread or
+ * nax_fwrite in chunks, then nax_fclose.
+ *
+ * Protocol 2 only: on a protocol-1 link it returns 1038 and sends nothing.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - fname: NUL-terminated name, at most 507 characters.
+ * - flags: open mode (the node's coding).
+ * - fsize: out, host-owned; the file's size.
+ *
+ * Statuses:
+ * - 1: open.
+ * - 1037: fname NULL or too long.
+ * - Any other number below 1000: the node's refusal, e.g. no such file.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_fopen(int32_t link_id, uint16_t node, const char* fname,
                                     uint32_t flags, uint32_t* fsize);
+
+/* Reads the next chunk of the open file.
+ *
+ * Protocol 2 only: on a protocol-1 link it returns 1038 and sends nothing.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - buffer: out, host-owned, len bytes.
+ * - len: capacity of buffer.
+ * - read_bytes: out, host-owned; bytes the node sent (0 at the end of the file).
+ *
+ * Statuses:
+ * - 1: read.
+ * - 1029: the node sent more than len bytes (nothing copied).
+ * - 1037: buffer NULL.
+ * - Any other number below 1000: the node's refusal, e.g. no file open.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_fread(int32_t link_id, uint16_t node, uint8_t* buffer, uint32_t len,
                                     uint32_t* read_bytes);
-/* len at most 512 (one packet), else NAX_ERR_INVALID_ARG. */
+
+/* Writes the next chunk of the open file.
+ *
+ * Protocol 2 only: on a protocol-1 link it returns 1038 and sends nothing.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - data: host-owned, read only.
+ * - len: at most 512 (one packet), else 1037.
+ *
+ * Statuses:
+ * - 1: written.
+ * - 1037: data NULL or len too large.
+ * - Any other number below 1000: the node's refusal, e.g. no file open or the file too large.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_fwrite(int32_t link_id, uint16_t node, const uint8_t* data,
                                      uint32_t len);
+
+/* Closes the open file and gives the node's CRC-32 of it.
+ *
+ * Protocol 2 only: on a protocol-1 link it returns 1038 and sends nothing.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - crc32: out, host-owned; written only on success.
+ *
+ * Statuses:
+ * - 1: closed.
+ * - Any other number below 1000: the node's refusal, e.g. no file open.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_fclose(int32_t link_id, uint16_t node, uint32_t* crc32);
-/* fname at most 510 characters, else NAX_ERR_INVALID_ARG. */
+
+/* Deletes a file on the node.
+ *
+ * Protocol 2 only: on a protocol-1 link it returns 1038 and sends nothing.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - fname: NUL-terminated name, at most 510 characters.
+ *
+ * Statuses:
+ * - 1: deleted.
+ * - 1037: fname NULL or too long.
+ * - Any other number below 1000: the node's refusal, e.g. no such file.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_fdel(int32_t link_id, uint16_t node, const char* fname);
 
-/* Protocol 2: the encoded answer (date-time, user record, print flag, aux texts)
- * must fit 512 bytes, else NAX_ERR_INVALID_ARG. */
+/* Answers a user event: tells the node what to do with the user; sends without waiting.
+ *
+ * May be called from inside the user event callback.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - answer: host-owned record, must not be NULL, read; its user.mask selects the user fields sent,
+ *   user.st is the answer's status for the user; texts are cut to their fields in
+ *   the host's record.  Protocol 1 sends a bare acknowledgement instead.
+ *
+ * Statuses:
+ * - 1: sent.
+ * - 1037: protocol 2 and the encoded answer (date-time, user
+ *   record, print flag, aux texts) does not fit 512 bytes.
+ * - 1020, 1021: the frame could not be sent.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_answer_user_event(int32_t link_id, uint16_t node,
                                                 nax_user_event_answer* answer);
-/* At most 8 messages per call (6 + 58 x count bytes fit one packet). */
+
+/* Shows messages on the node's display.
+ *
+ * Protocol 2 only: on a protocol-1 link it returns 1038 and sends nothing.
+ *
+ * Arguments:
+ * - link_id: a link from nax_open or claimed with nax_accept.
+ * - node: the node number addressed (0 to 65535).
+ * - count: messages to send: 1 to 8 (6 + 58 x count bytes fit one packet).
+ * - messages: host-owned array, 58 bytes apart; texts cut to their fields in the host's record.
+ * - timer: how long the messages stay (the node's coding).
+ * - answer: out, host-owned; the node's answer word.
+ *
+ * Statuses:
+ * - 1: shown.
+ * - 1037: messages NULL, count 0 or above 8.
+ * - Any other number below 1000: the node's refusal.
+ * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
+ * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
+ * 1021, 1024, 1026, 1028, 1029, 1061, 1063); see vedodiroz(3).
+ *
+ * Threads: any thread; calls on one link are carried out one at a time.
+ */
 NAX_API uint32_t NAX_CALL nax_display_msg(int32_t link_id, uint16_t node, uint16_t count,
                                           nax_display_message* messages, int32_t timer,
                                           uint16_t* answer);

@@ -34,7 +34,8 @@ extern "C" NAX_API uint32_t NAX_CALL nax_accept(uint32_t* link_id, uint16_t* des
     for (; budget > 0; --budget) {
       nax_link* link = nullptr;
       status = is_initialised();
-      if (status == NAX_OK) status = link_acquire(candidate, &link, LINK_INCOMING, 0, 0, 0);
+      if (status == NAX_OK)
+        status = link_acquire(candidate, &link, LINK_INCOMING, kKeepState, kExclusive, kNoWait);
       if (status == NAX_ERR_NO_SUCH_LINK) {
         if (given) break;
         platform::sleep_ms(kRetryPauseMs);

@@ -13,8 +13,6 @@
 namespace nax {
 namespace {
 
-constexpr const char* kCmd = "cmd";
-
 // Protocol-1 information answers carry their text from offset 1 when the
 // answer's size lies in this range; any other size leaves the text empty.
 constexpr uint16_t kInfoP1MinSize = 2;
@@ -218,18 +216,13 @@ uint32_t del_records_held(const LinkHold& hold, int32_t link_id, uint16_t node, 
 }  // namespace
 }  // namespace nax
 
-using nax::LinkHold;
-
 extern "C" {
 
 uint32_t NAX_CALL nax_get_info(int32_t link_id, uint16_t node, const char* query, char* answer) {
   nax::log_printf(1, nax::kCmd, "get info for link id = %d from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::get_info_held(hold, link_id, node, query, answer);
-  }
+  const uint32_t ret = nax::with_link(link_id, [&](const nax::LinkHold& hold) {
+    return nax::get_info_held(hold, link_id, node, query, answer);
+  });
   nax::log_printf(3, nax::kCmd, "get info for link id = %d, ret_val = %d", link_id,
                   static_cast<int>(ret));
   return ret;
@@ -240,39 +233,23 @@ uint32_t NAX_CALL nax_reset_node(int32_t link_id, uint16_t node, int32_t device_
   nax::log_printf(1, nax::kCmd,
                   "reset node, device_id = %d, sub_id = %d, for link id = %d from node = %d",
                   device_id, sub_id, link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::reset_node_held(hold, node, device_id, sub_id);
-  }
-  nax::log_printf(3, nax::kCmd, "reset node for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_held("reset node", link_id, [&](const nax::LinkHold& hold) {
+    return nax::reset_node_held(hold, node, device_id, sub_id);
+  });
 }
 
 uint32_t NAX_CALL nax_block_node(int32_t link_id, uint16_t node, uint8_t value) {
-  nax::log_printf(1, nax::kCmd, "block node for link id = %d from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::block_node_held(hold, node, value);
-  }
-  nax::log_printf(3, nax::kCmd, "block node for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("block node", link_id, node, [&](const nax::LinkHold& hold) {
+    return nax::block_node_held(hold, node, value);
+  });
 }
 
 uint32_t NAX_CALL nax_flush_table(int32_t link_id, uint16_t node, uint8_t table_id) {
   nax::log_printf(1, nax::kCmd, "flush table_id = %d for link id = %d from node = %d", table_id,
                   link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::flush_table_held(hold, node, table_id);
-  }
+  const uint32_t ret = nax::with_link(link_id, [&](const nax::LinkHold& hold) {
+    return nax::flush_table_held(hold, node, table_id);
+  });
   nax::log_printf(3, nax::kCmd, "flush table_id = %d for link id = %d ret_val = %d", table_id,
                   link_id, static_cast<int>(ret));
   return ret;
@@ -282,15 +259,10 @@ uint32_t NAX_CALL nax_del_records(int32_t link_id, uint16_t node, uint32_t table
                                   uint16_t* records_deleted) {
   *records_deleted = 0;
   nax::log_printf(1, nax::kCmd, "del records for link id = %d from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::del_records_held(hold, link_id, node, static_cast<uint8_t>(table_id & 0xFF), count,
-                                  *records_deleted);
-    }
-  }
+  const uint32_t ret = nax::with_link(link_id, [&](const nax::LinkHold& hold) {
+    return nax::del_records_held(hold, link_id, node, static_cast<uint8_t>(table_id & 0xFF), count,
+                                 *records_deleted);
+  });
   nax::log_printf(3, nax::kCmd, "del records for link id = %d ret_val = %d, records_deleted = %d",
                   link_id, static_cast<int>(ret), *records_deleted);
   return ret;

@@ -11,7 +11,6 @@
 namespace nax {
 namespace {
 
-constexpr const char* kCmd = "cmd";
 constexpr int kAuxSlots = 10;
 
 // The ten aux slots in slot order.
@@ -136,33 +135,17 @@ extern "C" {
 
 uint32_t NAX_CALL nax_answer_user_event(int32_t link_id, uint16_t node,
                                         nax_user_event_answer* answer) {
-  nax::log_printf(1, nax::kCmd, "answer user event for link id = %d from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    nax::LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::answer_user_event_held(hold, link_id, node, *answer);
-  }
-  nax::log_printf(3, nax::kCmd, "answer user event for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("answer user event", link_id, node, [&](const nax::LinkHold& hold) {
+    return nax::answer_user_event_held(hold, link_id, node, *answer);
+  });
 }
 
 uint32_t NAX_CALL nax_display_msg(int32_t link_id, uint16_t node, uint16_t count,
                                   nax_display_message* messages, int32_t timer, uint16_t* answer) {
-  nax::log_printf(1, nax::kCmd, "display messages for link id = %d from node = %d", link_id, node);
   *answer = 0;
-  uint32_t ret;
-  {
-    nax::LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::display_msg_held(hold, link_id, node, count, messages, timer, *answer);
-    }
-  }
-  nax::log_printf(3, nax::kCmd, "display messages for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("display messages", link_id, node, [&](const nax::LinkHold& hold) {
+    return nax::display_msg_held(hold, link_id, node, count, messages, timer, *answer);
+  });
 }
 
 }  // extern "C"

@@ -8,8 +8,6 @@
 namespace nax {
 namespace {
 
-constexpr const char* kCmd = "cmd";
-
 void put_aux_input(uint8_t*& cursor, const nax_aux_input& aux) {
   put_u8(cursor, aux.invert_input);
   put_u8(cursor, aux.ev_status);
@@ -229,83 +227,45 @@ uint32_t answer_aux_input_event_held(const LinkHold& hold, int32_t link_id, uint
 }  // namespace
 }  // namespace nax
 
-using nax::LinkHold;
-
 extern "C" {
 
 uint32_t NAX_CALL nax_get_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
                                     nax_aux_input* aux_input) {
-  nax::log_printf(1, nax::kCmd, "get auxiliar input for link id = %d from node = %d", link_id,
-                  node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::get_aux_input_held(hold, link_id, node, input_id, *aux_input);
-  }
-  nax::log_printf(3, nax::kCmd, "get auxiliar input for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("get auxiliar input", link_id, node, [&](const nax::LinkHold& hold) {
+    return nax::get_aux_input_held(hold, link_id, node, input_id, *aux_input);
+  });
 }
 
 uint32_t NAX_CALL nax_set_aux_input(int32_t link_id, uint16_t node, uint16_t input_id,
                                     const nax_aux_input* aux_input) {
-  nax::log_printf(1, nax::kCmd, "set auxiliar input for link id = %d from node = %d", link_id,
-                  node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::set_aux_input_held(hold, link_id, node, input_id, *aux_input);
-  }
-  nax::log_printf(3, nax::kCmd, "set auxiliar input for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("set auxiliar input", link_id, node, [&](const nax::LinkHold& hold) {
+    return nax::set_aux_input_held(hold, link_id, node, input_id, *aux_input);
+  });
 }
 
 uint32_t NAX_CALL nax_state_aux_input(int32_t link_id, uint16_t node, uint32_t* input_state) {
-  nax::log_printf(1, nax::kCmd, "state of auxiliar inputs for link id = %d from node = %d", link_id,
-                  node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::state_aux_input_held(hold, link_id, node, *input_state);
-  }
-  nax::log_printf(3, nax::kCmd, "state of auxiliar inputs for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("state of auxiliar inputs", link_id, node,
+                          [&](const nax::LinkHold& hold) {
+                            return nax::state_aux_input_held(hold, link_id, node, *input_state);
+                          });
 }
 
 uint32_t NAX_CALL nax_rele_control(int32_t link_id, uint16_t node, uint32_t rele_id,
                                    uint8_t time_mode) {
   nax::log_printf(1, nax::kCmd, "rele control for link id = %d, from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::rele_control_held(hold, link_id, node, static_cast<uint8_t>(rele_id & 0xFF),
-                                   time_mode);
-    }
-  }
+  const uint32_t ret = nax::with_link(link_id, [&](const nax::LinkHold& hold) {
+    return nax::rele_control_held(hold, link_id, node, static_cast<uint8_t>(rele_id & 0xFF),
+                                  time_mode);
+  });
   nax::log_printf(3, nax::kCmd, "rele control link id = %d, ret_val = %d", link_id,
                   static_cast<int>(ret));
   return ret;
 }
 
 uint32_t NAX_CALL nax_answer_aux_input_event(int32_t link_id, uint16_t node, uint8_t answer_code) {
-  nax::log_printf(1, nax::kCmd, "answer aux input event for link id = %d from node = %d", link_id,
-                  node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::answer_aux_input_event_held(hold, link_id, node, answer_code);
-  }
-  nax::log_printf(3, nax::kCmd, "answer aux input event for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("answer aux input event", link_id, node, [&](const nax::LinkHold& hold) {
+    return nax::answer_aux_input_event_held(hold, link_id, node, answer_code);
+  });
 }
 
 }  // extern "C"

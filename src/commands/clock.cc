@@ -10,7 +10,6 @@ namespace nax {
 
 namespace {
 
-constexpr const char* kCmd = "cmd";
 constexpr uint16_t kP1TimeAnswerSize = 8;
 
 void log_date_time(const nax_date_time& dt, int32_t link_id) {
@@ -116,29 +115,15 @@ uint32_t decode_set_time_p2(const nax_packet& answer) {
 extern "C" {
 
 uint32_t NAX_CALL nax_get_time(int32_t link_id, uint16_t node, nax_date_time* date_time) {
-  nax::log_printf(1, nax::kCmd, "get date time for link id = %d from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    nax::LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::get_time_held(hold, link_id, node, date_time);
-  }
-  nax::log_printf(3, nax::kCmd, "get date time for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("get date time", link_id, node, [&](const nax::LinkHold& hold) {
+    return nax::get_time_held(hold, link_id, node, date_time);
+  });
 }
 
 uint32_t NAX_CALL nax_set_time(int32_t link_id, uint16_t node, const nax_date_time* date_time) {
-  nax::log_printf(1, nax::kCmd, "set date time for link id = %d from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    nax::LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::set_time_held(hold, link_id, node, date_time);
-  }
-  nax::log_printf(3, nax::kCmd, "set date time for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("set date time", link_id, node, [&](const nax::LinkHold& hold) {
+    return nax::set_time_held(hold, link_id, node, date_time);
+  });
 }
 
 }  // extern "C"

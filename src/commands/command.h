@@ -10,6 +10,9 @@
 
 namespace nax {
 
+// Log context of every node command's lines.
+inline constexpr const char* kCmd = "cmd";
+
 // Holds a link for the duration of a command (link_get ... link_release).
 class LinkHold {
  public:
@@ -27,6 +30,32 @@ class LinkHold {
   nax_link* link_ = nullptr;
   uint32_t status_;
 };
+
+// The shape every exported node command shares, written once.  with_link takes the link,
+// runs body(hold) while it is held and releases it; a link that cannot be taken gives the
+// registry's status without running the body.
+template <class Body>
+uint32_t with_link(int32_t link_id, Body&& body) {
+  LinkHold hold(link_id);
+  const uint32_t status = hold.status();
+  return status == NAX_OK ? body(hold) : status;
+}
+
+// with_link, then the exit line "<name> for link id = %d ret_val = %d" once the link is
+// released.  For commands whose entry line is their own.
+template <class Body>
+uint32_t run_held(const char* name, int32_t link_id, Body&& body) {
+  const uint32_t status = with_link(link_id, body);
+  log_printf(3, kCmd, "%s for link id = %d ret_val = %d", name, link_id, static_cast<int>(status));
+  return status;
+}
+
+// The whole shape: entry line "<name> for link id = %d from node = %d", run_held.
+template <class Body>
+uint32_t run_command(const char* name, int32_t link_id, uint16_t node, Body&& body) {
+  log_printf(1, kCmd, "%s for link id = %d from node = %d", name, link_id, node);
+  return run_held(name, link_id, body);
+}
 
 // Send the request to node and wait for its answer (transaction flags 3).
 uint32_t exchange(nax_link* link, uint16_t node, const nax_packet& request, nax_packet& answer);

@@ -14,8 +14,8 @@ uint32_t decode_user_event_p1(const nax_packet& packet, nax_user_event& event) {
   if (packet.size < kLength) return NAX_ERR_SHORT_ANSWER;
   const uint8_t* d = packet.data;
   event.id = bcd8_from_node(d + 2);
-  event.direction = direction_byte(static_cast<uint16_t>(d[6] | (d[7] << 8)));
-  event.event = map_mark_event(static_cast<uint16_t>(d[8] | (d[9] << 8)));
+  event.direction = direction_byte(load_u16(d + 6));
+  event.event = map_mark_event(load_u16(d + 8));
   event.index = d[10] == 0 ? 0 : static_cast<uint16_t>(d[10] - 1);
   unpack_mark_date_time(d + 12, event.time);
   return NAX_OK;

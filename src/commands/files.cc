@@ -12,8 +12,6 @@
 namespace nax {
 namespace {
 
-constexpr const char* kCmd = "cmd";
-
 // Length of a name that fits the request, or kMaxFileName + 1 when it is longer.
 std::size_t name_length(const char* fname) {
   return strnlen(fname, kMaxFileName + 1);
@@ -149,20 +147,15 @@ uint32_t fdel_held(const LinkHold& hold, int32_t link_id, uint16_t node, const c
 }  // namespace
 }  // namespace nax
 
-using nax::LinkHold;
-
 extern "C" {
 
 uint32_t NAX_CALL nax_fopen(int32_t link_id, uint16_t node, const char* fname, uint32_t flags,
                             uint32_t* fsize) {
   *fsize = 0;
   nax::log_printf(1, nax::kCmd, "fopen for link id = %d, from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::fopen_held(hold, link_id, node, fname, flags, *fsize);
-  }
+  const uint32_t ret = nax::with_link(link_id, [&](const nax::LinkHold& hold) {
+    return nax::fopen_held(hold, link_id, node, fname, flags, *fsize);
+  });
   nax::log_printf(3, nax::kCmd, "fopen link id = %d, fsize = %lu, ret_val = %d", link_id,
                   static_cast<unsigned long>(*fsize), static_cast<int>(ret));
   return ret;
@@ -171,12 +164,9 @@ uint32_t NAX_CALL nax_fopen(int32_t link_id, uint16_t node, const char* fname, u
 uint32_t NAX_CALL nax_fread(int32_t link_id, uint16_t node, uint8_t* buffer, uint32_t len,
                             uint32_t* read_bytes) {
   nax::log_printf(1, nax::kCmd, "fread for link id = %d, from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::fread_held(hold, link_id, node, buffer, len, *read_bytes);
-  }
+  const uint32_t ret = nax::with_link(link_id, [&](const nax::LinkHold& hold) {
+    return nax::fread_held(hold, link_id, node, buffer, len, *read_bytes);
+  });
   nax::log_printf(3, nax::kCmd, "fread link id = %d, read_bytes = %lu, ret_val = %d", link_id,
                   static_cast<unsigned long>(*read_bytes), static_cast<int>(ret));
   return ret;
@@ -184,12 +174,9 @@ uint32_t NAX_CALL nax_fread(int32_t link_id, uint16_t node, uint8_t* buffer, uin
 
 uint32_t NAX_CALL nax_fwrite(int32_t link_id, uint16_t node, const uint8_t* data, uint32_t len) {
   nax::log_printf(1, nax::kCmd, "fwrite for link id = %d, from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::fwrite_held(hold, link_id, node, data, len);
-  }
+  const uint32_t ret = nax::with_link(link_id, [&](const nax::LinkHold& hold) {
+    return nax::fwrite_held(hold, link_id, node, data, len);
+  });
   nax::log_printf(3, nax::kCmd, "fwrite link id = %d, ret_val = %d", link_id,
                   static_cast<int>(ret));
   return ret;
@@ -197,12 +184,9 @@ uint32_t NAX_CALL nax_fwrite(int32_t link_id, uint16_t node, const uint8_t* data
 
 uint32_t NAX_CALL nax_fclose(int32_t link_id, uint16_t node, uint32_t* crc32) {
   nax::log_printf(1, nax::kCmd, "fclose for link id = %d, from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::fclose_held(hold, link_id, node, *crc32);
-  }
+  const uint32_t ret = nax::with_link(link_id, [&](const nax::LinkHold& hold) {
+    return nax::fclose_held(hold, link_id, node, *crc32);
+  });
   nax::log_printf(3, nax::kCmd, "fclose link id = %d, crc32 = %lu, ret_val = %d", link_id,
                   static_cast<unsigned long>(*crc32), static_cast<int>(ret));
   return ret;
@@ -210,12 +194,9 @@ uint32_t NAX_CALL nax_fclose(int32_t link_id, uint16_t node, uint32_t* crc32) {
 
 uint32_t NAX_CALL nax_fdel(int32_t link_id, uint16_t node, const char* fname) {
   nax::log_printf(1, nax::kCmd, "fdel for link id = %d, from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::fdel_held(hold, link_id, node, fname);
-  }
+  const uint32_t ret = nax::with_link(link_id, [&](const nax::LinkHold& hold) {
+    return nax::fdel_held(hold, link_id, node, fname);
+  });
   nax::log_printf(3, nax::kCmd, "fdel link id = %d, ret_val = %d", link_id, static_cast<int>(ret));
   return ret;
 }

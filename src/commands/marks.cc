@@ -13,8 +13,6 @@ namespace nax {
 
 namespace {
 
-constexpr const char* kCmd = "cmd";
-
 void log_mark(uint32_t index, const nax_mark& m, int32_t link_id) {
   const nax_date_time& t = m.date_time;
   log_printf(1, kCmd,
@@ -48,8 +46,8 @@ uint32_t list_marks_held(const LinkHold& hold, int32_t link_id, uint16_t node, u
 }  // namespace
 
 void get_mark_p1(const uint8_t answer[kMarkAnswerSizeP1], nax_mark& mark) {
-  const uint16_t direction = static_cast<uint16_t>(answer[6] | (answer[7] << 8));
-  const uint16_t event = static_cast<uint16_t>(answer[8] | (answer[9] << 8));
+  const uint16_t direction = load_u16(answer + 6);
+  const uint16_t event = load_u16(answer + 8);
   mark.mask = kMarkMaskP1;
   mark.id = bcd8_from_node(answer + 2);
   mark.direction = direction_byte(direction);
@@ -110,18 +108,10 @@ uint32_t NAX_CALL nax_list_marks(int32_t link_id, uint16_t node, uint32_t first_
   nax::log_printf(1, nax::kCmd, "list marks (%d) for link id = %d from node = %d", count, link_id,
                   node);
   *stored = 0;
-  uint32_t ret;
-  {
-    nax::LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::list_marks_held(hold, link_id, node, static_cast<uint16_t>(first_index), count,
-                                 marks, *stored);
-    }
-  }
-  nax::log_printf(3, nax::kCmd, "list marks for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_held("list marks", link_id, [&](const nax::LinkHold& hold) {
+    return nax::list_marks_held(hold, link_id, node, static_cast<uint16_t>(first_index), count,
+                                marks, *stored);
+  });
 }
 
 }  // extern "C"

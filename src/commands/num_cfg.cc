@@ -9,8 +9,6 @@ namespace nax {
 
 namespace {
 
-constexpr const char* kCmd = "cmd";
-
 void encode_get(nax_packet& request, uint16_t cmd, uint8_t num_size, uint16_t num_id) {
   begin_request(request, cmd);
   uint8_t* cursor = request.data;
@@ -138,38 +136,18 @@ extern "C" {
 
 uint32_t NAX_CALL nax_get_num_cfg(int32_t link_id, uint16_t node, uint32_t num_size,
                                   uint16_t num_id, uint32_t* num_val) {
-  nax::log_printf(1, nax::kCmd, "get numeric parameter for link id = %d from node = %d", link_id,
-                  node);
-  uint32_t ret;
-  {
-    nax::LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::get_num_cfg_held(hold, link_id, node, static_cast<uint8_t>(num_size), num_id,
-                                  num_val);
-    }
-  }
-  nax::log_printf(3, nax::kCmd, "get numeric parameter for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("get numeric parameter", link_id, node, [&](const nax::LinkHold& hold) {
+    return nax::get_num_cfg_held(hold, link_id, node, static_cast<uint8_t>(num_size), num_id,
+                                 num_val);
+  });
 }
 
 uint32_t NAX_CALL nax_set_num_cfg(int32_t link_id, uint16_t node, uint32_t num_size,
                                   uint16_t num_id, int32_t num_val) {
-  nax::log_printf(1, nax::kCmd, "set numeric parameter for link id = %d from node = %d", link_id,
-                  node);
-  uint32_t ret;
-  {
-    nax::LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::set_num_cfg_held(hold, link_id, node, static_cast<uint8_t>(num_size), num_id,
-                                  num_val);
-    }
-  }
-  nax::log_printf(3, nax::kCmd, "set numeric parameter for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("set numeric parameter", link_id, node, [&](const nax::LinkHold& hold) {
+    return nax::set_num_cfg_held(hold, link_id, node, static_cast<uint8_t>(num_size), num_id,
+                                 num_val);
+  });
 }
 
 }  // extern "C"

@@ -12,8 +12,6 @@
 namespace nax {
 namespace {
 
-constexpr const char* kCmd = "cmd";
-
 // The node's verdict and where the payload starts: protocol 1 answers carry
 // the result byte at offset 0 (an empty answer gives 1029 as the verdict).
 struct AnswerHead {
@@ -372,37 +370,23 @@ uint32_t list_held(const LinkHold& hold, int32_t link_id, uint16_t node, nax_sch
 }  // namespace
 }  // namespace nax
 
-using nax::LinkHold;
-
 extern "C" {
 
 uint32_t NAX_CALL nax_get_schd_header(int32_t link_id, uint16_t node, uint16_t schd_id,
                                       nax_schd_header* header) {
   nax::log_printf(1, nax::kCmd, "get schedule header = %d for link id = %d from node = %d", schd_id,
                   link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::get_header_held(hold, link_id, node, schd_id, header);
-  }
-  nax::log_printf(3, nax::kCmd, "get schedule header for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_held("get schedule header", link_id, [&](const nax::LinkHold& hold) {
+    return nax::get_header_held(hold, link_id, node, schd_id, header);
+  });
 }
 
 uint32_t NAX_CALL nax_set_schd_header(int32_t link_id, uint16_t node, nax_schd_header* header) {
   nax::log_printf(1, nax::kCmd, "set schedule header = %d for link id = %d from node = %d",
                   header->id, link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::set_header_held(hold, link_id, node, *header);
-  }
-  nax::log_printf(3, nax::kCmd, "set schedule header for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_held("set schedule header", link_id, [&](const nax::LinkHold& hold) {
+    return nax::set_header_held(hold, link_id, node, *header);
+  });
 }
 
 uint32_t NAX_CALL nax_get_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
@@ -411,18 +395,10 @@ uint32_t NAX_CALL nax_get_schd_segments(int32_t link_id, uint16_t node, uint16_t
   nax::log_printf(1, nax::kCmd, "list schedule segments id = %d for link id = %d from node = %d",
                   schd_id, link_id, node);
   *received = 0;
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::get_segments_held(hold, link_id, node, schd_id, segments, first_index, count,
-                                   *received);
-    }
-  }
-  nax::log_printf(3, nax::kCmd, "list schedule segment for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_held("list schedule segment", link_id, [&](const nax::LinkHold& hold) {
+    return nax::get_segments_held(hold, link_id, node, schd_id, segments, first_index, count,
+                                  *received);
+  });
 }
 
 uint32_t NAX_CALL nax_set_schd_segments(int32_t link_id, uint16_t node, uint16_t schd_id,
@@ -431,32 +407,18 @@ uint32_t NAX_CALL nax_set_schd_segments(int32_t link_id, uint16_t node, uint16_t
   nax::log_printf(1, nax::kCmd, "set schedule segments id = %d for link id = %d from node = %d",
                   schd_id, link_id, node);
   *count_out = 0;
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::set_segments_held(hold, link_id, node, schd_id, segments, first_index, count,
-                                   *count_out);
-    }
-  }
-  nax::log_printf(3, nax::kCmd, "set schedule segment for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_held("set schedule segment", link_id, [&](const nax::LinkHold& hold) {
+    return nax::set_segments_held(hold, link_id, node, schd_id, segments, first_index, count,
+                                  *count_out);
+  });
 }
 
 uint32_t NAX_CALL nax_del_schd(int32_t link_id, uint16_t node, uint16_t schd_id) {
   nax::log_printf(1, nax::kCmd, "del schedule id = %d for link id = %d from node = %d", schd_id,
                   link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::del_held(hold, node, schd_id);
-  }
-  nax::log_printf(3, nax::kCmd, "del schedule for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_held("del schedule", link_id, [&](const nax::LinkHold& hold) {
+    return nax::del_held(hold, node, schd_id);
+  });
 }
 
 uint32_t NAX_CALL nax_list_schd(int32_t link_id, uint16_t node, nax_schd_entry* entries,
@@ -464,17 +426,9 @@ uint32_t NAX_CALL nax_list_schd(int32_t link_id, uint16_t node, nax_schd_entry* 
   nax::log_printf(1, nax::kCmd, "list schedule start id = %d for link id = %d from node = %d",
                   *start_id, link_id, node);
   *received = 0;
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::list_held(hold, link_id, node, entries, *start_id, capacity, *received);
-    }
-  }
-  nax::log_printf(3, nax::kCmd, "list schedule for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_held("list schedule", link_id, [&](const nax::LinkHold& hold) {
+    return nax::list_held(hold, link_id, node, entries, *start_id, capacity, *received);
+  });
 }
 
 }  // extern "C"

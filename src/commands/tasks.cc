@@ -7,11 +7,7 @@
 #include "proto/bytes.h"
 
 namespace nax {
-namespace {
-
-constexpr const char* kCmd = "cmd";
-
-}  // namespace
+namespace {}  // namespace
 
 void encode_add_task_group_p2(nax_packet& request, nax_task_group& group) {
   begin_request(request, kCmdAddTaskGroupP2);
@@ -72,37 +68,19 @@ uint32_t add_item_held(const LinkHold& hold, int32_t link_id, uint16_t node, uin
 }  // namespace
 }  // namespace nax
 
-using nax::LinkHold;
-
 extern "C" {
 
 uint32_t NAX_CALL nax_add_task_group(int32_t link_id, uint16_t node, nax_task_group* group) {
-  nax::log_printf(1, nax::kCmd, "add task group for link id = %d from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::add_group_held(hold, link_id, node, group);
-  }
-  nax::log_printf(3, nax::kCmd, "add task group for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("add task group", link_id, node, [&](const nax::LinkHold& hold) {
+    return nax::add_group_held(hold, link_id, node, group);
+  });
 }
 
 uint32_t NAX_CALL nax_add_task_item(int32_t link_id, uint16_t node, uint32_t group_id,
                                     nax_task_item* item) {
-  nax::log_printf(1, nax::kCmd, "add task item for link id = %d from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::add_item_held(hold, link_id, node, static_cast<uint8_t>(group_id & 0xFF), item);
-    }
-  }
-  nax::log_printf(3, nax::kCmd, "add task item for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("add task item", link_id, node, [&](const nax::LinkHold& hold) {
+    return nax::add_item_held(hold, link_id, node, static_cast<uint8_t>(group_id & 0xFF), item);
+  });
 }
 
 }  // extern "C"

@@ -14,8 +14,6 @@
 namespace nax {
 namespace {
 
-constexpr const char* kCmd = "cmd";
-
 // Protocol-1 refusals of a template read, by error byte.
 uint32_t read_refusal_status_p1(uint8_t error_byte) {
   switch (error_byte) {
@@ -249,74 +247,38 @@ uint32_t flush_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint16
 }  // namespace
 }  // namespace nax
 
-using nax::LinkHold;
-
 extern "C" {
 
 uint32_t NAX_CALL nax_read_template(int32_t link_id, uint16_t node, uint16_t sensor_id,
                                     uint32_t access_id, uint32_t template_id, uint8_t* buffer,
                                     uint32_t capacity) {
-  nax::log_printf(1, nax::kCmd, "read template for link id = %d from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::read_held(hold, link_id, node, sensor_id, access_id,
-                           static_cast<uint8_t>(template_id & 0xFF), buffer, capacity);
-    }
-  }
-  nax::log_printf(3, nax::kCmd, "read template for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("read template", link_id, node, [&](const nax::LinkHold& hold) {
+    return nax::read_held(hold, link_id, node, sensor_id, access_id,
+                          static_cast<uint8_t>(template_id & 0xFF), buffer, capacity);
+  });
 }
 
 uint32_t NAX_CALL nax_write_template(int32_t link_id, uint16_t node, uint16_t sensor_id,
                                      uint32_t access_id, uint32_t template_id,
                                      const uint8_t* template_data, uint32_t length) {
-  nax::log_printf(1, nax::kCmd, "write template for link id = %d from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::write_held(hold, link_id, node, sensor_id, access_id,
-                            static_cast<uint8_t>(template_id & 0xFF), template_data, length);
-    }
-  }
-  nax::log_printf(3, nax::kCmd, "write template for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("write template", link_id, node, [&](const nax::LinkHold& hold) {
+    return nax::write_held(hold, link_id, node, sensor_id, access_id,
+                           static_cast<uint8_t>(template_id & 0xFF), template_data, length);
+  });
 }
 
 uint32_t NAX_CALL nax_del_template(int32_t link_id, uint16_t node, uint16_t sensor_id,
                                    uint32_t access_id, uint32_t template_id) {
-  nax::log_printf(1, nax::kCmd, "delete template for link id = %d from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::del_held(hold, link_id, node, sensor_id, access_id,
-                          static_cast<uint8_t>(template_id & 0xFF));
-    }
-  }
-  nax::log_printf(3, nax::kCmd, "delete template for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("delete template", link_id, node, [&](const nax::LinkHold& hold) {
+    return nax::del_held(hold, link_id, node, sensor_id, access_id,
+                         static_cast<uint8_t>(template_id & 0xFF));
+  });
 }
 
 uint32_t NAX_CALL nax_flush_templates(int32_t link_id, uint16_t node, uint16_t sensor_id) {
-  nax::log_printf(1, nax::kCmd, "flush templates for link id = %d from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) ret = nax::flush_held(hold, link_id, node, sensor_id);
-  }
-  nax::log_printf(3, nax::kCmd, "flush templates for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("flush templates", link_id, node, [&](const nax::LinkHold& hold) {
+    return nax::flush_held(hold, link_id, node, sensor_id);
+  });
 }
 
 }  // extern "C"

@@ -15,7 +15,6 @@ namespace nax {
 
 namespace {
 
-constexpr const char* kCmd = "cmd";
 constexpr uint16_t kBiometricPresent = 0x0000;
 constexpr uint16_t kBiometricNone = 0xFFFF;
 // bio_count reported for a protocol-1 user with templates: the block only says
@@ -179,14 +178,14 @@ uint32_t put_user_block_p1(uint8_t*& cursor, const nax_user& user) {
 }
 
 void get_user_block_p1(const uint8_t block[kUserBlockSize], nax_user& user) {
-  const uint16_t ctl = static_cast<uint16_t>(block[8] | (block[9] << 8));
-  const uint16_t biometric = static_cast<uint16_t>(block[14] | (block[15] << 8));
+  const uint16_t ctl = load_u16(block + 8);
+  const uint16_t biometric = load_u16(block + 14);
   user.mask = kUserBlockMask;
   user.sec_level = block[0] & 7;
   user.id = bcd8_from_node(block + 2);
   user.psw = static_cast<uint16_t>(bcd4_from_node(block + 6));
   user.ctl = static_cast<uint16_t>(~ctl);
-  user.schedule_id = static_cast<uint16_t>(block[10] | (block[11] << 8));
+  user.schedule_id = load_u16(block + 10);
   user.bio_count = biometric == kBiometricPresent ? kP1BioCountPresent : 0;
 }
 
@@ -362,92 +361,52 @@ extern "C" {
 
 uint32_t NAX_CALL nax_list_users(int32_t link_id, uint16_t node, uint32_t first_index,
                                  uint16_t count, nax_user* users, uint16_t* stored) {
-  nax::log_printf(1, nax::kCmd, "list users for link id = %d from node = %d", link_id, node);
-  *stored = 0;
-  uint32_t ret;
-  {
-    nax::LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::list_users_held(hold, link_id, node, static_cast<uint16_t>(first_index), count,
-                                 users, *stored);
-    }
-  }
-  nax::log_printf(3, nax::kCmd, "list users for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  if (stored != nullptr) *stored = 0;
+  return nax::run_command("list users", link_id, node, [&](const nax::LinkHold& hold) {
+    // The index travels in 16 bits: a larger one would silently ask for another page.
+    if (stored == nullptr || first_index > UINT16_MAX) return uint32_t{NAX_ERR_INVALID_ARG};
+    return nax::list_users_held(hold, link_id, node, static_cast<uint16_t>(first_index), count,
+                                users, *stored);
+  });
 }
 
 uint32_t NAX_CALL nax_add_user(int32_t link_id, uint16_t node, uint32_t first_index, uint32_t count,
                                nax_user* users, uint16_t* taken) {
-  nax::log_printf(1, nax::kCmd, "add user for link id = %d from node = %d", link_id, node);
-  *taken = 0;
-  uint32_t ret;
-  {
-    nax::LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::add_user_held(hold, link_id, node, static_cast<uint16_t>(first_index),
-                               static_cast<uint16_t>(count), users, *taken);
-    }
-  }
-  nax::log_printf(3, nax::kCmd, "add user for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  if (taken != nullptr) *taken = 0;
+  return nax::run_command("add user", link_id, node, [&](const nax::LinkHold& hold) {
+    if (taken == nullptr || count > UINT16_MAX) return uint32_t{NAX_ERR_INVALID_ARG};
+    return nax::add_user_held(hold, link_id, node, static_cast<uint16_t>(first_index),
+                              static_cast<uint16_t>(count), users, *taken);
+  });
 }
 
 uint32_t NAX_CALL nax_edit_user(int32_t link_id, uint16_t node, uint32_t first_index,
                                 uint16_t count, nax_user* users, uint16_t* taken) {
-  nax::log_printf(1, nax::kCmd, "edit user for link id = %d from node = %d", link_id, node);
-  *taken = 0;
-  uint32_t ret;
-  {
-    nax::LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::edit_user_held(hold, link_id, node, static_cast<uint16_t>(first_index), count,
-                                users, *taken);
-    }
-  }
-  nax::log_printf(3, nax::kCmd, "edit user for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  if (taken != nullptr) *taken = 0;
+  return nax::run_command("edit user", link_id, node, [&](const nax::LinkHold& hold) {
+    if (taken == nullptr) return uint32_t{NAX_ERR_INVALID_ARG};
+    return nax::edit_user_held(hold, link_id, node, static_cast<uint16_t>(first_index), count,
+                               users, *taken);
+  });
 }
 
 uint32_t NAX_CALL nax_del_user(int32_t link_id, uint16_t node, uint32_t first_index, uint16_t count,
                                nax_user* users, uint16_t* taken) {
-  nax::log_printf(1, nax::kCmd, "del user for link id = %d from node = %d", link_id, node);
-  *taken = 0;
-  uint32_t ret;
-  {
-    nax::LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::del_user_held(hold, link_id, node, static_cast<uint16_t>(first_index), count,
-                               users, *taken);
-    }
-  }
-  nax::log_printf(3, nax::kCmd, "del user for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  if (taken != nullptr) *taken = 0;
+  return nax::run_command("del user", link_id, node, [&](const nax::LinkHold& hold) {
+    if (taken == nullptr) return uint32_t{NAX_ERR_INVALID_ARG};
+    return nax::del_user_held(hold, link_id, node, static_cast<uint16_t>(first_index), count, users,
+                              *taken);
+  });
 }
 
 uint32_t NAX_CALL nax_add_user_in1(int32_t link_id, uint16_t node, const nax_user* user,
                                    uint32_t unused, const uint8_t* extra, uint32_t extra_count) {
   (void)unused;  // part of the call's signature; the node is not told about it
-  nax::log_printf(1, nax::kCmd, "add user in1 for link id = %d from node = %d", link_id, node);
-  uint32_t ret;
-  {
-    nax::LinkHold hold(link_id);
-    ret = hold.status();
-    if (ret == NAX_OK) {
-      ret = nax::add_user_in1_held(hold, link_id, node, user, extra,
-                                   static_cast<uint16_t>(extra_count));
-    }
-  }
-  nax::log_printf(3, nax::kCmd, "add user in1 for link id = %d ret_val = %d", link_id,
-                  static_cast<int>(ret));
-  return ret;
+  return nax::run_command("add user in1", link_id, node, [&](const nax::LinkHold& hold) {
+    return nax::add_user_in1_held(hold, link_id, node, user, extra,
+                                  static_cast<uint16_t>(extra_count));
+  });
 }
 
 }  // extern "C"

@@ -149,7 +149,7 @@ uint32_t link_get(uint32_t link_id, nax_link** link) {
     *link = nullptr;
     return status;
   }
-  return link_acquire(link_id, link, kStatesCommands, 0, 0, 1);
+  return link_acquire(link_id, link, kStatesCommands, kKeepState, kExclusive, kWaitLinkTimeouts);
 }
 
 uint32_t link_release(uint32_t link_id) {

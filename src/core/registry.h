@@ -64,7 +64,10 @@ uint32_t registry_create();
 uint32_t registry_destroy();
 
 uint32_t link_alloc(nax_link** link, uint32_t* link_id);
-// Wait mode 0: no waiting; 1: pause max(rcv, snd) time-out; other: pause that many ms.
+// Takes the link when it is in one of the states of state_mask (kAnyState: any) and at most
+// max_holds others hold it, then sets new_state (kKeepState: none).  A held link is retried
+// up to three times after a pause: wait_mode kNoWait fails at once, kWaitLinkTimeouts pauses
+// max(rcv, snd) time-out, any other value pauses that many ms.
 uint32_t link_acquire(uint32_t link_id, nax_link** link, uint32_t state_mask, uint32_t new_state,
                       uint32_t max_holds, uint32_t wait_mode);
 // Commands and per-link setters: open or accepted links, exclusive, waiting.
@@ -78,7 +81,13 @@ uint32_t is_initialised();
 inline constexpr uint32_t kStatesCommands = LINK_OPEN | LINK_ACCEPTED;
 inline constexpr uint32_t kStatesClosable =
     LINK_OPENING | LINK_OPEN | LINK_INCOMING | LINK_ACCEPTED;
+// Arguments of link_acquire, named so that each call site reads as what it asks for.
+inline constexpr uint32_t kAnyState = 0;   // state_mask: a link in any state
+inline constexpr uint32_t kKeepState = 0;  // new_state: link_state left as it is
+inline constexpr uint32_t kExclusive = 0;  // max_holds: nobody else may hold the link
 inline constexpr uint32_t kAnyHolds = 0xFFFFFFFFu;
+inline constexpr uint32_t kNoWait = 0;            // wait_mode: fail at once when held
+inline constexpr uint32_t kWaitLinkTimeouts = 1;  // wait_mode: pause max(rcv, snd) time-out
 
 // Number of slots allocated and ever used, for tests and diagnostics.
 struct registry_stats {

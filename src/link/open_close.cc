@@ -78,7 +78,7 @@ uint32_t close_link(uint32_t link_id, bool wait, const char* context) {
   nax_link* link = nullptr;
   uint32_t status = is_initialised();
   if (status == NAX_OK) {
-    status = link_acquire(link_id, &link, kStatesClosable, LINK_CLOSING, kAnyHolds, 0);
+    status = link_acquire(link_id, &link, kStatesClosable, LINK_CLOSING, kAnyHolds, kNoWait);
   }
   if (status != NAX_OK) {
     log_printf(3, context, "close link id = %d, ret_val = %d", link_id, status);

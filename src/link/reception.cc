@@ -14,7 +14,9 @@
 namespace nax {
 namespace {
 
-uint32_t reset_timeout() {
+// How long the reception thread waits for bytes before it looks whether a keepalive is
+// due: the keepalive period, or for ever when keepalives are off.
+uint32_t keepalive_read_timeout() {
   uint32_t keepalive_ms = keepalive().timeout_ms.load();
   return keepalive_ms == 0 ? platform::kWaitForever : keepalive_ms;
 }
@@ -46,7 +48,8 @@ struct reception {
   // Closes the link unless the host claimed it meanwhile or is claiming it now.
   bool close_unclaimed() {
     nax_link* held = nullptr;
-    if (link_acquire(link_id, &held, LINK_INCOMING, LINK_CLOSING, 0, 0) != NAX_OK) return false;
+    if (link_acquire(link_id, &held, LINK_INCOMING, LINK_CLOSING, kExclusive, kNoWait) != NAX_OK)
+      return false;
     log_printf(1, "rthr", "link id = %d not claimed within %u mS, closed", link_id,
                listen_limits().claim_timeout_ms.load());
     transport_close(link);
@@ -54,7 +57,9 @@ struct reception {
     return true;
   }
 
-  void reset() { assembler_reset(assembler, link->packet_protocol.load(), reset_timeout()); }
+  void reset() {
+    assembler_reset(assembler, link->packet_protocol.load(), keepalive_read_timeout());
+  }
 
   void dispatch() {
     const bool p1 = link->packet_protocol.load() == 1;
@@ -185,7 +190,7 @@ void reception_thread_main(uint32_t link_id) {
   r.link_id = link_id;
   log_printf(1, "rthr", "init thread for link id = %d", link_id);
   nax_link* link = nullptr;
-  uint32_t status = link_acquire(link_id, &link, 0, 0, 0, 0);
+  uint32_t status = link_acquire(link_id, &link, kAnyState, kKeepState, kExclusive, kNoWait);
   if (status != NAX_OK) {
     r.exit(status);
     return;

@@ -28,7 +28,7 @@ const void* fn_ptr(auto f) {
 uint32_t send_keepalive(uint32_t link_id, uint16_t des_node) {
   log_printf(1, "cmd", "send keepalive for link id = %d from node = %d", link_id, des_node);
   nax_link* link = nullptr;
-  uint32_t status = link_acquire(link_id, &link, kStatesCommands, 0, 0, 0);
+  uint32_t status = link_acquire(link_id, &link, kStatesCommands, kKeepState, kExclusive, kNoWait);
   if (status == NAX_OK) {
     nax_packet request{};
     if (link->packet_protocol.load() == 1) {

@@ -16,6 +16,15 @@ std::size_t put_bytes(uint8_t*& cursor, const void* source, uint16_t count);
 // Advances the cursor by two and returns the slot, to be filled later with put_u16.
 uint8_t* reserve_u16(uint8_t*& cursor);
 
+// Fixed-offset access inside a block whose whole length was already checked.
+inline uint16_t load_u16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline void store_u16(uint8_t* p, uint16_t value) {
+  p[0] = static_cast<uint8_t>(value);
+  p[1] = static_cast<uint8_t>(value >> 8);
+}
+
 // Return 1, or 1029 when position + width > size.  Advance position on success.
 uint32_t get_u8(uint8_t* out, const uint8_t* data, uint16_t& position, uint16_t size);
 uint32_t get_u16(uint16_t* out, const uint8_t* data, uint16_t& position, uint16_t size);

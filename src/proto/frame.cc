@@ -13,15 +13,6 @@ inline constexpr std::size_t kCrc16Length = 2;
 inline constexpr std::size_t kP1Overhead = kP1HeaderLength + kCrc16Length;
 inline constexpr std::size_t kP2Overhead = kP2HeaderLength + kCrc16Length;
 
-uint16_t load_u16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-void store_u16(uint8_t* p, uint16_t value) {
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
-}
-
 uint32_t p1_frame_length(const uint8_t* header) {
   return static_cast<uint32_t>(kSizeClass[header[5] & 0x0F] + kP1Overhead);
 }

@@ -30,6 +30,10 @@ class Process {
   // Starts naxctl with args; standard input is the file stdin_path (default /dev/null).
   explicit Process(const std::vector<std::string>& args,
                    const std::string& stdin_path = "/dev/null")
+      : Process(NAXCTL_PATH, args, stdin_path) {}
+  // Starts another program the same way.
+  Process(const std::string& program, const std::vector<std::string>& args,
+          const std::string& stdin_path)
       : started_(std::chrono::steady_clock::now()) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) return;
@@ -40,12 +44,13 @@ class Process {
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     posix_spawn_file_actions_addclose(&actions, err[0]);
-    std::vector<std::string> argv_text = {NAXCTL_PATH};
+    std::vector<std::string> argv_text = {program};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : argv_text) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (posix_spawn(&pid_, NAXCTL_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+      pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     close(err[1]);
@@ -131,6 +136,12 @@ class Process {
 inline Result run(const std::vector<std::string>& args, int timeout_ms = 15000,
                   const std::string& stdin_path = "/dev/null") {
   Process p(args, stdin_path);
+  return p.finish(timeout_ms);
+}
+
+inline Result run_program(const std::string& program, const std::vector<std::string>& args,
+                          int timeout_ms) {
+  Process p(program, args, "/dev/null");
   return p.finish(timeout_ms);
 }
 

@@ -1,4 +1,5 @@
 // naxctl's readers and writers of what operators type and the files they keep.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -7,8 +8,11 @@
 
 #include "csv.h"
 #include "json.h"
+#include "node_status.h"
 #include "numbers.h"
+#include "output.h"
 #include "records.h"
+#include "session.h"
 
 namespace naxctl {
 namespace {
@@ -239,3 +243,105 @@ TEST(NaxctlCrc, MatchesTheIeeeCheckValue) {
 
 }  // namespace
 }  // namespace naxctl
+
+TEST(NaxctlNodeStatus, MeaningDependsOnTheCommand) {
+  struct Case {
+    const char* function;
+    uint32_t status;
+    const char* meaning;  // nullptr: none known
+  };
+  // clang-format off
+  const std::vector<Case> cases = {
+      {"nax_add_user", 5, "the user already exists"},
+      {"nax_add_user", 12, "the node's user table is full"},
+      {"nax_del_user", 8, "no such user"},
+      {"nax_list_users", 7, "no users on the node"},
+      {"nax_list_users", 8, "no further users"},
+      {"nax_list_marks", 8, "no further marks"},
+      {"nax_list_marks", 21, "no marks on the node"},
+      {"nax_list_marks", 18, "the node refused the list"},
+      {"nax_read_template", 10, "no such template"},
+      {"nax_set_time", 2, "the node refused to set its clock"},
+      {"nax_list_schd", 31, "more schedules follow"},
+      {"nax_fopen", 5, "no such file"},
+      {"nax_fread", 6, "no file open"},
+      // Numbers common to every command, and the same number meaning nothing for another.
+      {"nax_get_time", 2, "the node does not know this command"},
+      {"nax_reset_node", 3, "the node found the request malformed"},
+      {"nax_get_time", 5, nullptr},
+      {"nax_list_marks", 7, nullptr},
+      // Success and the library's own numbers are not the node's.
+      {"nax_add_user", 1, nullptr},
+      {"nax_add_user", 1037, nullptr},
+      // A prefix of a command's name is no match.
+      {"nax_add_use", 5, nullptr},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    const char* got = naxctl::node_status_meaning(c.function, c.status);
+    if (c.meaning == nullptr) {
+      EXPECT_EQ(got, nullptr) << c.function << " " << c.status << ": " << got;
+    } else {
+      EXPECT_STREQ(got, c.meaning) << c.function << " " << c.status;
+    }
+  }
+  EXPECT_EQ(naxctl::status_message("nax_add_user", 5), "nax_add_user: 5 the user already exists");
+  EXPECT_EQ(naxctl::status_message("nax_get_time", 9),
+            "nax_get_time: 9 status reported by the node");
+  EXPECT_EQ(naxctl::status_message("nax_open", 1013),
+            "nax_open: 1013 connection refused or failed");
+}
+
+TEST(NaxctlProgress, ShowsRateAndTimeLeftOnceTimeHasPassed) {
+  struct Case {
+    uint64_t done;
+    uint64_t total;
+    double elapsed_s;
+    const char* expected;
+  };
+  // clang-format off
+  const std::vector<Case> cases = {
+      {0, 1000, 0.0, "marks [                              ]   0% 0/1000"},
+      {400, 1000, 2.0, "marks [############                  ]  40% 400/1000  200.0/s  3s left"},
+      {1000, 1000, 4.0, "marks [##############################] 100% 1000/1000  250.0/s"},
+      {1200, 1000, 4.0, "marks [##############################] 100% 1000/1000  300.0/s"},
+      {300, 0, 1.5, "marks 300  200.0/s"},
+      {300, 0, 0.0, "marks 300"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    EXPECT_EQ(naxctl::progress_line("marks", c.done, c.total, c.elapsed_s), c.expected);
+  }
+}
+
+TEST(NaxctlConn, ChecksTheConnectionStringBeforeTheLibrary) {
+  struct Case {
+    const char* conn;
+    bool serial;
+    const char* path;
+    const char* error;  // a part of it; "" when accepted
+  };
+  // clang-format off
+  const std::vector<Case> cases = {
+      {"192.0.2.1:3001", false, "", ""},
+      {"node.example 65535", false, "", ""},
+      {"node.example:65536", false, "", "port 65536 is not 1 to 65535"},
+      {"ttyS0:115200", true, "/dev/ttyS0", ""},
+      {"TTYUSB1:9600", true, "/dev/ttyUSB1", ""},
+      {"/dev/pts/3:19200", true, "/dev/pts/3", ""},
+      {"COM3:9600", true, "/dev/com3", ""},
+      {"ttyS0", false, "", "is not DEVICE:PARAMETER"},
+      {"h:", false, "", "port \"\" is not a number"},
+      {"h:-1", false, "", "port \"-1\" is not a number"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    const naxctl::ConnTarget t = naxctl::parse_conn(c.conn);
+    EXPECT_THAT(t.error, ::testing::HasSubstr(c.error)) << c.conn;
+    if (*c.error == '\0') {
+      EXPECT_EQ(t.error, "") << c.conn;
+      EXPECT_EQ(t.serial, c.serial) << c.conn;
+      EXPECT_EQ(t.path, c.path) << c.conn;
+    }
+  }
+}

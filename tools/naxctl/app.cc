@@ -95,6 +95,11 @@ int run_naxctl(int argc, char** argv) {
   app.fallthrough();
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "Print the help of every subcommand");
+  char version[16];
+  app.set_version_flag("--version", std::string("naxctl ") + nax_lib_version(version));
+  app.footer(
+      "Exit status: 0 success, 1 a node or link failure (or an unreadable input file), "
+      "2 a usage error.");
   CLI::Option* node = nullptr;
   add_global_options(app, o, node);
 
@@ -148,6 +153,8 @@ int run_naxctl(int argc, char** argv) {
     session.close();
     return 0;
   } catch (const CLI::ParseError& e) {
+    return usage_error(e.what());
+  } catch (const UsageError& e) {
     return usage_error(e.what());
   } catch (const NaxError& e) {
     std::fprintf(stderr, "naxctl: %s\n", e.what());

@@ -55,20 +55,19 @@ std::vector<nax_mark> list_marks(Session& s, uint16_t page) {
 void add_mark_commands(CLI::App& parent, Cli& cli) {
   auto args = std::make_shared<MarkArgs>();
   auto* marks = parent.add_subcommand("marks", "Download every attendance mark the node holds");
-  marks->add_option("--format", args->format, "table (default), csv or json")
-      ->check(CLI::IsMember({"table", "csv", "json"}));
+  add_format_option(marks, args->format);
   add_number(marks, "--page", args->page, "Marks asked for in one request (protocol 2)")
       ->check(CLI::Range(1, 512));
   marks->add_option("--out", args->out, "File to write (default: standard output)");
   on_run(marks, cli, [args](Session& s) {
     const auto all = list_marks(s, args->page);
-    const std::string format = !args->format.empty() ? args->format : s.json() ? "json" : "table";
+    const ListFormat format = list_format(args->format, s.json());
     std::string text;
-    if (format == "json") {
+    if (format == ListFormat::Json) {
       Json j = Json::array();
       for (const auto& m : all) j.push(mark_to_json(m));
       text = j.dump(2) + "\n";
-    } else if (format == "csv") {
+    } else if (format == ListFormat::Csv) {
       text = marks_to_csv(all);
     } else {
       text = marks_table(all) + count_of(all.size(), "mark") + "\n";

@@ -27,6 +27,7 @@ struct ScheduleArgs {
   uint32_t count = 0;
   std::vector<std::string> segment_texts;
   uint32_t page = 16;
+  std::string format;  // list output: table, csv or json
 };
 
 std::string name_of(const char* name, size_t size) {
@@ -120,6 +121,7 @@ void add_segment_commands(CLI::App* schedule, Cli& cli) {
   add_number(get, "id", get_args->id, "Schedule number")->required();
   add_number(get, "--first", get_args->first, "Index of the first segment");
   add_number(get, "--count", get_args->count, "Segments to read (default: all from --first on)");
+  add_format_option(get, get_args->format);
   on_run(get, cli, [a = get_args](Session& s) {
     // Without --count: every segment, until the node has no more from that index on.
     const uint32_t limit = a->count != 0 ? a->count : kMaxSegments;
@@ -151,7 +153,10 @@ void add_segment_commands(CLI::App* schedule, Cli& cli) {
       std::snprintf(time, sizeof time, "%02d:%02d", all[i].hours, all[i].minutes);
       rows.push_back({std::to_string(a->first + i), time, all[i].enabled ? "yes" : "no"});
     }
-    emit(s.json(), format_table({"index", "time", "enabled"}, rows), j);
+    std::fputs(
+        render_list(list_format(a->format, s.json()), {"index", "time", "enabled"}, rows, j, "")
+            .c_str(),
+        stdout);
   });
 
   auto set_args = std::make_shared<ScheduleArgs>();
@@ -192,6 +197,7 @@ void add_list_command(CLI::App* schedule, Cli& cli) {
   auto* list = schedule->add_subcommand("list", "Print every schedule's id and name");
   add_number(list, "--page", args->page, "Entries asked for in one request")
       ->check(CLI::Range(1, 512));
+  add_format_option(list, args->format);
   on_run(list, cli, [a = args](Session& s) {
     std::vector<nax_schd_entry> all;
     std::vector<nax_schd_entry> page(a->page);
@@ -219,7 +225,10 @@ void add_list_command(CLI::App* schedule, Cli& cli) {
       j.push(entry);
       rows.push_back({std::to_string(e.id), name});
     }
-    emit(s.json(), format_table({"id", "name"}, rows) + count_of(all.size(), "schedule") + "\n", j);
+    std::fputs(render_list(list_format(a->format, s.json()), {"id", "name"}, rows, j,
+                           count_of(all.size(), "schedule") + "\n")
+                   .c_str(),
+               stdout);
   });
 }
 

@@ -146,7 +146,8 @@ struct UserArgs {
   std::vector<std::string> ids;  // users delete --id
   uint32_t first = 0;
   uint16_t page = 16;
-  std::string format;
+  std::string format;       // export: csv or json
+  std::string list_format;  // list: table, csv or json
   std::string out;
 };
 
@@ -181,11 +182,23 @@ void add_list(CLI::App& users, Cli& cli) {
   add_number(list, "--first", args->first, "Start at this index (0 = the first user)");
   add_number(list, "--page", args->page, "Users asked for in one request (protocol 2)")
       ->check(CLI::Range(1, 512));
+  add_format_option(list, args->list_format);
   on_run(list, cli, [args](Session& s) {
     const auto all = list_users(s, args->first, args->page);
-    Json j = Json::array();
-    for (const auto& u : all) j.push(user_to_json(u));
-    emit(s.json(), users_table(all) + count_of(all.size(), "user") + "\n", j);
+    switch (list_format(args->list_format, s.json())) {
+      case ListFormat::Json: {
+        Json j = Json::array();
+        for (const auto& u : all) j.push(user_to_json(u));
+        std::fputs((j.dump(2) + "\n").c_str(), stdout);
+        break;
+      }
+      case ListFormat::Csv:
+        std::fputs(users_to_csv(all).c_str(), stdout);
+        break;
+      case ListFormat::Table:
+        std::fputs((users_table(all) + count_of(all.size(), "user") + "\n").c_str(), stdout);
+        break;
+    }
   });
 
   auto* exp = users.add_subcommand("export", "Write every user as CSV or JSON");

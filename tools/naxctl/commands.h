@@ -32,6 +32,12 @@ inline void on_run(CLI::App* sub, Cli& cli, Action fn, std::function<void()> pre
   });
 }
 
+// The --format option every list command takes: table, csv or json.
+inline CLI::Option* add_format_option(CLI::App* sub, std::string& format) {
+  return sub->add_option("--format", format, "table (default), csv or json")
+      ->check(CLI::IsMember({"table", "csv", "json"}));
+}
+
 void add_clock_commands(CLI::App& parent, Cli& cli);
 void add_io_commands(CLI::App& parent, Cli& cli);  // param, aux, relay
 void add_user_commands(CLI::App& parent, Cli& cli);

@@ -1,4 +1,5 @@
-// A small JSON value: enough to print results and to read user files.
+// A small JSON value: enough to print results and to read user files.  Reading and
+// writing are done by nlohmann-json (json.cc).
 #pragma once
 
 #include <cstdint>
@@ -51,8 +52,6 @@ class Json {
   static Json parse(std::string_view input);
 
  private:
-  void dump_to(std::string& out, int indent, int depth) const;
-
   Type type_ = Type::Null;
   std::string text_;
   std::vector<Json> items_;

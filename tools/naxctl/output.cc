@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "csv.h"
+
 namespace naxctl {
 
 namespace {
@@ -72,19 +74,62 @@ Progress::~Progress() {
   finish();
 }
 
+ListFormat list_format(const std::string& given, bool json) {
+  if (given == "csv") return ListFormat::Csv;
+  if (given == "json" || (given.empty() && json)) return ListFormat::Json;
+  return ListFormat::Table;
+}
+
+std::string render_list(ListFormat format, const std::vector<std::string>& header,
+                        const std::vector<std::vector<std::string>>& rows, const Json& json,
+                        const std::string& footer) {
+  switch (format) {
+    case ListFormat::Json:
+      return json.dump(2) + "\n";
+    case ListFormat::Csv: {
+      std::string text = csv_line(header) + "\n";
+      for (const auto& row : rows) text += csv_line(row) + "\n";
+      return text;
+    }
+    case ListFormat::Table:
+      break;
+  }
+  return format_table(header, rows) + footer;
+}
+
+std::string progress_line(const std::string& label, uint64_t done, uint64_t total,
+                          double elapsed_s) {
+  constexpr int kBar = 30;
+  char text[256];
+  std::string line = label;
+  if (total > 0) {
+    const uint64_t shown = std::min(done, total);
+    const int filled = static_cast<int>(shown * kBar / total);
+    std::snprintf(text, sizeof text, " [%.*s%*s] %3d%% %llu/%llu", filled,
+                  "##############################", kBar - filled, "",
+                  static_cast<int>(shown * 100 / total), static_cast<unsigned long long>(shown),
+                  static_cast<unsigned long long>(total));
+  } else {
+    std::snprintf(text, sizeof text, " %llu", static_cast<unsigned long long>(done));
+  }
+  line += text;
+  if (elapsed_s > 0 && done > 0) {
+    const double rate = static_cast<double>(done) / elapsed_s;
+    std::snprintf(text, sizeof text, "  %.1f/s", rate);
+    line += text;
+    if (total > done) {
+      const double left = static_cast<double>(total - done) / rate;
+      std::snprintf(text, sizeof text, "  %llus left", static_cast<unsigned long long>(left + 0.5));
+      line += text;
+    }
+  }
+  return line;
+}
+
 void Progress::update(uint64_t done) {
   if (!active_) return;
-  constexpr int kBar = 30;
-  if (total_ > 0) {
-    const uint64_t shown = std::min(done, total_);
-    const int filled = static_cast<int>(shown * kBar / total_);
-    std::fprintf(stderr, "\r%s [%.*s%*s] %3d%% %llu/%llu", label_.c_str(), filled,
-                 "##############################", kBar - filled, "",
-                 static_cast<int>(shown * 100 / total_), static_cast<unsigned long long>(shown),
-                 static_cast<unsigned long long>(total_));
-  } else {
-    std::fprintf(stderr, "\r%s %llu", label_.c_str(), static_cast<unsigned long long>(done));
-  }
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
+  std::fprintf(stderr, "\r%s\033[K", progress_line(label_, done, total_, elapsed.count()).c_str());
   std::fflush(stderr);
   drawn_ = true;
 }

@@ -1,7 +1,11 @@
 // One link to one node for the length of a command.
 #include "session.h"
 
+#include <cctype>
 #include <chrono>
+
+#include "node_status.h"
+#include "serial_device.h"
 
 namespace naxctl {
 
@@ -10,10 +14,51 @@ namespace {
 // Events beyond this many untaken ones are dropped rather than kept without bound.
 constexpr size_t kMaxQueuedEvents = 10000;
 
+bool starts_with_nocase(const std::string& text, const char* prefix) {
+  for (std::size_t i = 0; prefix[i] != '\0'; ++i) {
+    if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
+ConnTarget parse_conn(const std::string& conn) {
+  ConnTarget target;
+  const std::size_t sep = conn.find_first_of(": ");
+  if (conn.empty() || sep == std::string::npos || sep == 0) {
+    target.error = "connection string \"" + conn + "\" is not DEVICE:PARAMETER";
+    return target;
+  }
+  target.device = conn.substr(0, sep);
+  const std::string rest = conn.substr(sep + 1);
+  const std::string param = rest.substr(0, rest.find_first_of(": "));
+  target.serial = starts_with_nocase(target.device, "tty") ||
+                  starts_with_nocase(target.device, "com") || target.device[0] == '/';
+  const bool digits = !param.empty() && param.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits) {
+    target.error = "connection string \"" + conn + "\": " + (target.serial ? "baud rate" : "port") +
+                   " \"" + param + "\" is not a number";
+    return target;
+  }
+  if (!target.serial) {
+    const bool in_range = param.size() <= 5 && std::stoul(param) >= 1 && std::stoul(param) <= 65535;
+    if (!in_range) {
+      target.error = "connection string \"" + conn + "\": port " + param + " is not 1 to 65535";
+      return target;
+    }
+  } else {
+    target.path = serial_device_path(target.device);
+  }
+  return target;
+}
+
 std::string status_message(const std::string& function, uint32_t status) {
-  return function + ": " + std::to_string(status) + " " + nax_status_text(status);
+  const char* meaning = node_status_meaning(function, status);
+  return function + ": " + std::to_string(status) + " " +
+         (meaning != nullptr ? meaning : nax_status_text(status));
 }
 
 NaxError::NaxError(const std::string& function, uint32_t status, const std::string& detail)
@@ -45,13 +90,20 @@ void Session::open() {
 }
 
 void Session::open_link() {
+  const ConnTarget target = parse_conn(options_.conn);
+  if (!target.error.empty()) throw UsageError(target.error);
   uint32_t status = 0;
   const uint32_t id =
       nax_open(&status, options_.source, static_cast<uint8_t>(options_.protocol),
                options_.conn.c_str(), options_.timeout_ms, this, on_user, on_aux, on_conn);
-  if (id == 0)
+  if (id == 0) {
+    if (status == NAX_ERR_BAD_CONN_STRING) throw UsageError(status_message("nax_open", status));
+    const bool port_fault = status == NAX_ERR_SERIAL_OPEN || status == NAX_ERR_SERIAL_CONFIG ||
+                            status == NAX_ERR_BAD_BAUD_RATE;
     throw NaxError("nax_open",
-                   status == NAX_OK ? static_cast<uint32_t>(NAX_ERR_INVALID_ARG) : status);
+                   status == NAX_OK ? static_cast<uint32_t>(NAX_ERR_INVALID_ARG) : status,
+                   target.serial && port_fault ? serial_open_detail(target.path) : "");
+  }
   link_ = static_cast<int32_t>(id);
   check(nax_set_rcv_timeout(link_, static_cast<int32_t>(options_.timeout_ms)),
         "nax_set_rcv_timeout");
@@ -66,9 +118,16 @@ void Session::accept_link() {
   uint32_t id = 0;
   uint16_t node = options_.expect_node;
   uint16_t port = options_.listen_port;
-  check(nax_accept(&id, &node, &port, static_cast<uint8_t>(options_.protocol), options_.source,
-                   options_.accept_timeout_ms, static_cast<int32_t>(options_.timeout_ms)),
-        "nax_accept");
+  const uint32_t status_accept =
+      nax_accept(&id, &node, &port, static_cast<uint8_t>(options_.protocol), options_.source,
+                 options_.accept_timeout_ms, static_cast<int32_t>(options_.timeout_ms));
+  if (status_accept == NAX_ERR_NO_SUCH_LINK) {
+    // Scanning for any waiting link ends with "beyond every id" when none came.
+    throw NaxError("nax_accept", status_accept,
+                   "no node connected to port " + std::to_string(options_.listen_port) +
+                       " within " + std::to_string(options_.accept_timeout_ms) + " ms");
+  }
+  check(status_accept, "nax_accept");
   link_ = static_cast<int32_t>(id);
   if (!options_.node_given) node_ = node;
   // A claimed link starts without callbacks; the node may report from now on.

@@ -42,7 +42,23 @@ class NaxError : public std::runtime_error {
   uint32_t status_;
 };
 
-// "nax_get_time: 1026 no answer within the link's receive time-out"
+// A fault in what the operator typed (exit status 2), found before or by the library.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A connection string as naxctl checks it before the library sees it.
+struct ConnTarget {
+  std::string device;  // before the separator
+  bool serial = false;
+  std::string path;   // serial: the device file opened
+  std::string error;  // empty when the string is acceptable
+};
+ConnTarget parse_conn(const std::string& conn);
+
+// "nax_get_time: 1026 no answer within the link's receive time-out"; node statuses with
+// their meaning for that function ("nax_add_user: 5 the user already exists").
 std::string status_message(const std::string& function, uint32_t status);
 // Throws NaxError unless status is NAX_OK.
 void check(uint32_t status, const char* function);

@@ -13,6 +13,7 @@
 #include "control.h"
 #include "handlers_marks.h"
 #include "naxsim.h"
+#include "vedodiroz.h"
 
 namespace {
 
@@ -45,6 +46,7 @@ constexpr const char* kUsage =
     "  --drop-mid-frame     send half of each answer, then close the connection\n"
     "  --ignore-keepalives  neither answer nor count keepalives\n"
     "  --events-every MS    send a user event to every connection each MS milliseconds\n"
+    "  --version            print the version and exit\n"
     "numbers may be decimal or 0x-prefixed hexadecimal\n";
 
 bool parse_number(const char* text, unsigned long max, unsigned long& out) {
@@ -114,6 +116,10 @@ int main(int argc, char** argv) {
 
     if (option == "--help" || option == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (option == "--version") {
+      char version[16];
+      std::printf("naxsim %s\n", nax_lib_version(version));
       return 0;
     } else if (option == "--port") {
       if (!take_number(0xFFFF)) return bad_value();
