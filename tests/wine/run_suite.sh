@@ -49,7 +49,7 @@ export NAXSIM_FREE_PORT=$(free_port)
 echo "naxsim on 127.0.0.1:$sim_port, COM5 -> $pty, control on $control_port"
 
 failed=()
-for exe in nax_abi_c nax_unit_tests nax_dll_e2e; do
+for exe in ${NAX_WINE_ONLY:-nax_abi_c nax_unit_tests nax_dll_e2e}; do
   echo "=== $exe.exe under Wine ==="
   wine "$bin/$exe.exe" || failed+=("$exe")
 done

@@ -149,6 +149,25 @@ TEST_P(WineLinks, CloseEndsAnIdleLinkAndIsRefusedTheSecondTime) {
   EXPECT_EQ(rec_.size_of(rec_.conn), 0u);  // the host's own close is not reported back
 }
 
+// A serial line whose other end hangs up is a lost link, reported once, and a
+// command waiting on it ends at once instead of running into its time-out.
+TEST_P(WineLinks, HangUpOfTheOtherEndIsALostLink) {
+  int32_t link = static_cast<int32_t>(open(conn(), GetParam().protocol, 20000));
+  ASSERT_NE(link, 0);
+  nax_date_time got{};
+  ASSERT_EQ(nax_get_time(link, kSimNode, &got), NAX_OK);
+  ASSERT_EQ(wine::control("faults no-answer"), "ok");
+  ASSERT_EQ(wine::control("drop"), "ok");
+  const uint32_t waited = nax_get_time(link, kSimNode, &got);
+  EXPECT_TRUE(waited == NAX_ERR_CONN_CLOSED || waited == NAX_ERR_LINK_UNAVAILABLE) << waited;
+  ASSERT_TRUE(wine::eventually([&] { return rec_.size_of(rec_.conn) >= 1; }));
+  EXPECT_EQ(rec_.conn[0], std::make_pair(link, static_cast<uint32_t>(NAX_CONN_LOST)));
+  EXPECT_EQ(nax_get_time(link, kSimNode, &got), NAX_ERR_LINK_UNAVAILABLE);
+  forget(static_cast<uint32_t>(link));
+  Sleep(300);
+  EXPECT_EQ(rec_.size_of(rec_.conn), 1u);  // reported once, not once per failed read
+}
+
 std::string route_name(const ::testing::TestParamInfo<Route>& route) {
   return route.param.name;
 }

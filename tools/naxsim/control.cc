@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "handlers_marks.h"
+
 namespace naxsim {
 namespace {
 
@@ -156,6 +158,11 @@ std::string control_command(Simulator& sim, const std::string& line) {
     e.direction_word = static_cast<uint16_t>(a3);
     e.time = sim.node().time();
     return sim.send_user_event(e) ? "ok" : "error no connection";
+  }
+  if (verb == "mark") {
+    if (!numbers(1, UINT32_MAX)) return "error mark ID";
+    record_mark(sim.node(), static_cast<uint32_t>(a0), sim.node().time());
+    return "ok";
   }
   if (verb == "aux") {
     if (!numbers(2, 0xFF)) return "error aux INPUT VALUE";

@@ -13,6 +13,7 @@
 //   count                       "ok CONNECTIONS REQUESTS KEEPALIVES"
 //   user ID INDEX EVENT DIRECTION   send a user event to every connection
 //   aux INPUT VALUE             send an aux input event (protocol 2 connections)
+//   mark ID                     record a mark of user ID taken now
 #pragma once
 
 #include <cstdint>
