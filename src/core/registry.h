@@ -54,6 +54,9 @@ struct nax_link {
   // Set while a transaction waits: the first bytes of the next frame nudge it.
   std::atomic<bool> awaiting_answer{false};
   uint32_t recent_answer_us = 0;  // smoothed request-to-answer time, under tx_mutex
+  // When the reception thread handed over the last answer (steady clock ticks): a
+  // round trip measured up to there leaves out the waiter's own wake-up.
+  std::atomic<int64_t> answered_at{0};
   // Set once the socket is shut down; the socket itself stays open for a
   // thread still waiting on it and is closed when the record is freed.
   std::atomic<bool> socket_shut{false};

@@ -20,9 +20,9 @@ using Clock = std::chrono::steady_clock;
 // the node takes to answer.  So a waiter watches only while the answer is
 // near: once the reception thread has nudged it because the first bytes of a
 // frame arrived, or from the start when the link's own recent round trips
-// are shorter than a wake-up.
+// (send to hand-off) are shorter than a wake-up.
 constexpr uint32_t kNearWatchUs = 50;    // after a nudge: the rest of the frame and the hand-off
-constexpr uint32_t kShortAnswerUs = 20;  // recent round trips below this: watch from the start
+constexpr uint32_t kShortAnswerUs = 40;  // recent round trips below this: watch from the start
 constexpr auto kYieldTaken = std::chrono::microseconds(20);  // another thread ran meanwhile
 
 // Threads watching a mailbox now.  One core stays with the threads that
@@ -118,6 +118,7 @@ uint32_t answer_handover(nax_link* link, const nax_packet& packet) {
     std::memcpy(&link->answer, &packet, sizeof packet);
     link->answer_seq.fetch_add(1, std::memory_order_release);
   }
+  link->answered_at.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
   link->answer_event->set();
   return NAX_OK;
 }
@@ -152,7 +153,10 @@ uint32_t transaction(nax_link* link, uint16_t des_node, const nax_packet& reques
     const bool answered = wait_for_answer(link, seen, link->rcv_timeout.load());
     link->awaiting_answer = false;
     if (!answered) return NAX_ERR_NO_ANSWER;
-    note_answer_time(link, Clock::now() - sent);
+    // Up to the hand-off, not to our wake-up: a waiter that blocked would
+    // otherwise see its own wake-up as the node's time and never watch again.
+    const Clock::time_point handed(Clock::duration(link->answered_at.load()));
+    note_answer_time(link, (handed > sent ? handed : Clock::now()) - sent);
     {
       platform::MutexLock lock(*link->answer_mutex);
       std::memcpy(answer, &link->answer, sizeof *answer);
