@@ -78,3 +78,22 @@ def test_nothing_connects(nax_library, port):
     with nax.listen(port) as listener:
         with pytest.raises(queue.Empty):
             listener.next(timeout=0.2)
+
+
+def test_listen_limits_turn_away_nodes_beyond_the_cap(naxsim_factory, port):
+    nax.set_listen_limits(1, 0)
+    try:
+        with nax.listen(port) as listener:
+            naxsim_factory(connect=f"127.0.0.1:{port}", node=5, protocol=2)
+            first = listener.next(timeout=10)
+            naxsim_factory(connect=f"127.0.0.1:{port}", node=6, protocol=2)
+            with pytest.raises(queue.Empty):
+                listener.next(timeout=1)
+            with first.accept(protocol=2, source_node=0x100) as link:
+                assert link.node == 5
+        for bad in ((-1, 0), (0, -1)):
+            with pytest.raises(nax.LinkError) as caught:
+                nax.set_listen_limits(*bad)
+            assert caught.value.status == 1037
+    finally:
+        nax.set_listen_limits(1000, 60000)

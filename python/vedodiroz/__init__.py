@@ -39,6 +39,7 @@ from .link import (
     listen,
     open,
     set_keepalive,
+    set_listen_limits,
     uninit,
 )
 from .records import (
@@ -67,7 +68,7 @@ __all__ = [
     "library_path", "library_origin", "__version__", "Error", "LinkError", "NodeError",
     "Status", "status_text", "NO_USERS", "NO_MORE_RECORDS", "NO_MARKS", "SCHEDULES_LAST_PAGE",
     "EventStream", "Incoming", "Library", "Link", "Listener", "Page", "accept", "close_all",
-    "init", "lib_version", "listen", "open", "set_keepalive", "uninit", "AuxInput",
+    "init", "lib_version", "listen", "open", "set_keepalive", "set_listen_limits", "uninit", "AuxInput",
     "AuxInputEvent", "ConnEvent", "ConnState", "Direction", "DisplayMessage", "Event",
     "FileMode", "LinkState", "Mark", "ScheduleEntry", "ScheduleHeader", "Segment", "Table",
     "TaskGroup", "TaskItem", "User", "UserEvent", "UserEventAnswer",

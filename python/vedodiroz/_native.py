@@ -165,6 +165,7 @@ FUNCTIONS = {
     "nax_set_snd_timeout": (_u32, (_i32, _i32)),
     "nax_set_interbyte_timeout": (_u32, (_i32, _i32)),
     "nax_set_keepalive": (_u32, (_i32, _i32, _u16)),
+    "nax_set_listen_limits": (_u32, (_i32, _i32)),
     "nax_get_time": (_u32, (_i32, _u16, P(DateTime))),
     "nax_set_time": (_u32, (_i32, _u16, P(DateTime))),
     "nax_get_num_cfg": (_u32, (_i32, _u16, _u32, _u16, P(_u32))),

@@ -74,6 +74,13 @@ def set_keepalive(timeout: int, retries: int, dest_node: int) -> None:
     check(lib.nax_set_keepalive(timeout, retries, dest_node), "set_keepalive")
 
 
+def set_listen_limits(max_unclaimed: int, claim_timeout: int) -> None:
+    """Bounds nodes that connect in but are not accepted: at most max_unclaimed wait at
+    once (more are closed at once) and each must be accepted within claim_timeout ms.
+    0 lifts a bound; negative values raise LinkError (1037).  Callable at any time."""
+    check(lib.nax_set_listen_limits(max_unclaimed, claim_timeout), "set_listen_limits")
+
+
 def lib_version() -> str:
     buffer = ctypes.create_string_buffer(16)
     lib.nax_lib_version(buffer)
@@ -709,4 +716,4 @@ def listen(port: int, timeout: int = 1000) -> Listener:
 
 
 __all__ = ["Library", "Link", "Listener", "Incoming", "Page", "LinkError", "open", "listen",
-           "accept", "init", "uninit", "set_keepalive", "lib_version", "close_all"]  # fmt: skip
+           "accept", "init", "uninit", "set_keepalive", "set_listen_limits", "lib_version", "close_all"]  # fmt: skip
