@@ -1,8 +1,6 @@
 // Link registry: link ids to link records, holders, busy waits, deferred frees.
 #include "core/registry.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>

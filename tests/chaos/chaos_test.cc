@@ -10,7 +10,6 @@
 // (default: from the clock); the seed is printed so a failure can be run
 // again with it (host threads interleave differently from run to run, so a
 // replay repeats the node's choices and the host's choices, not the timing).
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -27,6 +26,7 @@
 
 #include "link/link.h"
 #include "naxsim.h"
+#include "process_counts.h"
 #include "vedodiroz.h"
 
 namespace {
@@ -49,22 +49,8 @@ constexpr int64_t kAcceptTimeoutMs = 600;
 // Scheduling slack on a loaded machine under the sanitizers.
 constexpr int64_t kMarginMs = 3000;
 
-int count_entries(const char* dir) {
-  int n = 0;
-  if (DIR* d = opendir(dir)) {
-    while (dirent* e = readdir(d)) {
-      if (e->d_name[0] != '.') ++n;
-    }
-    closedir(d);
-  }
-  return n;
-}
-int open_descriptors() {
-  return count_entries("/proc/self/fd") - 1;  // less the one reading the folder
-}
-int running_threads() {
-  return count_entries("/proc/self/task");
-}
+using test_support::open_descriptors;
+using test_support::running_threads;
 
 bool library_status(uint32_t s) {
 #define NAX_CHAOS_STATUS_CASE_(name, code, text) \

@@ -1,9 +1,9 @@
 // Links end to end against the simulated node: opening, the clock commands,
 // every failure a transaction can meet, events, keepalives, loss and close.
-#include <dirent.h>
 
 #include "core/registry.h"
 #include "e2e_support.h"
+#include "process_counts.h"
 
 namespace {
 
@@ -325,21 +325,12 @@ TEST(OpenFailures, RefusedConnection) {
   nax_uninit();
 }
 
-size_t count_entries(const char* dir) {
-  size_t n = 0;
-  if (DIR* d = opendir(dir)) {
-    while (readdir(d) != nullptr) ++n;
-    closedir(d);
-  }
-  return n;
-}
-
 TEST(OpenClose, ThousandCyclesLeaveNoDescriptorOrThreadBehind) {
   naxsim::Simulator sim;
   ASSERT_TRUE(sim.start());
   ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);
-  const size_t fds_before = count_entries("/proc/self/fd");
-  const size_t threads_before = count_entries("/proc/self/task");
+  const int fds_before = test_support::open_descriptors();
+  const int threads_before = test_support::running_threads();
   for (int i = 0; i < 1000; ++i) {
     uint32_t status = 0;
     uint32_t id = nax_open(&status, 1, 2, sim.conn_string().c_str(), 1000, nullptr, nullptr,
@@ -350,8 +341,8 @@ TEST(OpenClose, ThousandCyclesLeaveNoDescriptorOrThreadBehind) {
   }
   // The in-process simulator closes its side of each connection a moment later.
   EXPECT_TRUE(e2e::eventually([&] { return sim.connection_count() == 0; }));
-  EXPECT_EQ(count_entries("/proc/self/fd"), fds_before);
-  EXPECT_EQ(count_entries("/proc/self/task"), threads_before);
+  EXPECT_EQ(test_support::open_descriptors(), fds_before);
+  EXPECT_EQ(test_support::running_threads(), threads_before);
   nax_uninit();
 }
 

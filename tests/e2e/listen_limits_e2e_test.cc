@@ -1,7 +1,6 @@
 // Bounds on nodes that connect in: the cap on unclaimed incoming links, the
 // time within which one must be claimed, and a connection flood.
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include "core/lifecycle.h"
 #include "e2e_support.h"
 #include "link/link.h"
+#include "process_counts.h"
 
 namespace {
 
@@ -19,23 +19,10 @@ using e2e::kHostNode;
 using Clock = std::chrono::steady_clock;
 
 long threads_now() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Threads:", 0) == 0) return std::stol(line.substr(8));
-  }
-  return -1;
+  return test_support::running_threads();
 }
-
 long descriptors_now() {
-  long n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (dirent* e = readdir(d)) {
-      if (e->d_name[0] != '.') ++n;
-    }
-    closedir(d);
-  }
-  return n - 1;  // the directory's own
+  return test_support::open_descriptors();
 }
 
 int count_lines_with(const std::string& path, const std::string& text) {

@@ -5,7 +5,6 @@
 // exits non-zero when one of them moved.
 //
 // NAX_SOAK_CYCLES sets the number of cycles (default 10000).
-#include <dirent.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,6 +19,7 @@
 
 #include "link/link.h"
 #include "naxsim.h"
+#include "process_counts.h"
 #include "vedodiroz.h"
 
 namespace {
@@ -34,17 +34,6 @@ constexpr int kWarmUpCycles = 300;
 // (over a kilobyte each) over thousands of cycles is far beyond this.
 constexpr long kRssAllowanceKib = 1024;
 
-int count_entries(const char* dir) {
-  int n = 0;
-  if (DIR* d = opendir(dir)) {
-    while (dirent* e = readdir(d)) {
-      if (e->d_name[0] != '.') ++n;
-    }
-    closedir(d);
-  }
-  return n;
-}
-
 struct Counts {
   int descriptors;
   int threads;
@@ -58,7 +47,7 @@ Counts counts() {
     if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
     std::fclose(f);
   }
-  return Counts{count_entries("/proc/self/fd") - 1, count_entries("/proc/self/task"),
+  return Counts{test_support::open_descriptors(), test_support::running_threads(),
                 resident * (sysconf(_SC_PAGESIZE) / 1024)};
 }
 

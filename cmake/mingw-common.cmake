@@ -1,0 +1,12 @@
+# Shared by the mingw-w64 toolchain files; they set NAX_MINGW_TRIPLE and the processor first.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER ${NAX_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${NAX_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${NAX_MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${NAX_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Programs run under Wine when CMake or CTest needs to run them.
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
