@@ -53,13 +53,17 @@ struct nax_link {
   std::atomic<uint32_t> answer_seq{0};
   // Set while a transaction waits: the first bytes of the next frame nudge it.
   std::atomic<bool> awaiting_answer{false};
-  uint32_t recent_answer_us = 0;  // smoothed request-to-answer time, under tx_mutex
+  // Under tx_mutex: smoothed send-to-hand-off time of the answers waited for
+  // by watching (0: none yet), and waits since the last watch.
+  uint32_t watched_answer_us = 0;
+  uint32_t waits_since_watch = 0;
   // When the reception thread handed over the last answer (steady clock ticks): a
   // round trip measured up to there leaves out the waiter's own wake-up.
   std::atomic<int64_t> answered_at{0};
   // Set once the socket is shut down; the socket itself stays open for a
   // thread still waiting on it and is closed when the record is freed.
   std::atomic<bool> socket_shut{false};
+  platform::ReceiveState receive_state{};  // the reception thread's alone
 };
 
 // Registry lifetime (nax_init / nax_uninit).

@@ -1,5 +1,6 @@
-// Events and threads on the C++ standard library, shared by every OS; a
-// waitable event mirrors its state into an OS object (sync.cc of each OS).
+// Events and threads, shared by every OS: an event's sleepers wait on its
+// state word through the OS (sync.cc of each OS), and a waitable event
+// mirrors its state into an OS object.
 #include <chrono>
 
 #include "platform/platform.h"
@@ -14,39 +15,56 @@ Event::~Event() {
   if (native_ != kNoWaitable) native_event_destroy(native_);
 }
 
+// A sleeper counts itself before it looks at the state and a setter stores
+// the state before it looks at the count (both sequentially consistent), so
+// either the sleeper sees the event set or the setter sees the sleeper.
 void Event::set() {
-  std::lock_guard<std::mutex> lock(m_);
-  if (!signalled_ && native_ != kNoWaitable) native_event_set(native_);
-  signalled_ = true;
-  signalled_fast_.store(true, std::memory_order_release);
-  if (manual_) {
-    cv_.notify_all();
+  if (native_ != kNoWaitable) {
+    std::lock_guard<std::mutex> lock(mirror_);
+    if (state_.exchange(1) == 0) native_event_set(native_);
   } else {
-    cv_.notify_one();
+    state_.store(1);
   }
+  if (sleepers_.load() != 0) wake_word(state_, manual_);
 }
 
 void Event::reset() {
-  std::lock_guard<std::mutex> lock(m_);
-  if (signalled_ && native_ != kNoWaitable) native_event_clear(native_);
-  signalled_ = false;
-  signalled_fast_.store(false, std::memory_order_relaxed);
+  if (native_ != kNoWaitable) {
+    std::lock_guard<std::mutex> lock(mirror_);
+    if (state_.exchange(0) != 0) native_event_clear(native_);
+  } else {
+    state_.store(0);
+  }
+}
+
+bool Event::try_take() {
+  if (manual_) return is_set();
+  if (native_ != kNoWaitable) {
+    std::lock_guard<std::mutex> lock(mirror_);
+    if (state_.exchange(0) == 0) return false;
+    native_event_clear(native_);
+    return true;
+  }
+  uint32_t set = 1;
+  return state_.compare_exchange_strong(set, 0);
 }
 
 bool Event::wait(uint32_t timeout_ms) {
-  std::unique_lock<std::mutex> lock(m_);
-  auto ready = [this] { return signalled_; };
-  if (timeout_ms == kWaitForever) {
-    cv_.wait(lock, ready);
-  } else if (!cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready)) {
-    return false;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    if (try_take()) return true;
+    uint32_t left = kWaitForever;
+    if (timeout_ms != kWaitForever) {
+      const auto now = Clock::now();
+      if (now >= deadline) return false;
+      left = static_cast<uint32_t>(
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
+    }
+    sleepers_.fetch_add(1);
+    wait_on_word(state_, 0, left);
+    sleepers_.fetch_sub(1);
   }
-  if (!manual_) {
-    if (native_ != kNoWaitable) native_event_clear(native_);
-    signalled_ = false;
-    signalled_fast_.store(false, std::memory_order_relaxed);
-  }
-  return true;
 }
 
 Thread::~Thread() {

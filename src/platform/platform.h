@@ -4,7 +4,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -54,7 +53,7 @@ class Event {
   bool valid() const { return !waitable_ || native_ != kNoWaitable; }
   void set();
   void reset();
-  bool is_set() const { return signalled_fast_.load(std::memory_order_acquire); }
+  bool is_set() const { return state_.load(std::memory_order_acquire) != 0; }
   // True when the event was (or became) set within timeout_ms; an auto-reset
   // event is consumed by a successful wait.  It blocks at once: a caller that
   // expects the event within microseconds watches for it itself first.
@@ -63,10 +62,11 @@ class Event {
   Waitable native() const { return native_; }
 
  private:
-  std::mutex m_;
-  std::condition_variable cv_;
-  bool signalled_ = false;
-  std::atomic<bool> signalled_fast_{false};  // mirrors signalled_ for lock-free reads
+  bool try_take();
+
+  std::atomic<uint32_t> state_{0};     // 1 while set; the word sleepers wait on
+  std::atomic<uint32_t> sleepers_{0};  // threads in wait_on_word, so set() wakes only when needed
+  std::mutex mirror_;                  // keeps the OS object in step with state_
   const bool manual_;
   const bool waitable_;
   Waitable native_ = kNoWaitable;
@@ -96,6 +96,12 @@ uint64_t monotonic_ms();
 void sleep_ms(uint32_t ms);
 // Local time of t; false when it cannot be had.
 bool local_time(std::time_t t, std::tm* out);
+
+// Sleeps while word holds `value`, at most timeout_ms; it may return early for
+// no reason, so the caller looks again.  wake_word wakes one sleeper or all.
+// (platform/<os>/sync.cc: a futex on Linux.)
+void wait_on_word(std::atomic<uint32_t>& word, uint32_t value, uint32_t timeout_ms);
+void wake_word(std::atomic<uint32_t>& word, bool all);
 
 // The OS side of a waitable event (platform/<os>/sync.cc).
 Waitable native_event_create();
