@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "platform/serial.h"
 #include "platform/socket.h"
+#include "proto/frame.h"
 #include "proto/packet.h"
 #include "vedodiroz.h"
 
@@ -16,7 +17,14 @@ namespace nax {
 
 enum : uint8_t { kDeviceSerial = 1, kDeviceTcp = 2 };
 
+// Who reads a TCP link's transport.  The reception thread does, except that
+// after handing over an answer it lends the reading for a while: a command
+// that starts meanwhile reads its own answer, which saves a wake-up of each
+// thread per round trip.  A serial link's reception thread never lends.
+enum : uint32_t { kReaderReception = 0, kReaderLent = 1, kReaderCommand = 2 };
+
 struct nax_link {
+  uint32_t id = 0;
   std::atomic<uint8_t> packet_protocol{0};
   uint8_t device_type = 0;
   std::atomic<platform::Socket> socket{platform::kNoSocket};
@@ -53,17 +61,25 @@ struct nax_link {
   std::atomic<uint32_t> answer_seq{0};
   // Set while a transaction waits: the first bytes of the next frame nudge it.
   std::atomic<bool> awaiting_answer{false};
-  // Under tx_mutex: smoothed send-to-hand-off time of the answers waited for
-  // by watching (0: none yet), and waits since the last watch.
-  uint32_t watched_answer_us = 0;
-  uint32_t waits_since_watch = 0;
+  uint32_t recent_answer_us = 0;  // smoothed request-to-answer time, under tx_mutex
   // When the reception thread handed over the last answer (steady clock ticks): a
   // round trip measured up to there leaves out the waiter's own wake-up.
   std::atomic<int64_t> answered_at{0};
   // Set once the socket is shut down; the socket itself stays open for a
   // thread still waiting on it and is closed when the record is freed.
   std::atomic<bool> socket_shut{false};
-  platform::ReceiveState receive_state{};  // the reception thread's alone
+
+  // The reading and what goes with it, owned by whoever reads (see above).
+  std::atomic<uint32_t> reader{kReaderReception};
+  std::unique_ptr<platform::Event> reader_event;  // auto reset: wakes a lending reception thread
+  frame_assembler assembler{};
+  platform::ReceiveState receive_state{};
+  std::atomic<uint64_t> last_activity{0};  // wall ms of the last complete frame
+  // A frame a command read that was not its answer (an event), for the
+  // reception thread to deliver; under answer_mutex.  While one is pending no
+  // command takes the reading.
+  nax_packet passed{};
+  std::atomic<bool> passed_pending{false};
 };
 
 // Registry lifetime (nax_init / nax_uninit).
