@@ -75,10 +75,11 @@ struct nax_link {
   frame_assembler assembler{};
   platform::ReceiveState receive_state{};
   std::atomic<uint64_t> last_activity{0};  // wall ms of the last complete frame
-  // A frame a command read that was not its answer (an event), for the
-  // reception thread to deliver; under answer_mutex.  While one is pending no
-  // command takes the reading.
-  nax_packet passed{};
+  // Where a command that reads puts a frame that is not its answer (an event)
+  // for the reception thread to deliver: the lending thread's own packet,
+  // null when none is lending; under answer_mutex.  While a frame is pending
+  // no command takes the reading.
+  nax_packet* passed_slot = nullptr;
   std::atomic<bool> passed_pending{false};
 };
 

@@ -2,6 +2,7 @@
 // frames, hands answers to the waiting command, calls the host back for
 // events, keeps quiet links alive and closes a link that died by itself.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "commands/events.h"
@@ -15,6 +16,10 @@
 namespace nax {
 namespace {
 
+// How long a reception thread lends the reading before it looks whether it
+// can read again; events that come while nobody reads wait at most this long.
+std::atomic<uint32_t> g_lend_ms{2};
+
 // How long the reception thread waits for bytes before it looks whether a keepalive is
 // due: the keepalive period, or for ever when keepalives are off.
 uint32_t keepalive_read_timeout() {
@@ -23,6 +28,14 @@ uint32_t keepalive_read_timeout() {
 }
 
 }  // namespace
+
+uint32_t reading_lend_ms() {
+  return g_lend_ms.load();
+}
+
+void set_reading_lend_ms(uint32_t ms) {
+  g_lend_ms = ms;
+}
 
 void reset_assembler(nax_link* link) {
   assembler_reset(link->assembler, link->packet_protocol.load(), keepalive_read_timeout());
@@ -42,8 +55,7 @@ uint32_t read_step(nax_link* link, uint32_t wait_ms, nax_packet& packet, bool* c
   *complete = false;
   frame_assembler& a = link->assembler;
   uint32_t count = 0;
-  const uint32_t status =
-      transport_receive(link, wait_ms, a.buffer + a.write_pos, a.need, &count);
+  const uint32_t status = transport_receive(link, wait_ms, a.buffer + a.write_pos, a.need, &count);
   a.fresh = count;
   log_printf(1, "rthr", "receive data for the link id = %d, size = %d, ret_val = %d", link->id,
              count, status);
@@ -71,10 +83,6 @@ uint32_t read_step(nax_link* link, uint32_t wait_ms, nax_packet& packet, bool* c
 }
 
 namespace {
-
-// How long a reception thread lends the reading before it looks whether it
-// can read again; events that come while nobody reads wait at most this long.
-constexpr uint32_t kLendMs = 2;
 
 struct reception {
   uint32_t link_id;
@@ -149,23 +157,28 @@ struct reception {
   }
 
   // After an answer, a TCP link's reading is lent to the next command, if one
-  // comes soon; the frame it may pass back is delivered once reading resumes.
+  // comes soon; an event that command read meanwhile lands in `packet` and is
+  // delivered once reading resumes.
   void lend_reading() {
+    {
+      platform::MutexLock lock(*link->answer_mutex);
+      link->passed_slot = &packet;
+    }
     link->reader.store(kReaderLent);
-    for (;;) {
-      link->reader_event->wait(kLendMs);
+    bool resumed = false;
+    while (!resumed) {
+      link->reader_event->wait(g_lend_ms.load(std::memory_order_relaxed));
       uint32_t lent = kReaderLent;
-      if (link->reader.compare_exchange_strong(lent, kReaderReception)) break;
-      if (link->stop_event->is_set()) return;  // a command reads; it ends with the shutdown
+      resumed = link->reader.compare_exchange_strong(lent, kReaderReception);
+      if (!resumed && link->stop_event->is_set()) break;  // the reader ends with the shutdown
     }
-    if (link->passed_pending.load()) {
-      {
-        platform::MutexLock lock(*link->answer_mutex);
-        std::memcpy(&packet, &link->passed, sizeof packet);
-        link->passed_pending = false;
-      }
-      dispatch();
+    bool pending;
+    {
+      platform::MutexLock lock(*link->answer_mutex);
+      link->passed_slot = nullptr;
+      pending = link->passed_pending.exchange(false);
     }
+    if (pending && resumed) dispatch();
   }
 
   uint32_t run() {

@@ -145,8 +145,8 @@ OwnRead read_own_answer(nax_link* link, uint32_t seen, Clock::time_point deadlin
       link->reader.store(kReaderLent);
       return OwnRead::timed_out;
     }
-    const uint32_t left = static_cast<uint32_t>(
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
+    const uint32_t left =
+        static_cast<uint32_t>(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
     const uint32_t wait_ms = std::min(left, link->assembler.read_timeout);
     bool complete = false;
     const uint32_t status = read_step(link, wait_ms, packet, &complete);
@@ -163,8 +163,10 @@ OwnRead read_own_answer(nax_link* link, uint32_t seen, Clock::time_point deadlin
       case FrameKind::event: {
         {
           platform::MutexLock lock(*link->answer_mutex);
-          std::memcpy(&link->passed, &packet, sizeof packet);
-          link->passed_pending = true;
+          if (link->passed_slot != nullptr) {  // else the link is closing
+            std::memcpy(link->passed_slot, &packet, sizeof packet);
+            link->passed_pending = true;
+          }
         }
         hand_reading_back(link);
         return OwnRead::handed_back;
@@ -231,11 +233,11 @@ uint32_t transaction(nax_link* link, uint16_t des_node, const nax_packet& reques
         link->awaiting_answer = true;
         const auto now = Clock::now();
         const uint32_t left =
-            now >= deadline ? 0
-                            : static_cast<uint32_t>(std::min<int64_t>(
-                                  std::chrono::ceil<std::chrono::milliseconds>(deadline - now)
-                                      .count(),
-                                  timeout_ms));
+            now >= deadline
+                ? 0
+                : static_cast<uint32_t>(std::min<int64_t>(
+                      std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count(),
+                      timeout_ms));
         answered = left != 0 && wait_for_answer(link, seen, left);
       }
     } else {
