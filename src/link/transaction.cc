@@ -110,14 +110,6 @@ uint32_t send_request(nax_link* link, uint16_t des_node, uint16_t sou_node,
   return transport_send(link, frame, length);
 }
 
-// Whole milliseconds from now to a deadline in the future, rounded up;
-// kWaitForever for a deadline that never comes.
-uint32_t ms_until(Clock::time_point deadline, Clock::time_point now) {
-  if (deadline == Clock::time_point::max()) return platform::kWaitForever;
-  const int64_t ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-  return static_cast<uint32_t>(std::clamp<int64_t>(ms, 1, platform::kWaitForever - 1));
-}
-
 // A command that took the reading reads until its answer is in.  It handles
 // only the plain course: on anything else (an event, a failed or cut-short
 // read) it gives the reading back to the reception thread, wakes it, and
@@ -153,7 +145,8 @@ OwnRead read_own_answer(nax_link* link, uint32_t seen, Clock::time_point deadlin
       link->reader.store(kReaderLent);
       return OwnRead::timed_out;
     }
-    const uint32_t left = ms_until(deadline, now);
+    const uint32_t left =
+        static_cast<uint32_t>(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
     const uint32_t wait_ms = std::min(left, link->assembler.read_timeout);
     bool complete = false;
     const uint32_t status = read_step(link, wait_ms, packet, &complete);
@@ -239,7 +232,12 @@ uint32_t transaction(nax_link* link, uint16_t des_node, const nax_packet& reques
       if (!answered) {
         link->awaiting_answer = true;
         const auto now = Clock::now();
-        const uint32_t left = now >= deadline ? 0 : ms_until(deadline, now);
+        const uint32_t left =
+            now >= deadline
+                ? 0
+                : static_cast<uint32_t>(std::min<int64_t>(
+                      std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count(),
+                      timeout_ms));
         answered = left != 0 && wait_for_answer(link, seen, left);
       }
     } else {

@@ -91,23 +91,6 @@ TEST_P(LentReading, EveryOutcomeOfACommandThatReadsItsOwnAnswer) {
   }
 }
 
-TEST_P(LentReading, AReceiveTimeOutOfForeverStillEndsWithTheAnswer) {
-  const uint32_t link = open(GetParam());
-  ASSERT_EQ(nax_set_rcv_timeout(link, -1), NAX_OK);  // 0xFFFFFFFF: wait without limit
-  for (const uint32_t delay_ms : {0u, 120u}) {
-    SCOPED_TRACE(delay_ms);
-    lend(link);
-    naxsim::Faults f;
-    f.delay_ms = delay_ms;
-    sim_->set_faults(f);
-    nax_date_time got{};
-    const auto start = Clock::now();
-    EXPECT_EQ(nax_get_time(link, kSimNode, &got), NAX_OK);
-    EXPECT_GE(e2e::elapsed_ms(start), delay_ms);
-    EXPECT_EQ(reader_of(link), nax::kReaderLent);  // left lent, not held
-  }
-}
-
 // The event comes in while the reading is lent and nobody reads, so the
 // command meets it before its answer.
 TEST_P(LentReading, AnEventMetBeforeTheAnswerIsDeliveredByTheReceptionThread) {
