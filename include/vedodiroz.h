@@ -38,7 +38,7 @@
  *   (1064) and leaves the library initialised.  Closing one link from two
  *   threads at once closes it once: the other call gets 1056 or 1036.
  * - Capacity.  Each link costs one library thread (its reception thread),
- *   its descriptors and about 11 KiB of resident memory.  On Linux a TCP
+ *   its descriptors and about 10 KiB of resident memory.  On Linux a TCP
  *   link holds one descriptor (its socket), a serial link two (its port and
  *   the event that stops its thread), and each reserves a thread stack of
  *   RLIMIT_STACK (8 MiB of address space by default, barely touched).  10,000
