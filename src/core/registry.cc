@@ -104,7 +104,6 @@ uint32_t link_alloc(nax_link** link, uint32_t* link_id) {
     slot = link_slot{fresh, 0, 0, 0};
     *link = fresh;
     *link_id = index + 1;
-    fresh->id = index + 1;
   }
   return NAX_OK;
 }

@@ -9,7 +9,6 @@
 #include "platform/platform.h"
 #include "platform/serial.h"
 #include "platform/socket.h"
-#include "proto/frame.h"
 #include "proto/packet.h"
 #include "vedodiroz.h"
 
@@ -17,14 +16,7 @@ namespace nax {
 
 enum : uint8_t { kDeviceSerial = 1, kDeviceTcp = 2 };
 
-// Who reads a TCP link's transport.  The reception thread does, except that
-// after handing over an answer it lends the reading for a while: a command
-// that starts meanwhile reads its own answer, which saves a wake-up of each
-// thread per round trip.  A serial link's reception thread never lends.
-enum : uint32_t { kReaderReception = 0, kReaderLent = 1, kReaderCommand = 2 };
-
 struct nax_link {
-  uint32_t id = 0;
   std::atomic<uint8_t> packet_protocol{0};
   uint8_t device_type = 0;
   std::atomic<platform::Socket> socket{platform::kNoSocket};
@@ -68,19 +60,7 @@ struct nax_link {
   // Set once the socket is shut down; the socket itself stays open for a
   // thread still waiting on it and is closed when the record is freed.
   std::atomic<bool> socket_shut{false};
-
-  // The reading and what goes with it, owned by whoever reads (see above).
-  std::atomic<uint32_t> reader{kReaderReception};
-  std::unique_ptr<platform::Event> reader_event;  // auto reset: wakes a lending reception thread
-  frame_assembler assembler{};
-  platform::ReceiveState receive_state{};
-  std::atomic<uint64_t> last_activity{0};  // wall ms of the last complete frame
-  // Where a command that reads puts a frame that is not its answer (an event)
-  // for the reception thread to deliver: the lending thread's own packet,
-  // null when none is lending; under answer_mutex.  While a frame is pending
-  // no command takes the reading.
-  nax_packet* passed_slot = nullptr;
-  std::atomic<bool> passed_pending{false};
+  platform::ReceiveState receive_state{};  // the reception thread's alone
 };
 
 // Registry lifetime (nax_init / nax_uninit).

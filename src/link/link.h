@@ -32,19 +32,6 @@ uint32_t answer_handover(nax_link* link, const nax_packet& packet);
 // Tells a waiting transaction, once, that the first bytes of a frame are in.
 void answer_nudge(nax_link* link);
 
-// Reading a link's transport, by the reception thread or a command it lent
-// the reading to.  read_step reads once into the link's assembler with the
-// reception thread's log lines; on a complete frame it sets *complete, fills
-// packet, notes the activity and resets the assembler.
-enum class FrameKind { answer, event, keepalive, stray };
-FrameKind classify_frame(const nax_link* link, const nax_packet& packet);
-uint32_t read_step(nax_link* link, uint32_t wait_ms, nax_packet& packet, bool* complete);
-void reset_assembler(nax_link* link);
-// How long a reception thread lends the reading after an answer before it
-// reads again (2 ms); tests lengthen it so that a command surely reads.
-uint32_t reading_lend_ms();
-void set_reading_lend_ms(uint32_t ms);
-
 // Creates the link's locks and events, starts its reception thread and waits
 // up to 10 s for it to run.
 uint32_t create_reception_thread(nax_link* link, uint32_t link_id);

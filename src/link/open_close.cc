@@ -20,9 +20,8 @@ uint32_t create_reception_thread(nax_link* link, uint32_t link_id) {
   link->stop_event.reset(new (std::nothrow)
                              platform::Event(true, transport_needs_waitable_stop(link)));
   link->started_event.reset(new (std::nothrow) platform::Event(true));
-  link->reader_event.reset(new (std::nothrow) platform::Event(false));
   if (!link->tx_mutex || !link->answer_mutex || !link->answer_event || !link->stop_event ||
-      !link->stop_event->valid() || !link->started_event || !link->reader_event) {
+      !link->stop_event->valid() || !link->started_event) {
     return NAX_ERR_SYNC_CREATE;
   }
   if (!link->rx_thread.start([link_id] { reception_thread_main(link_id); })) {
@@ -49,7 +48,6 @@ uint32_t close_link(uint32_t link_id, bool wait, const char* context) {
   }
   if (wait && link->stop_event) {
     link->stop_event->set();
-    if (link->reader_event) link->reader_event->set();  // it may be lending the reading
     // A command waiting for its answer ends now rather than at its time-out.
     if (link->answer_mutex && link->answer_event) {
       nax_packet closed{};

@@ -2,8 +2,6 @@
 // frames, hands answers to the waiting command, calls the host back for
 // events, keeps quiet links alive and closes a link that died by itself.
 #include <algorithm>
-#include <atomic>
-#include <cstring>
 
 #include "commands/events.h"
 #include "core/lifecycle.h"
@@ -16,10 +14,6 @@
 namespace nax {
 namespace {
 
-// How long a reception thread lends the reading before it looks whether it
-// can read again; events that come while nobody reads wait at most this long.
-std::atomic<uint32_t> g_lend_ms{2};
-
 // How long the reception thread waits for bytes before it looks whether a keepalive is
 // due: the keepalive period, or for ever when keepalives are off.
 uint32_t keepalive_read_timeout() {
@@ -27,69 +21,14 @@ uint32_t keepalive_read_timeout() {
   return keepalive_ms == 0 ? platform::kWaitForever : keepalive_ms;
 }
 
-}  // namespace
-
-uint32_t reading_lend_ms() {
-  return g_lend_ms.load();
-}
-
-void set_reading_lend_ms(uint32_t ms) {
-  g_lend_ms = ms;
-}
-
-void reset_assembler(nax_link* link) {
-  assembler_reset(link->assembler, link->packet_protocol.load(), keepalive_read_timeout());
-}
-
-FrameKind classify_frame(const nax_link* link, const nax_packet& packet) {
-  const bool p1 = link->packet_protocol.load() == 1;
-  const uint16_t cmd = packet.cmd;
-  if (cmd == (p1 ? kP1UserEvent : kP2UserEvent) || (!p1 && cmd == kP2AuxInputEvent)) {
-    return FrameKind::event;
-  }
-  if (cmd == (p1 ? kP1Keepalive : kP2Keepalive)) return FrameKind::keepalive;
-  return packet.des_node == link->source_node.load() ? FrameKind::answer : FrameKind::stray;
-}
-
-uint32_t read_step(nax_link* link, uint32_t wait_ms, nax_packet& packet, bool* complete) {
-  *complete = false;
-  frame_assembler& a = link->assembler;
-  uint32_t count = 0;
-  const uint32_t status = transport_receive(link, wait_ms, a.buffer + a.write_pos, a.need, &count);
-  a.fresh = count;
-  log_printf(1, "rthr", "receive data for the link id = %d, size = %d, ret_val = %d", link->id,
-             count, status);
-  log_hex("rthr", a.buffer + a.write_pos, count);  // "empty" when the read brought nothing
-  if (status != NAX_OK) return status;
-  if (a.write_pos == 0) answer_nudge(link);
-  const uint8_t protocol = link->packet_protocol.load();
-  const uint32_t parsed = parse_frame(a, protocol);
-  if (parsed == kAsmHunting || parsed == kAsmHeader || parsed == kAsmBody) {
-    a.read_timeout = std::max(link->interbyte_timeout.load(), kRetryPauseMs);
-    assembler_make_room(a);
-  } else if (parsed == kAsmComplete) {
-    link->last_activity = platform::now_ms();
-    frame_to_packet(a, protocol, packet);
-    log_printf(1, "rthr",
-               "new packet link id = %d, node_source = %04x, cmd = %04x, status = %04x, "
-               "size = %04x",
-               link->id, packet.sou_node, packet.cmd, packet.status, packet.size);
-    *complete = true;
-    reset_assembler(link);
-  } else {
-    reset_assembler(link);
-  }
-  return NAX_OK;
-}
-
-namespace {
-
 struct reception {
   uint32_t link_id;
   nax_link* link = nullptr;
+  frame_assembler assembler{};
   nax_packet packet{};
   nax_conn_callback callback_conn = nullptr;
   void* callback_args = nullptr;
+  uint64_t last_activity = 0;
   uint32_t retries_done = 0;
   uint64_t started_ms = 0;  // monotonic
   bool closed_unclaimed = false;
@@ -118,25 +57,16 @@ struct reception {
     return true;
   }
 
-  void reset() { reset_assembler(link); }
+  void reset() {
+    assembler_reset(assembler, link->packet_protocol.load(), keepalive_read_timeout());
+  }
 
-  // Returns true when an answer was handed over.
-  bool dispatch() {
+  void dispatch() {
     const bool p1 = link->packet_protocol.load() == 1;
-    switch (classify_frame(link, packet)) {
-      case FrameKind::answer:
-        answer_handover(link, packet);
-        return true;
-      case FrameKind::event:
-        break;
-      case FrameKind::keepalive:  // absorbed: any complete frame already counts as activity
-      case FrameKind::stray:
-        return false;
-    }
     const uint16_t cmd = packet.cmd;
     if (cmd == (p1 ? kP1UserEvent : kP2UserEvent)) {
       nax_user_callback callback = link->callback_user.load();
-      if (callback == nullptr) return false;
+      if (callback == nullptr) return;
       nax_user_event event{};
       uint32_t status =
           p1 ? decode_user_event_p1(packet, event) : decode_user_event_p2(packet, event);
@@ -144,60 +74,56 @@ struct reception {
         callback(link->callback_args.load(), static_cast<int32_t>(link_id), packet.sou_node,
                  &event);
       }
-    } else {
+    } else if (!p1 && cmd == kP2AuxInputEvent) {
       nax_aux_input_callback callback = link->callback_aux_input.load();
-      if (callback == nullptr) return false;
+      if (callback == nullptr) return;
       nax_aux_input_event event{};
       if (decode_aux_input_event_p2(packet, event) == NAX_OK) {
         callback(link->callback_args.load(), static_cast<int32_t>(link_id), packet.sou_node,
                  &event);
       }
+    } else if (cmd == (p1 ? kP1Keepalive : kP2Keepalive)) {
+      // Absorbed: any complete frame already counts as activity.
+    } else if (packet.des_node == link->source_node.load()) {
+      answer_handover(link, packet);
     }
-    return false;
-  }
-
-  // After an answer, a TCP link's reading is lent to the next command, if one
-  // comes soon; an event that command read meanwhile lands in `packet` and is
-  // delivered once reading resumes.
-  void lend_reading() {
-    {
-      platform::MutexLock lock(*link->answer_mutex);
-      link->passed_slot = &packet;
-    }
-    link->reader.store(kReaderLent);
-    bool resumed = false;
-    while (!resumed) {
-      link->reader_event->wait(g_lend_ms.load(std::memory_order_relaxed));
-      uint32_t lent = kReaderLent;
-      resumed = link->reader.compare_exchange_strong(lent, kReaderReception);
-      if (!resumed && link->stop_event->is_set()) break;  // the reader ends with the shutdown
-    }
-    bool pending;
-    {
-      platform::MutexLock lock(*link->answer_mutex);
-      link->passed_slot = nullptr;
-      pending = link->passed_pending.exchange(false);
-    }
-    if (pending && resumed) dispatch();
   }
 
   uint32_t run() {
     uint32_t status = NAX_OK;
-    const bool may_lend = link->device_type == kDeviceTcp;
     for (;;) {
-      frame_assembler& a = link->assembler;
+      frame_assembler& a = assembler;
+      uint32_t count = 0;
       // An unclaimed link's wait ends at its claim deadline; once past it, while
       // nax_accept holds the link, it is retried a pause later.
       const uint32_t claim_left = claim_time_left();
       const uint32_t wait_ms =
           std::min(a.read_timeout, claim_left == 0 ? kRetryPauseMs : claim_left);
       const bool cut_short = wait_ms < a.read_timeout;
-      bool complete = false;
-      status = read_step(link, wait_ms, packet, &complete);
+      status = transport_receive(link, wait_ms, a.buffer + a.write_pos, a.need, &count);
+      a.fresh = count;
+      log_printf(1, "rthr", "receive data for the link id = %d, size = %d, ret_val = %d", link_id,
+                 count, status);
+      log_hex("rthr", a.buffer + a.write_pos, count);  // "empty" when the read brought nothing
       if (status == NAX_OK) {
-        if (complete) {
+        if (a.write_pos == 0) answer_nudge(link);
+        const uint8_t protocol = link->packet_protocol.load();
+        uint32_t parsed = parse_frame(a, protocol);
+        if (parsed == kAsmHunting || parsed == kAsmHeader || parsed == kAsmBody) {
+          a.read_timeout = std::max(link->interbyte_timeout.load(), kRetryPauseMs);
+          assembler_make_room(a);
+        } else if (parsed == kAsmComplete) {
+          last_activity = platform::now_ms();
+          frame_to_packet(a, protocol, packet);
+          log_printf(1, "rthr",
+                     "new packet link id = %d, node_source = %04x, cmd = %04x, status = %04x, "
+                     "size = %04x",
+                     link_id, packet.sou_node, packet.cmd, packet.status, packet.size);
           retries_done = 0;
-          if (dispatch() && may_lend && !link->stop_event->is_set()) lend_reading();
+          dispatch();
+          reset();
+        } else {
+          reset();
         }
       } else if (status == NAX_ERR_TIMEOUT && cut_short) {
         // Not a quiet period of its own: the claim deadline ended the wait.
@@ -206,7 +132,6 @@ struct reception {
         const uint32_t keepalive_ms = keepalive().timeout_ms.load();
         if (keepalive_ms != 0) {
           const uint64_t now = platform::now_ms();
-          const uint64_t last_activity = link->last_activity.load();
           const bool due = status == NAX_ERR_TIMEOUT || now < last_activity ||
                            now - last_activity >= keepalive_ms;
           if (due) {
@@ -216,7 +141,7 @@ struct reception {
             }
             ++retries_done;
             if (send_keepalive(link_id, keepalive().dest_node.load()) == NAX_OK) {
-              link->last_activity = platform::now_ms();
+              last_activity = platform::now_ms();
             }
           }
         }
@@ -285,7 +210,7 @@ void reception_thread_main(uint32_t link_id) {
   // The record stays alive without a hold: closing waits for this thread.
   r.link = link;
   r.reset();
-  link->last_activity = platform::now_ms();
+  r.last_activity = platform::now_ms();
   r.started_ms = platform::monotonic_ms();
   link->started_event->set();
   // Whoever started this thread (nax_open, the listener) finishes setting the link up

@@ -110,74 +110,6 @@ uint32_t send_request(nax_link* link, uint16_t des_node, uint16_t sou_node,
   return transport_send(link, frame, length);
 }
 
-// A command that took the reading reads until its answer is in.  It handles
-// only the plain course: on anything else (an event, a failed or cut-short
-// read) it gives the reading back to the reception thread, wakes it, and
-// waits as any command does.
-enum class OwnRead { answered, timed_out, handed_back };
-
-bool take_reading(nax_link* link) {
-  if (!link->reader_event || link->passed_pending.load()) return false;
-  uint32_t lent = kReaderLent;
-  if (!link->reader.compare_exchange_strong(lent, kReaderCommand)) return false;
-  if (link->passed_pending.load()) {  // passed just before we took it
-    link->reader.store(kReaderLent);
-    link->reader_event->set();
-    return false;
-  }
-  return true;
-}
-
-void hand_reading_back(nax_link* link) {
-  link->reader.store(kReaderLent);
-  link->reader_event->set();
-}
-
-OwnRead read_own_answer(nax_link* link, uint32_t seen, Clock::time_point deadline) {
-  nax_packet packet{};
-  for (;;) {
-    if (link->answer_seq.load(std::memory_order_acquire) != seen) {
-      link->reader.store(kReaderLent);
-      return OwnRead::answered;
-    }
-    const auto now = Clock::now();
-    if (now >= deadline) {
-      link->reader.store(kReaderLent);
-      return OwnRead::timed_out;
-    }
-    const uint32_t left =
-        static_cast<uint32_t>(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
-    const uint32_t wait_ms = std::min(left, link->assembler.read_timeout);
-    bool complete = false;
-    const uint32_t status = read_step(link, wait_ms, packet, &complete);
-    if (status == NAX_ERR_TIMEOUT && wait_ms == left) continue;  // the deadline ends it above
-    if (status != NAX_OK) {
-      hand_reading_back(link);
-      return OwnRead::handed_back;
-    }
-    if (!complete) continue;
-    switch (classify_frame(link, packet)) {
-      case FrameKind::answer:
-        answer_handover(link, packet);
-        break;
-      case FrameKind::event: {
-        {
-          platform::MutexLock lock(*link->answer_mutex);
-          if (link->passed_slot != nullptr) {  // else the link is closing
-            std::memcpy(link->passed_slot, &packet, sizeof packet);
-            link->passed_pending = true;
-          }
-        }
-        hand_reading_back(link);
-        return OwnRead::handed_back;
-      }
-      case FrameKind::keepalive:
-      case FrameKind::stray:
-        break;
-    }
-  }
-}
-
 }  // namespace
 
 uint32_t answer_handover(nax_link* link, const nax_packet& packet) {
@@ -209,40 +141,16 @@ uint32_t transaction(nax_link* link, uint16_t des_node, const nax_packet& reques
     seen = link->answer_seq.load(std::memory_order_relaxed);
   }
   const auto sent = Clock::now();
-  const bool reading = (flags & kTxWait) && take_reading(link);
-  if ((flags & kTxWait) && !reading) link->awaiting_answer = true;
+  if (flags & kTxWait) link->awaiting_answer = true;
   if (flags & kTxSend) {
     uint32_t status = send_request(link, des_node, link->source_node.load(), request);
     if (status != NAX_OK) {
       link->awaiting_answer = false;
-      if (reading) link->reader.store(kReaderLent);
       return status;
     }
   }
   if (flags & kTxWait) {
-    const uint32_t timeout_ms = link->rcv_timeout.load();
-    bool answered = false;
-    if (reading) {
-      const auto deadline = timeout_ms == platform::kWaitForever
-                                ? Clock::time_point::max()
-                                : sent + std::chrono::milliseconds(timeout_ms);
-      const OwnRead own = read_own_answer(link, seen, deadline);
-      if (own == OwnRead::timed_out) return NAX_ERR_NO_ANSWER;
-      answered = own == OwnRead::answered;
-      if (!answered) {
-        link->awaiting_answer = true;
-        const auto now = Clock::now();
-        const uint32_t left =
-            now >= deadline
-                ? 0
-                : static_cast<uint32_t>(std::min<int64_t>(
-                      std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count(),
-                      timeout_ms));
-        answered = left != 0 && wait_for_answer(link, seen, left);
-      }
-    } else {
-      answered = wait_for_answer(link, seen, timeout_ms);
-    }
+    const bool answered = wait_for_answer(link, seen, link->rcv_timeout.load());
     link->awaiting_answer = false;
     if (!answered) return NAX_ERR_NO_ANSWER;
     // Up to the hand-off, not to our wake-up: a waiter that blocked would
