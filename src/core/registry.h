@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/wait_policy.h"
 #include "platform/platform.h"
 #include "platform/serial.h"
 #include "platform/socket.h"
@@ -53,7 +54,7 @@ struct nax_link {
   std::atomic<uint32_t> answer_seq{0};
   // Set while a transaction waits: the first bytes of the next frame nudge it.
   std::atomic<bool> awaiting_answer{false};
-  uint32_t recent_answer_us = 0;  // smoothed request-to-answer time, under tx_mutex
+  AnswerWaitPolicy wait_policy;  // under tx_mutex
   // When the reception thread handed over the last answer (steady clock ticks): a
   // round trip measured up to there leaves out the waiter's own wake-up.
   std::atomic<int64_t> answered_at{0};

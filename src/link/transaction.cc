@@ -15,14 +15,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Waiting for an answer by watching the mailbox costs a core for as long as
-// it lasts; blocking costs a wake-up, which on an idle machine is about what
-// the node takes to answer.  So a waiter watches only while the answer is
-// near: once the reception thread has nudged it because the first bytes of a
-// frame arrived, or from the start when the link's own recent round trips
-// (send to hand-off) are shorter than a wake-up.
-constexpr uint32_t kNearWatchUs = 50;    // after a nudge: the rest of the frame and the hand-off
-constexpr uint32_t kShortAnswerUs = 40;  // recent round trips below this: watch from the start
+// Whether a wait watches from the start is the link's wait policy's choice
+// (core/wait_policy.h).  A blocked waiter is nudged by the reception thread
+// when the first bytes of a frame arrive, and then watches for the rest of the
+// frame and the hand-off, so that its wake-up overlaps them.
+constexpr uint32_t kNearWatchUs = 50;
 constexpr auto kYieldTaken = std::chrono::microseconds(20);  // another thread ran meanwhile
 
 // Threads watching a mailbox now.  One core stays with the threads that
@@ -34,20 +31,21 @@ uint32_t cores() {
   return n;
 }
 
+enum class Watched { no, missed, answered };
+
 // Watches for an answer newer than `seen` for up to budget_us, yielding the
 // core between looks; gives up early when a yield shows that another thread
-// wanted the core.  True when the answer came.
-bool watch_for_answer(const nax_link* link, uint32_t seen, uint32_t budget_us) {
-  if (budget_us == 0) return false;
+// wanted the core.  `no` when no core was free for watching.
+Watched watch_for_answer(const nax_link* link, uint32_t seen, uint32_t budget_us) {
   if (g_watching.fetch_add(1) + 1 >= cores()) {
     g_watching.fetch_sub(1);
-    return false;
+    return Watched::no;
   }
   const auto until = Clock::now() + std::chrono::microseconds(budget_us);
-  bool answered = false;
+  Watched result = Watched::missed;
   for (;;) {
     if (link->answer_seq.load(std::memory_order_acquire) != seen) {
-      answered = true;
+      result = Watched::answered;
       break;
     }
     const auto before = Clock::now();
@@ -56,14 +54,16 @@ bool watch_for_answer(const nax_link* link, uint32_t seen, uint32_t budget_us) {
     if (Clock::now() - before > kYieldTaken) break;
   }
   g_watching.fetch_sub(1);
-  return answered;
+  return result;
 }
 
 // Waits for an answer newer than `seen` within timeout_ms; false on time-out.
-bool wait_for_answer(nax_link* link, uint32_t seen, uint32_t timeout_ms) {
-  const uint32_t recent = link->recent_answer_us;
-  if (recent != 0 && recent < kShortAnswerUs && watch_for_answer(link, seen, 2 * recent)) {
-    return true;
+// *watched says whether the wait watched from the start.
+bool wait_for_answer(nax_link* link, uint32_t seen, uint32_t timeout_ms, Watched* watched) {
+  *watched = Watched::no;
+  if (const uint32_t budget = link->wait_policy.watch_budget_us(); budget != 0) {
+    *watched = watch_for_answer(link, seen, budget);
+    if (*watched == Watched::answered) return true;
   }
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
@@ -77,16 +77,8 @@ bool wait_for_answer(nax_link* link, uint32_t seen, uint32_t timeout_ms) {
     if (!link->answer_event->wait(left)) return false;
     if (link->answer_seq.load(std::memory_order_acquire) != seen) return true;
     // A nudge: the first bytes of a frame are in, the hand-off is microseconds away.
-    if (watch_for_answer(link, seen, kNearWatchUs)) return true;
+    if (watch_for_answer(link, seen, kNearWatchUs) == Watched::answered) return true;
   }
-}
-
-// Smoothed over the last eight or so round trips.
-void note_answer_time(nax_link* link, Clock::duration took) {
-  const auto us = std::chrono::duration_cast<std::chrono::microseconds>(took).count();
-  const uint32_t sample = static_cast<uint32_t>(std::min<int64_t>(us, 1000000));
-  const uint32_t old = link->recent_answer_us;
-  link->recent_answer_us = old == 0 ? sample : old - old / 8 + sample / 8;
 }
 
 uint32_t send_request(nax_link* link, uint16_t des_node, uint16_t sou_node,
@@ -150,13 +142,22 @@ uint32_t transaction(nax_link* link, uint16_t des_node, const nax_packet& reques
     }
   }
   if (flags & kTxWait) {
-    const bool answered = wait_for_answer(link, seen, link->rcv_timeout.load());
+    Watched watched = Watched::no;
+    const bool answered = wait_for_answer(link, seen, link->rcv_timeout.load(), &watched);
     link->awaiting_answer = false;
+    if (watched == Watched::no) {
+      link->wait_policy.note_not_watched();
+    } else if (answered) {
+      // Up to the hand-off, not to our wake-up: a watch that missed and then
+      // blocked would otherwise count its own wake-up as the node's time.
+      const Clock::time_point handed(Clock::duration(link->answered_at.load()));
+      const auto took = (handed > sent ? handed : Clock::now()) - sent;
+      const auto us = std::chrono::duration_cast<std::chrono::microseconds>(took).count();
+      link->wait_policy.note_watched(static_cast<uint32_t>(std::clamp<int64_t>(us, 0, 1000000)));
+    } else {
+      link->wait_policy.note_watched(1000000);  // no answer at all: surely not quick
+    }
     if (!answered) return NAX_ERR_NO_ANSWER;
-    // Up to the hand-off, not to our wake-up: a waiter that blocked would
-    // otherwise see its own wake-up as the node's time and never watch again.
-    const Clock::time_point handed(Clock::duration(link->answered_at.load()));
-    note_answer_time(link, (handed > sent ? handed : Clock::now()) - sent);
     {
       platform::MutexLock lock(*link->answer_mutex);
       std::memcpy(answer, &link->answer, sizeof *answer);
