@@ -61,7 +61,6 @@ struct nax_link {
   // Set once the socket is shut down; the socket itself stays open for a
   // thread still waiting on it and is closed when the record is freed.
   std::atomic<bool> socket_shut{false};
-  platform::ReceiveState receive_state{};  // the reception thread's alone
 };
 
 // Registry lifetime (nax_init / nax_uninit).

@@ -27,13 +27,13 @@ void AnswerWaitPolicy::note_watched(uint32_t us) {
     estimate_us_ = sample;
   } else if (mode_ == Mode::probing) {
     // A probe run is short: follow it closely, so that its end decides.
-    estimate_us_ = (estimate_us_ + sample) / 2;
+    estimate_us_ = (estimate_us_ + sample + 1) / 2;
   } else {
     // One slow round trip now and then (the scheduler, another process) must
     // not end watching: each sample moves the estimate by an eighth, at most
     // by kMaxBudgetUs.
     const uint32_t bounded = std::min(sample, estimate_us_ + kMaxBudgetUs);
-    estimate_us_ = (7 * estimate_us_ + bounded) / 8;
+    estimate_us_ = (7 * estimate_us_ + bounded + 7) / 8;  // rounded up, so it reaches the samples
   }
   if (mode_ == Mode::probing) {
     if (--count_ == 0) end_of_probe_run();

@@ -61,11 +61,18 @@ Watched watch_for_answer(const nax_link* link, uint32_t seen, uint32_t budget_us
 // *watched says whether the wait watched from the start.
 bool wait_for_answer(nax_link* link, uint32_t seen, uint32_t timeout_ms, Watched* watched) {
   *watched = Watched::no;
-  if (const uint32_t budget = link->wait_policy.watch_budget_us(); budget != 0) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  // No watch outlasts the time-out.
+  auto within_timeout = [&](uint32_t budget_us) -> uint32_t {
+    if (timeout_ms == platform::kWaitForever) return budget_us;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<uint32_t>(std::min<int64_t>(budget_us, left));
+  };
+  if (const uint32_t budget = within_timeout(link->wait_policy.watch_budget_us()); budget != 0) {
     *watched = watch_for_answer(link, seen, budget);
     if (*watched == Watched::answered) return true;
   }
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     uint32_t left = timeout_ms;
     if (timeout_ms != platform::kWaitForever) {
@@ -77,7 +84,8 @@ bool wait_for_answer(nax_link* link, uint32_t seen, uint32_t timeout_ms, Watched
     if (!link->answer_event->wait(left)) return false;
     if (link->answer_seq.load(std::memory_order_acquire) != seen) return true;
     // A nudge: the first bytes of a frame are in, the hand-off is microseconds away.
-    if (watch_for_answer(link, seen, kNearWatchUs) == Watched::answered) return true;
+    const uint32_t near_us = within_timeout(kNearWatchUs);
+    if (near_us != 0 && watch_for_answer(link, seen, near_us) == Watched::answered) return true;
   }
 }
 

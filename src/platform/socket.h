@@ -40,21 +40,12 @@ bool socket_set_nonblocking(Socket s);
 uint32_t socket_connect(Socket s, const Ipv4Address& peer, uint32_t timeout_ms, int32_t* os_error);
 // 1 when every byte went out; 1021 on time-out or partial send; 1020 on failure.
 uint32_t socket_send(Socket s, const uint8_t* bytes, std::size_t count, uint32_t timeout_ms);
-// What the one thread that reads a socket keeps between its reads.  On POSIX
-// the reader turns the socket to blocking reads at its first read and bounds
-// each read by the socket's receive time-out, set again only when it changes,
-// so a read is one system call; sends never block whatever the socket's mode.
-struct ReceiveState {
-  bool blocking_reads = false;
-  uint32_t timeout_ms = 0;  // the receive time-out the socket has now; 0: none set
-};
 // Delivers at least one byte (1), or 1021 (time-out), 1020 (failure) or 1061
 // (closed by the peer, shut down by socket_shutdown, or stop set).  stop may
 // be null.  On POSIX a shut-down socket wakes the wait by itself, so stop
 // needs no OS object; elsewhere the wait looks at stop at short intervals.
-// Only one thread reads a socket, and it passes the same state each time.
-uint32_t socket_receive(Socket s, const Event* stop, ReceiveState* state, uint32_t timeout_ms,
-                        uint8_t* buffer, std::size_t max_count, uint32_t* count);
+uint32_t socket_receive(Socket s, const Event* stop, uint32_t timeout_ms, uint8_t* buffer,
+                        std::size_t max_count, uint32_t* count);
 // Ends both directions, waking a thread that waits on s; s stays valid until
 // socket_close.
 void socket_shutdown(Socket s);

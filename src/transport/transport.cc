@@ -34,8 +34,7 @@ uint32_t transport_receive(nax_link* link, uint32_t timeout_ms, uint8_t* buffer,
   *count = 0;
   platform::Socket s = link->socket.load();
   if (s == platform::kNoSocket) return NAX_ERR_IO;
-  return platform::socket_receive(s, link->stop_event.get(), &link->receive_state, timeout_ms, buffer,
-                                  max_count, count);
+  return platform::socket_receive(s, link->stop_event.get(), timeout_ms, buffer, max_count, count);
 }
 
 uint32_t transport_close(nax_link* link) {

@@ -9,10 +9,26 @@
 
 #include "platform/platform.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <poll.h>
+#endif
+
 namespace {
 
 using nax::platform::Event;
 using Clock = std::chrono::steady_clock;
+
+// Whether a waitable event's OS object is signalled now, looked at without waiting.
+bool os_object_set(const Event& e) {
+#ifdef _WIN32
+  return WaitForSingleObject(reinterpret_cast<HANDLE>(e.native()), 0) == WAIT_OBJECT_0;
+#else
+  pollfd p{static_cast<int>(e.native()), POLLIN, 0};
+  return ::poll(&p, 1, 0) == 1;
+#endif
+}
 
 int64_t ms_since(Clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
@@ -37,17 +53,28 @@ TEST(Event, WaitsSeeTheStateEachResetModeLeaves) {
     EXPECT_FALSE(e.wait(30));
     EXPECT_GE(ms_since(start), 29);
 
+    // The OS object of a waitable event says what the event says.
+    auto os_agrees = [&] {
+      if (c.waitable) {
+        EXPECT_EQ(os_object_set(e), e.is_set());
+      }
+    };
+    os_agrees();
+
     e.set();
     e.set();  // setting twice is still one
     EXPECT_TRUE(e.is_set());
+    os_agrees();
     EXPECT_TRUE(e.wait(0));
     // An auto-reset event is consumed by the wait that saw it; a manual one stays.
     EXPECT_EQ(e.is_set(), c.manual);
+    os_agrees();
     EXPECT_EQ(e.wait(0), c.manual);
 
     e.set();
     e.reset();
     EXPECT_FALSE(e.is_set());
+    os_agrees();
     EXPECT_FALSE(e.wait(0));
   }
 }
@@ -65,6 +92,33 @@ TEST(Event, ASetFromAnotherThreadWakesABlockedWaitAtOnce) {
     waiter.join();
     EXPECT_TRUE(woke.load());
     EXPECT_LT(ms_since(start), 5000);
+  }
+}
+
+// Two threads hand a turn back and forth many times, each wait bounded: a
+// wake-up lost between a waiter going to sleep and a set shows as a time-out.
+TEST(Event, ManyHandOffsBetweenTwoThreadsLoseNoWakeUp) {
+  constexpr int kTurns = 20000;
+  for (const bool waitable : {false, true}) {
+    SCOPED_TRACE(waitable ? "waitable" : "thread-only");
+    Event ping(false, waitable);
+    Event pong(false, waitable);
+    std::atomic<int> lost{0};
+    std::thread other([&] {
+      for (int i = 0; i < kTurns; ++i) {
+        if (!ping.wait(2000)) ++lost;
+        pong.set();
+      }
+    });
+    for (int i = 0; i < kTurns; ++i) {
+      ping.set();
+      if (!pong.wait(2000)) ++lost;
+    }
+    other.join();
+    EXPECT_EQ(lost.load(), 0);
+    if (waitable) {
+      EXPECT_FALSE(os_object_set(ping) || os_object_set(pong));
+    }
   }
 }
 

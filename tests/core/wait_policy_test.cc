@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -82,6 +83,8 @@ TEST(AnswerWaitPolicy, WatchingSurvivesASlowRoundTripButNotASlowNode) {
   const std::vector<Case> cases = {
       {"one stall of a millisecond", {1000, 25, 25, 25}, true},
       {"round trips between the thresholds", std::vector<uint32_t>(40, 50), true},
+      {"round trips just over the upper threshold", std::vector<uint32_t>(60, P::kLeaveUs + 4),
+       false},
       {"the node slowed down for good", {1000, 1000, 1000}, false},
       {"no answer at all, twice", {1000000, 1000000}, false},
   };

@@ -6,11 +6,11 @@
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -33,14 +33,25 @@ int stop_fd_of(const Event* stop) {
   return stop != nullptr && stop->native() != kNoWaitable ? static_cast<int>(stop->native()) : -1;
 }
 
-// Polls one descriptor (and optionally a stop descriptor), retrying on EINTR.
-// Returns >0 ready, 0 time-out, -1 failure, -2 stop.
+// Polls one descriptor (and optionally a stop descriptor); a signal that
+// interrupts the poll does not restart the time-out.  Returns >0 ready,
+// 0 time-out, -1 failure, -2 stop.
 int wait_fd(int fd, short events, int stop_fd, uint32_t timeout_ms) {
   struct pollfd fds[2] = {{fd, events, 0}, {stop_fd, POLLIN, 0}};
   nfds_t n = stop_fd >= 0 ? 2 : 1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  uint32_t left = timeout_ms;
   for (;;) {
-    int rc = ::poll(fds, n, poll_timeout(timeout_ms));
-    if (rc < 0 && errno == EINTR) continue;
+    int rc = ::poll(fds, n, poll_timeout(left));
+    if (rc < 0 && errno == EINTR) {
+      if (timeout_ms != kWaitForever) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return 0;
+        left = static_cast<uint32_t>(
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
+      }
+      continue;
+    }
     if (rc <= 0) return rc;
     if (n == 2 && (fds[1].revents & POLLIN)) return -2;
     if (fds[0].revents & (events | POLLHUP | POLLERR)) return 1;
@@ -116,89 +127,38 @@ uint32_t socket_connect(Socket s, const Ipv4Address& peer, uint32_t timeout_ms, 
 
 uint32_t socket_send(Socket s, const uint8_t* bytes, std::size_t count, uint32_t timeout_ms) {
   const int fd = fd_of(s);
-  ssize_t sent = ::send(fd, bytes, count, MSG_NOSIGNAL | MSG_DONTWAIT);
+  ssize_t sent = ::send(fd, bytes, count, MSG_NOSIGNAL);
   if (sent == static_cast<ssize_t>(count)) return NAX_OK;
   if (sent > 0) return NAX_ERR_TIMEOUT;
   int rc = wait_fd(fd, POLLOUT, -1, timeout_ms);
   if (rc == 0) return NAX_ERR_TIMEOUT;
   if (rc < 0) return NAX_ERR_IO;
-  sent = ::send(fd, bytes, count, MSG_NOSIGNAL | MSG_DONTWAIT);
+  sent = ::send(fd, bytes, count, MSG_NOSIGNAL);
   if (sent == static_cast<ssize_t>(count)) return NAX_OK;
   return sent > 0 ? NAX_ERR_TIMEOUT : NAX_ERR_IO;
 }
 
-namespace {
-
-// Sets the socket's receive time-out; kWaitForever (or anything past what a
-// timeval holds) waits without limit.
-bool set_receive_timeout(int fd, uint32_t timeout_ms) {
-  timeval tv{};
-  if (timeout_ms != kWaitForever) {
-    tv.tv_sec = static_cast<time_t>(timeout_ms / 1000);
-    tv.tv_usec = static_cast<suseconds_t>(timeout_ms % 1000) * 1000;
-  }
-  return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
-}
-
-// The reader's path when a stop object must be watched beside the socket.
-uint32_t receive_polling(int fd, int stop_fd, uint32_t timeout_ms, uint8_t* buffer,
-                         std::size_t max_count, uint32_t* count) {
-  ssize_t got = ::recv(fd, buffer, max_count, MSG_DONTWAIT);
+uint32_t socket_receive(Socket s, const Event* stop, uint32_t timeout_ms, uint8_t* buffer,
+                        std::size_t max_count, uint32_t* count) {
+  *count = 0;
+  const int fd = fd_of(s);
+  ssize_t got = ::recv(fd, buffer, max_count, 0);
   if (got > 0) {
     *count = static_cast<uint32_t>(got);
     return NAX_OK;
   }
   if (got == 0 && max_count > 0) return NAX_ERR_CONN_CLOSED;
-  int rc = wait_fd(fd, POLLIN, stop_fd, timeout_ms);
+  int rc = wait_fd(fd, POLLIN, stop_fd_of(stop), timeout_ms);
   if (rc == -2) return NAX_ERR_CONN_CLOSED;
   if (rc == 0) return NAX_ERR_TIMEOUT;
   if (rc < 0) return NAX_ERR_IO;
-  got = ::recv(fd, buffer, max_count, MSG_DONTWAIT);
+  got = ::recv(fd, buffer, max_count, 0);
   if (got > 0) {
     *count = static_cast<uint32_t>(got);
     return NAX_OK;
   }
   if (got < 0 && (errno == EWOULDBLOCK || errno == EAGAIN || errno == EINTR)) return NAX_ERR_IO;
   return NAX_ERR_CONN_CLOSED;
-}
-
-}  // namespace
-
-uint32_t socket_receive(Socket s, const Event* stop, ReceiveState* state, uint32_t timeout_ms,
-                        uint8_t* buffer, std::size_t max_count, uint32_t* count) {
-  *count = 0;
-  const int fd = fd_of(s);
-  const int stop_fd = stop_fd_of(stop);
-  if (stop_fd >= 0 || state == nullptr) {
-    return receive_polling(fd, stop_fd, timeout_ms, buffer, max_count, count);
-  }
-  // One blocking recv bounded by the receive time-out; a shutdown from another
-  // thread ends it with 0 bytes.
-  if (!state->blocking_reads) {
-    const int flags = fcntl(fd, F_GETFL, 0);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-      return receive_polling(fd, -1, timeout_ms, buffer, max_count, count);
-    }
-    state->blocking_reads = true;
-  }
-  // Bytes already there need no time-out: the one for the rest of a frame,
-  // which differs from the one between frames, is set only when the rest is
-  // not in yet.
-  int flags = timeout_ms == 0 || state->timeout_ms != timeout_ms ? MSG_DONTWAIT : 0;
-  for (;;) {
-    const ssize_t got = ::recv(fd, buffer, max_count, flags);
-    if (got > 0) {
-      *count = static_cast<uint32_t>(got);
-      return NAX_OK;
-    }
-    if (got == 0) return max_count > 0 ? NAX_ERR_CONN_CLOSED : NAX_ERR_IO;
-    if (errno == EINTR) continue;
-    if (errno != EWOULDBLOCK && errno != EAGAIN) return NAX_ERR_CONN_CLOSED;
-    if (flags == 0 || timeout_ms == 0) return NAX_ERR_TIMEOUT;
-    if (!set_receive_timeout(fd, timeout_ms)) return NAX_ERR_IO;
-    state->timeout_ms = timeout_ms;
-    flags = 0;
-  }
 }
 
 void socket_shutdown(Socket s) {

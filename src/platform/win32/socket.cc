@@ -153,10 +153,8 @@ uint32_t socket_send(Socket s, const uint8_t* bytes, std::size_t count, uint32_t
   return sent > 0 ? NAX_ERR_TIMEOUT : NAX_ERR_IO;
 }
 
-uint32_t socket_receive(Socket s, const Event* stop, ReceiveState* /*state*/, uint32_t timeout_ms,
-                        uint8_t* buffer, std::size_t max_count, uint32_t* count) {
-  // A blocking recv here could not be woken by a shutdown: the socket stays
-  // non-blocking and the wait is a select that also looks at stop.
+uint32_t socket_receive(Socket s, const Event* stop, uint32_t timeout_ms, uint8_t* buffer,
+                        std::size_t max_count, uint32_t* count) {
   *count = 0;
   const int size = static_cast<int>(max_count);
   int got = ::recv(sock_of(s), reinterpret_cast<char*>(buffer), size, 0);

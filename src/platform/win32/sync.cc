@@ -25,7 +25,8 @@ struct Bucket {
 };
 
 Bucket& bucket_of(const std::atomic<uint32_t>& word) {
-  static Bucket buckets[32];
+  // Never freed: a thread the host left running may still wait in one at exit.
+  static Bucket* const buckets = new Bucket[32];
   return buckets[(reinterpret_cast<std::uintptr_t>(&word) >> 4) % 32];
 }
 
