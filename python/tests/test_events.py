@@ -154,3 +154,20 @@ def test_aux_input_events_reach_handler_and_stream(naxsim):
         record.time.month = 13  # a date no calendar has; no callback argument either
         events.AUX_INPUT_CALLBACK(None, link.id, 1, ctypes.pointer(record))
         assert got.get(timeout=WAIT).time is None
+
+
+def test_a_link_ended_twice_unregisters_once():
+    # A loss reported on the library's thread and the host's close may both end a link.
+    from vedodiroz import events as ev
+
+    gone = object()
+    token = ev.register(gone)
+    ev.unregister(token, 41)
+    ev.unregister(token, 41)  # the second end finds nothing and must not fail
+    # Nor may it take away a later link's binding to the same id.
+    later = object()
+    ev.bind_link_id(41, later)
+    ev.unregister(token, 41)
+    assert ev._target(None, 41) is later
+    ev.unregister(ev.register(later), 41)
+    assert ev._target(None, 41) is None

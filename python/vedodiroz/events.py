@@ -37,7 +37,7 @@ def bind_link_id(link_id: int, target) -> None:
 def unregister(token: int, link_id: int = 0) -> None:
     with _lock:
         target = _by_token.pop(token, None)
-        if link_id and _by_link_id.get(link_id) is target:
+        if link_id and target is not None and _by_link_id.get(link_id) is target:
             del _by_link_id[link_id]
 
 
