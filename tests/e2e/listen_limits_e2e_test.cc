@@ -225,7 +225,9 @@ TEST_F(ListenLimits, FloodBeyondTheCapStaysBoundedAndARealNodeGetsInOnceItAgesOu
   EXPECT_TRUE(e2e::eventually([&] {
     return threads_now() == threads_before && descriptors_now() == fds_before &&
            nax::listen_limits().unclaimed.load() == 0;
-  }));
+  })) << "threads "
+      << threads_now() - threads_before << ", descriptors " << descriptors_now() - fds_before
+      << ", unclaimed " << nax::listen_limits().unclaimed.load() << " left";
   EXPECT_LE(most_threads, kCap + kEndingThreads);
 
   // A real node now connects in and is accepted.
