@@ -164,11 +164,11 @@ bool Session::next_event(Event& out, uint32_t timeout_ms) {
 }
 
 void Session::push(const Event& event) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (events_.size() >= kMaxQueuedEvents) return;
-    events_.push_back(event);
-  }
+  // Notified under the lock: the main thread may end the session as soon as it
+  // sees the event, and the condition variable must outlive the notify.
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (events_.size() >= kMaxQueuedEvents) return;
+  events_.push_back(event);
   arrived_.notify_one();
 }
 
