@@ -18,26 +18,16 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_support.h"
+#include "proto/bytes.h"
 #include "proto/crc.h"
 #include "proto/frame.h"
 #include "proto/packet.h"
 
 namespace {
 
-#define FUZZ_CHECK(condition)                                                         \
-  do {                                                                                \
-    if (!(condition)) {                                                               \
-      std::fprintf(stderr, "invariant broken: %s (line %d)\n", #condition, __LINE__); \
-      std::abort();                                                                   \
-    }                                                                                 \
-  } while (0)
-
 bool waiting(uint32_t state) {
   return state == nax::kAsmHunting || state == nax::kAsmHeader || state == nax::kAsmBody;
-}
-
-uint16_t load_u16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
 // A completed frame must lie wholly within the consumed bytes and carry a
@@ -55,11 +45,11 @@ void check_complete(const nax::frame_assembler& a, uint8_t protocol, bool header
   } else {
     FUZZ_CHECK(held >= nax::kP2HeaderLength);
     FUZZ_CHECK(frame[0] == nax::kP2StartByte);
-    FUZZ_CHECK(load_u16(frame + 9) <= nax::kP2MaxReceiveData);
-    length = load_u16(frame + 9) + 13u;
+    FUZZ_CHECK(nax::load_u16(frame + 9) <= nax::kP2MaxReceiveData);
+    length = nax::load_u16(frame + 9) + 13u;
   }
   FUZZ_CHECK(held == length);
-  FUZZ_CHECK(nax::crc16(frame, length - 2) == load_u16(frame + length - 2));
+  FUZZ_CHECK(nax::crc16(frame, length - 2) == nax::load_u16(frame + length - 2));
 
   nax::nax_packet packet;
   nax::frame_to_packet(a, protocol, packet);

@@ -76,10 +76,8 @@ bool wait_for_answer(nax_link* link, uint32_t seen, uint32_t timeout_ms, Watched
   for (;;) {
     uint32_t left = timeout_ms;
     if (timeout_ms != platform::kWaitForever) {
-      const auto now = Clock::now();
-      if (now >= deadline) return false;
-      left = static_cast<uint32_t>(
-          std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
+      left = platform::ms_until(deadline);
+      if (left == 0) return false;
     }
     if (!link->answer_event->wait(left)) return false;
     if (link->answer_seq.load(std::memory_order_acquire) != seen) return true;

@@ -50,16 +50,13 @@ bool Event::try_take() {
 }
 
 bool Event::wait(uint32_t timeout_ms) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     if (try_take()) return true;
     uint32_t left = kWaitForever;
     if (timeout_ms != kWaitForever) {
-      const auto now = Clock::now();
-      if (now >= deadline) return false;
-      left = static_cast<uint32_t>(
-          std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
+      left = ms_until(deadline);
+      if (left == 0) return false;
     }
     sleepers_.fetch_add(1);
     wait_on_word(state_, 0, left);

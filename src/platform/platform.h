@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -96,6 +97,13 @@ uint64_t monotonic_ms();
 void sleep_ms(uint32_t ms);
 // Local time of t; false when it cannot be had.
 bool local_time(std::time_t t, std::tm* out);
+
+// Whole milliseconds from now to deadline, rounded up; 0 once it has passed.
+inline uint32_t ms_until(std::chrono::steady_clock::time_point deadline) {
+  const auto left = deadline - std::chrono::steady_clock::now();
+  if (left <= left.zero()) return 0;
+  return static_cast<uint32_t>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
 
 // Sleeps while word holds `value`, at most timeout_ms; it may return early for
 // no reason, so the caller looks again.  wake_word wakes one sleeper or all.

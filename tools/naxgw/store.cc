@@ -42,6 +42,31 @@ std::string code_of(const nax_mark& m) {
   return std::string(m.code, strnlen(m.code, sizeof m.code));
 }
 
+Statement prepare(sqlite3* db, const char* sql) {
+  sqlite3_stmt* raw = nullptr;
+  sqlite3_prepare_v2(db, sql, -1, &raw, nullptr);
+  Statement s(raw);
+  if (!s) throw StoreError(sqlite3_errmsg(db));
+  return s;
+}
+
+// Binds the node and the mark's own fields, the table's uniqueness key, to
+// parameters 1 to 10.
+void bind_mark_key(sqlite3_stmt* s, const std::string& node, const nax_mark& m) {
+  const std::string time = iso_time(m.date_time);
+  const std::string code = code_of(m);
+  sqlite3_bind_text(s, 1, node.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_int64(s, 2, m.id);
+  sqlite3_bind_text(s, 3, time.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_int(s, 4, m.event);
+  sqlite3_bind_int(s, 5, m.direction);
+  sqlite3_bind_int(s, 6, m.kind);
+  sqlite3_bind_int64(s, 7, m.value);
+  sqlite3_bind_text(s, 8, code.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_int(s, 9, m.index);
+  sqlite3_bind_int(s, 10, m.flag);
+}
+
 }  // namespace
 
 Store::Store(const std::string& path) {
@@ -80,13 +105,9 @@ void Store::exec(const char* sql) {
 }
 
 void Store::write_cursor(const std::string& node, uint64_t cursor) {
-  sqlite3_stmt* raw = nullptr;
-  sqlite3_prepare_v2(db_,
-                     "INSERT INTO mark_cursor (node, position) VALUES (?1, ?2) "
-                     "ON CONFLICT(node) DO UPDATE SET position = excluded.position",
-                     -1, &raw, nullptr);
-  Statement s(raw);
-  if (!s) throw StoreError(sqlite3_errmsg(db_));
+  Statement s = prepare(db_,
+                        "INSERT INTO mark_cursor (node, position) VALUES (?1, ?2) "
+                        "ON CONFLICT(node) DO UPDATE SET position = excluded.position");
   sqlite3_bind_text(s.get(), 1, node.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_int64(s.get(), 2, static_cast<sqlite3_int64>(cursor));
   if (sqlite3_step(s.get()) != SQLITE_DONE) throw StoreError(sqlite3_errmsg(db_));
@@ -98,30 +119,16 @@ std::vector<nax_mark> Store::store(const std::string& node, const nax_mark* mark
   std::vector<nax_mark> fresh;
   exec("BEGIN IMMEDIATE");
   try {
-    sqlite3_stmt* raw = nullptr;
-    sqlite3_prepare_v2(db_,
-                       "INSERT OR IGNORE INTO marks (node, user_id, time, event, direction, kind, "
-                       "value, code, idx, flag, mask, stored_at) "
-                       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)",
-                       -1, &raw, nullptr);
-    Statement s(raw);
-    if (!s) throw StoreError(sqlite3_errmsg(db_));
+    Statement s =
+        prepare(db_,
+                "INSERT OR IGNORE INTO marks (node, user_id, time, event, direction, kind, "
+                "value, code, idx, flag, mask, stored_at) "
+                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
     const std::string now = utc_now();
     for (std::size_t i = 0; i < count; ++i) {
       const nax_mark& m = marks[i];
-      const std::string time = iso_time(m.date_time);
-      const std::string code = code_of(m);
       sqlite3_reset(s.get());
-      sqlite3_bind_text(s.get(), 1, node.c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_int64(s.get(), 2, m.id);
-      sqlite3_bind_text(s.get(), 3, time.c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_int(s.get(), 4, m.event);
-      sqlite3_bind_int(s.get(), 5, m.direction);
-      sqlite3_bind_int(s.get(), 6, m.kind);
-      sqlite3_bind_int64(s.get(), 7, m.value);
-      sqlite3_bind_text(s.get(), 8, code.c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_int(s.get(), 9, m.index);
-      sqlite3_bind_int(s.get(), 10, m.flag);
+      bind_mark_key(s.get(), node, m);
       sqlite3_bind_int64(s.get(), 11, m.mask);
       sqlite3_bind_text(s.get(), 12, now.c_str(), -1, SQLITE_TRANSIENT);
       if (sqlite3_step(s.get()) != SQLITE_DONE) throw StoreError(sqlite3_errmsg(db_));
@@ -138,10 +145,7 @@ std::vector<nax_mark> Store::store(const std::string& node, const nax_mark* mark
 
 uint64_t Store::cursor(const std::string& node) {
   std::lock_guard<std::mutex> lock(mutex_);
-  sqlite3_stmt* raw = nullptr;
-  sqlite3_prepare_v2(db_, "SELECT position FROM mark_cursor WHERE node = ?1", -1, &raw, nullptr);
-  Statement s(raw);
-  if (!s) throw StoreError(sqlite3_errmsg(db_));
+  Statement s = prepare(db_, "SELECT position FROM mark_cursor WHERE node = ?1");
   sqlite3_bind_text(s.get(), 1, node.c_str(), -1, SQLITE_TRANSIENT);
   const int rc = sqlite3_step(s.get());
   if (rc == SQLITE_ROW) return static_cast<uint64_t>(sqlite3_column_int64(s.get(), 0));
@@ -156,26 +160,11 @@ void Store::set_cursor(const std::string& node, uint64_t cursor) {
 
 bool Store::contains(const std::string& node, const nax_mark& m) {
   std::lock_guard<std::mutex> lock(mutex_);
-  sqlite3_stmt* raw = nullptr;
-  sqlite3_prepare_v2(db_,
-                     "SELECT 1 FROM marks WHERE node = ?1 AND user_id = ?2 AND time = ?3 AND "
-                     "event = ?4 AND direction = ?5 AND kind = ?6 AND value = ?7 AND code = ?8 "
-                     "AND idx = ?9 AND flag = ?10",
-                     -1, &raw, nullptr);
-  Statement s(raw);
-  if (!s) throw StoreError(sqlite3_errmsg(db_));
-  const std::string time = iso_time(m.date_time);
-  const std::string code = code_of(m);
-  sqlite3_bind_text(s.get(), 1, node.c_str(), -1, SQLITE_TRANSIENT);
-  sqlite3_bind_int64(s.get(), 2, m.id);
-  sqlite3_bind_text(s.get(), 3, time.c_str(), -1, SQLITE_TRANSIENT);
-  sqlite3_bind_int(s.get(), 4, m.event);
-  sqlite3_bind_int(s.get(), 5, m.direction);
-  sqlite3_bind_int(s.get(), 6, m.kind);
-  sqlite3_bind_int64(s.get(), 7, m.value);
-  sqlite3_bind_text(s.get(), 8, code.c_str(), -1, SQLITE_TRANSIENT);
-  sqlite3_bind_int(s.get(), 9, m.index);
-  sqlite3_bind_int(s.get(), 10, m.flag);
+  Statement s = prepare(db_,
+                        "SELECT 1 FROM marks WHERE node = ?1 AND user_id = ?2 AND time = ?3 AND "
+                        "event = ?4 AND direction = ?5 AND kind = ?6 AND value = ?7 AND code = ?8 "
+                        "AND idx = ?9 AND flag = ?10");
+  bind_mark_key(s.get(), node, m);
   const int rc = sqlite3_step(s.get());
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw StoreError(sqlite3_errmsg(db_));
   return rc == SQLITE_ROW;
@@ -183,10 +172,7 @@ bool Store::contains(const std::string& node, const nax_mark& m) {
 
 uint64_t Store::count(const std::string& node) {
   std::lock_guard<std::mutex> lock(mutex_);
-  sqlite3_stmt* raw = nullptr;
-  sqlite3_prepare_v2(db_, "SELECT COUNT(*) FROM marks WHERE node = ?1", -1, &raw, nullptr);
-  Statement s(raw);
-  if (!s) throw StoreError(sqlite3_errmsg(db_));
+  Statement s = prepare(db_, "SELECT COUNT(*) FROM marks WHERE node = ?1");
   sqlite3_bind_text(s.get(), 1, node.c_str(), -1, SQLITE_TRANSIENT);
   if (sqlite3_step(s.get()) != SQLITE_ROW) throw StoreError(sqlite3_errmsg(db_));
   return static_cast<uint64_t>(sqlite3_column_int64(s.get(), 0));

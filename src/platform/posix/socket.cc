@@ -45,10 +45,8 @@ int wait_fd(int fd, short events, int stop_fd, uint32_t timeout_ms) {
     int rc = ::poll(fds, n, poll_timeout(left));
     if (rc < 0 && errno == EINTR) {
       if (timeout_ms != kWaitForever) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) return 0;
-        left = static_cast<uint32_t>(
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
+        left = ms_until(deadline);
+        if (left == 0) return 0;
       }
       continue;
     }
