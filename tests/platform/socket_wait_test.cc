@@ -1,9 +1,7 @@
 // Socket waits keep their time-out when signals interrupt them: a host whose
 // threads receive signals (timers, profilers, runtimes) must still see a
 // quiet link time out on time.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -25,30 +23,23 @@ namespace platform = nax::platform;
 
 void on_signal(int) {}
 
-// A connected loopback pair: `near` is the library's non-blocking socket.
+// A connected pair: `near` is the library's non-blocking socket. A local
+// stream pair rather than TCP, whose loopback buffers can open up again on
+// their own (the kernel compacts a full receive queue), so that a send that
+// found them full keeps waiting.
 struct Pair {
-  int listener = -1;
   int near = -1;
   int far = -1;
 
   Pair() {
-    listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(listener, 1) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
-      return;
-    }
-    near = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (::connect(near, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
-    far = ::accept(listener, nullptr, nullptr);
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return;
+    near = fds[0];
+    far = fds[1];
     platform::socket_set_nonblocking(near);
   }
   ~Pair() {
-    for (int fd : {listener, near, far}) {
+    for (int fd : {near, far}) {
       if (fd >= 0) ::close(fd);
     }
   }
@@ -73,7 +64,7 @@ TEST(SocketWait, SignalsDoNotRestartTheTimeOut) {
        }},
       {"send to a peer that reads nothing",
        [](Pair& p) {
-         // Fill both socket buffers first; the last send then has to wait.
+         // Fill the pair's buffers first; the last send then has to wait.
          std::vector<uint8_t> block(65536, 0x55);
          while (::send(p.near, block.data(), block.size(), MSG_DONTWAIT | MSG_NOSIGNAL) > 0) {
          }
