@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "commands/clock.h"
 #include "link/link.h"
 #include "naxsim.h"
 #include "proto/frame.h"
@@ -43,7 +44,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr uint16_t kHostNode = 0x0100;
 constexpr uint16_t kNode = 1;
-constexpr uint16_t kGetTimeP2 = 0x8033;  // the raw client's request: get time, protocol 2
 
 double seconds_since(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
@@ -176,7 +176,7 @@ struct RawClient {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) std::exit(1);
     nax::nax_packet request{};
-    request.cmd = kGetTimeP2;
+    request.cmd = nax::kCmdGetTimeP2;
     length = nax::build_frame_p2(kNode, kHostNode, request, frame, sizeof frame);
   }
   ~RawClient() { close(fd); }
@@ -197,7 +197,7 @@ struct RawClient {
         nax::assembler_make_room(a);
       }
       nax::frame_to_packet(a, 2, answer);
-    } while (answer.cmd != kGetTimeP2);
+    } while (answer.cmd != nax::kCmdGetTimeP2);
   }
 };
 
