@@ -429,6 +429,22 @@ NAX_API char* NAX_CALL nax_lib_version(char* buffer);
  */
 NAX_API const char* NAX_CALL nax_status_text(uint32_t status);
 
+/* Gives what a node's own status number means as the answer to one function.
+ *
+ * Arguments:
+ * - function: the name of the function that returned the status, such as
+ *   "nax_add_user".
+ * - status: a status below 1000 that the function returned.
+ *
+ * Returns a constant English string owned by the library ("the user already
+ * exists" for 5 from nax_add_user), or NULL when the library knows no meaning for
+ * that number and function (then the number is the node's own, and NULL is also
+ * given for 1, for statuses from 1000 and for a NULL function). The same table
+ * serves every tool and binding, so that they all describe a refusal alike.
+ * Works before nax_init and from any thread. An extension of this library.
+ */
+NAX_API const char* NAX_CALL nax_node_status_text(const char* function, uint32_t status);
+
 /* ------------------------------------------------------------------------
  * Links
  * ---------------------------------------------------------------------- */

@@ -4,7 +4,6 @@
 #include <cctype>
 #include <chrono>
 
-#include "node_status.h"
 #include "serial_device.h"
 
 namespace naxctl {
@@ -56,7 +55,7 @@ ConnTarget parse_conn(const std::string& conn) {
 }
 
 std::string status_message(const std::string& function, uint32_t status) {
-  const char* meaning = node_status_meaning(function, status);
+  const char* meaning = nax_node_status_text(function.c_str(), status);
   return function + ": " + std::to_string(status) + " " +
          (meaning != nullptr ? meaning : nax_status_text(status));
 }

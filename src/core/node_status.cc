@@ -1,19 +1,19 @@
-// Node statuses: protocol-1 refusals as the library maps their error bytes, and the
-// status words protocol-2 nodes (and naxsim) answer with.
-#include "node_status.h"
-
+// What a node's own status numbers mean, function by function: one table for every host
+// tool and binding, so that naxctl, naxgw, Python and .NET say the same thing.
 #include <cstring>
 
-namespace naxctl {
+#include "vedodiroz.h"
 
 namespace {
 
 struct Meaning {
-  const char* function;  // a prefix: "nax_f" covers every file command
+  const char* function;  // a prefix when it ends in '_': "nax_" covers every function
   uint32_t status;
   const char* text;
 };
 
+// Protocol-1 refusals as the library maps their error bytes, and the status words that
+// protocol-2 nodes answer with.
 // clang-format off
 constexpr Meaning kMeanings[] = {
     {"nax_set_time", 2, "the node refused to set its clock"},
@@ -50,7 +50,6 @@ constexpr Meaning kMeanings[] = {
     {"nax_fwrite", 6, "no file open"},
     {"nax_fwrite", 7, "the file would grow past the node's limit"},
     {"nax_fclose", 6, "no file open"},
-    // Any command.
     {"nax_", 2, "the node does not know this command"},
     {"nax_", 3, "the node found the request malformed"},
 };
@@ -58,15 +57,17 @@ constexpr Meaning kMeanings[] = {
 
 }  // namespace
 
-const char* node_status_meaning(const std::string& function, uint32_t status) {
-  if (status == 1 || status >= 1000) return nullptr;
+extern "C" {
+
+NAX_API const char* NAX_CALL nax_node_status_text(const char* function, uint32_t status) {
+  if (function == nullptr || status == NAX_OK || status >= 1000) return nullptr;
   for (const Meaning& m : kMeanings) {
     const std::size_t n = std::strlen(m.function);
-    const bool matches =
-        m.function[n - 1] == '_' ? function.compare(0, n, m.function) == 0 : function == m.function;
+    const bool matches = m.function[n - 1] == '_' ? std::strncmp(function, m.function, n) == 0
+                                                  : std::strcmp(function, m.function) == 0;
     if (matches && m.status == status) return m.text;
   }
   return nullptr;
 }
 
-}  // namespace naxctl
+}  // extern "C"
