@@ -111,6 +111,10 @@ namespace Vedodiroz
             {
                 if (lost || handle.IsClosed) return;
             }
+            // No new event handler starts now: closing while a handler answers costs the
+            // library seconds of waiting for the link to be released.
+            Native.nax_set_user_callback(Id, null);
+            Native.nax_set_aux_input_callback(Id, null);
             handle.Dispose();
             Callbacks.Unregister(Token);
             // 1056, 1036: lost and being freed by its own thread at that moment.
