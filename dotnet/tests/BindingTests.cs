@@ -4,8 +4,6 @@ using System.Collections.Concurrent;
 using System.Collections.Generic;
 using System.IO;
 using System.Linq;
-using System.Net;
-using System.Net.Sockets;
 using System.Runtime.CompilerServices;
 using NUnit.Framework;
 using Vedodiroz;
@@ -187,29 +185,42 @@ public class BindingTests
     [TestCase(1)] [TestCase(2)]
     public void EventsSurviveCollectionAndCarryTheirAnswer(int protocol)
     {
-        using (var link = Open(protocol, "--events-every", "50"))
+        var sim = Sim(protocol, "--control", Simulator.FreePort().ToString());
+        using (var link = lib.Open(sim.Conn, (byte)protocol))
         {
-            var got = new BlockingCollection<UserEventArgs>();
+            var users = new BlockingCollection<UserEventArgs>();
+            var inputs = new BlockingCollection<AuxInputEventArgs>();
             var refused = new BlockingCollection<Exception>();
-            EventHandler<UserEventArgs> handler = (s, e) =>
+            link.UserEvent += (s, e) =>
             {
                 e.Answer = new UserEventAnswer { User = new User { Id = e.Id, St = 1 } };
                 try { ((Link)s).Dispose(); } catch (InvalidOperationException x) { refused.Add(x); }
-                got.Add(e);
+                users.Add(e);
             };
-            link.UserEvent += handler;
+            link.AuxInput += (s, e) => { e.AnswerCode = 3; inputs.Add(e); };
             UserEventArgs first, second;
-            Assert.IsTrue(got.TryTake(out first, Wait));
-            GC.Collect();
+            AuxInputEventArgs input;
+            Assert.AreEqual("ok", sim.Control("user 77 3 0x6B 2"));
+            Assert.IsTrue(users.TryTake(out first, Wait));
+            GC.Collect(); // the callbacks the library holds must outlive any collection
             GC.WaitForPendingFinalizers();
             GC.Collect();
-            Assert.IsTrue(got.TryTake(out second, Wait));
-            Assert.AreEqual(new object[] { link.Id, (ushort)1, first.Id + 1 }, new object[] { first.LinkId, first.Node, second.Id });
+            Assert.AreEqual("ok", sim.Control("user 78 4 0x01 1"));
+            Assert.IsTrue(users.TryTake(out second, Wait));
+            Assert.AreEqual(new object[] { link.Id, (ushort)1, 77u, (ushort)3, Direction.Out, 78u, Direction.In },
+                new object[] { first.LinkId, first.Node, first.Id, first.Index, first.Direction, second.Id, second.Direction });
             Assert.IsTrue(first.Time.HasValue);
+            if (protocol == 2) Assert.AreEqual(0x6B, first.Event); // protocol 1 maps its event words
+            if (protocol == 2) // protocol-1 nodes report no aux inputs
+            {
+                Assert.AreEqual("ok", sim.Control("aux 2 1"));
+                Assert.IsTrue(inputs.TryTake(out input, Wait));
+                Assert.AreEqual(new object[] { (byte)2, (byte)1, true }, new object[] { input.Input, input.Value, input.Time.HasValue });
+            }
             Exception closing;
             Assert.IsTrue(refused.TryTake(out closing, Wait));
             Assert.IsFalse(link.Closed);
-            link.UserEvent -= handler; // closing while a handler answers can take the library seconds
+            Assert.AreEqual("NX-SIM", link.GetInfo(1, "model")); // answered events hold up nothing
         }
     }
 
@@ -232,10 +243,7 @@ public class BindingTests
     [Test]
     public void ListenAndAccept()
     {
-        var probe = new TcpListener(IPAddress.Loopback, 0);
-        probe.Start();
-        var port = (ushort)((IPEndPoint)probe.LocalEndpoint).Port;
-        probe.Stop();
+        var port = Simulator.FreePort();
         var incoming = new BlockingCollection<IncomingEventArgs>();
         using (var listener = lib.Listen(port, 3000, (s, e) => incoming.Add(e)))
         {
