@@ -20,6 +20,10 @@ namespace Vedodiroz
         private EventHandler<UserEventArgs> userEvent;
         private EventHandler<AuxInputEventArgs> auxInput;
         private bool lost;
+        // Set before nax_close: an answer sent from a handler then would wait for the link
+        // that the close holds (three pauses of the link's time-out) while the close waits
+        // for that handler's thread.
+        private volatile bool closing;
         internal readonly IntPtr Token;
 
         public int Id { get; private set; }
@@ -77,7 +81,7 @@ namespace Vedodiroz
             var handler = userEvent;
             if (handler == null) return;
             handler(this, e);
-            if (e.Answer != null) AnswerUserEvent(e.Node, e.Answer);
+            if (e.Answer != null && !closing) AnswerUserEvent(e.Node, e.Answer);
         }
 
         internal void RaiseAuxInput(AuxInputEventArgs e)
@@ -85,7 +89,7 @@ namespace Vedodiroz
             var handler = auxInput;
             if (handler == null) return;
             handler(this, e);
-            if (e.AnswerCode.HasValue) AnswerAuxInputEvent(e.Node, e.AnswerCode.Value);
+            if (e.AnswerCode.HasValue && !closing) AnswerAuxInputEvent(e.Node, e.AnswerCode.Value);
         }
 
         internal void OnConn(uint state)
@@ -111,8 +115,7 @@ namespace Vedodiroz
             {
                 if (lost || handle.IsClosed) return;
             }
-            // No new event handler starts now: closing while a handler answers costs the
-            // library seconds of waiting for the link to be released.
+            closing = true;
             Native.nax_set_user_callback(Id, null);
             Native.nax_set_aux_input_callback(Id, null);
             handle.Dispose();
@@ -206,6 +209,7 @@ namespace Vedodiroz
 
         public void AnswerAuxInputEvent(ushort node, byte code)
         {
+            if (closing) throw new LinkException(1061, "nax_answer_aux_input_event");
             Check(Native.nax_answer_aux_input_event(Id, node, code), "nax_answer_aux_input_event");
         }
 
@@ -512,6 +516,7 @@ namespace Vedodiroz
         /// <summary>Answers a user event; may be called from inside the event handler.</summary>
         public void AnswerUserEvent(ushort node, UserEventAnswer answer)
         {
+            if (closing) throw new LinkException(1061, "nax_answer_user_event");
             var c = answer.ToNative();
             Check(Native.nax_answer_user_event(Id, node, ref c), "nax_answer_user_event");
         }
