@@ -1,6 +1,7 @@
 // P/Invoke declarations, the C records, and the choice of native library by platform and bitness.
 using System;
 using System.IO;
+using System.Reflection;
 using System.Runtime.InteropServices;
 
 namespace Vedodiroz
@@ -135,7 +136,8 @@ namespace Vedodiroz
     internal static class Native
     {
         // "vedodiroz": vedodiroz.dll on Windows (loaded beforehand from x86\ or x64\, see
-        // Load), libvedodiroz.so.1 on Linux through the dllmap in Vedodiroz.Net.dll.config.
+        // Load), libvedodiroz.so.1 elsewhere: through the dllmap in Vedodiroz.Net.dll.config
+        // on Mono, through a resolver on .NET Core 3 and later (see Load).
         private const string Lib = "vedodiroz";
         private const CallingConvention Call = CallingConvention.Winapi;
 
@@ -153,7 +155,11 @@ namespace Vedodiroz
             {
                 if (loaded) return;
                 loaded = true;
-                if (Path.DirectorySeparatorChar != '\\') return;
+                if (Path.DirectorySeparatorChar != '\\')
+                {
+                    SetResolver();
+                    return;
+                }
                 string here = Path.GetDirectoryName(typeof(Native).Assembly.Location) ?? ".";
                 string arch = IntPtr.Size == 8 ? "x64" : "x86";
                 string dll = Path.Combine(Path.Combine(here, arch), "vedodiroz.dll");
@@ -163,6 +169,31 @@ namespace Vedodiroz
                     throw new DllNotFoundException(dll + ": error " + Marshal.GetLastWin32Error() +
                         " (a " + (IntPtr.Size * 8) + "-bit process needs the " + arch + " DLL)");
             }
+        }
+
+        private static MethodInfo tryLoad;
+
+        // .NET Core 3 and later ignore Mono's dllmap and would look for libvedodiroz.so (the
+        // development package's name); their NativeLibrary is found by reflection, since
+        // .NET Standard 2.0 has none.  Not exercised by this project's tests (Mono only).
+        private static void SetResolver()
+        {
+            Type nativeLibrary = Type.GetType("System.Runtime.InteropServices.NativeLibrary");
+            if (nativeLibrary == null) return;
+            Type resolver = nativeLibrary.Assembly.GetType("System.Runtime.InteropServices.DllImportResolver");
+            tryLoad = nativeLibrary.GetMethod("TryLoad", new[] { typeof(string), typeof(IntPtr).MakeByRefType() });
+            MethodInfo set = nativeLibrary.GetMethod("SetDllImportResolver");
+            if (resolver == null || tryLoad == null || set == null) return;
+            var resolve = typeof(Native).GetMethod("Resolve", BindingFlags.NonPublic | BindingFlags.Static);
+            set.Invoke(null, new object[] { typeof(Native).Assembly, Delegate.CreateDelegate(resolver, resolve) });
+        }
+
+        // IntPtr.Zero lets the runtime's own search go on.
+        private static IntPtr Resolve(string name, Assembly assembly, DllImportSearchPath? searchPath)
+        {
+            if (name != Lib) return IntPtr.Zero;
+            var args = new object[] { "libvedodiroz.so.1", IntPtr.Zero };
+            return (bool)tryLoad.Invoke(null, args) ? (IntPtr)args[1] : IntPtr.Zero;
         }
 
         [DllImport(Lib, CallingConvention = Call)] internal static extern uint nax_init(byte[] logPath, int logLevel);
