@@ -2,6 +2,7 @@
 using System;
 using System.Collections.Generic;
 using System.Diagnostics;
+using System.Linq;
 using System.Runtime.InteropServices;
 using System.Threading;
 
@@ -133,12 +134,22 @@ namespace Vedodiroz
             disposed = true;
             List<WeakReference> all;
             lock (links) all = new List<WeakReference>(links);
+            // Every link is closed even when one fails; the library stops only when all are.
+            NaxException failed = null;
             foreach (var w in all)
             {
                 var link = w.Target as Link;
-                if (link != null) link.Dispose();
+                try
+                {
+                    if (link != null) link.Dispose();
+                }
+                catch (NaxException e)
+                {
+                    failed = failed ?? e;
+                }
             }
             if (listener != null) listener.Dispose();
+            if (failed != null) throw failed;
             NaxException.Check(Native.nax_uninit(), "nax_uninit");
         }
     }
@@ -199,6 +210,7 @@ namespace Vedodiroz
 
         private static readonly Dictionary<long, WeakReference> targets = new Dictionary<long, WeakReference>();
         private static long next;
+        private static int pruneAt = 64;
         [ThreadStatic] private static object current;
 
         /// <summary>The Link or Listener whose handler this thread is running, if any.</summary>
@@ -210,6 +222,11 @@ namespace Vedodiroz
             {
                 long token = ++next;
                 targets[token] = new WeakReference(target);
+                if (targets.Count >= pruneAt) // links finalised without Dispose leave their entry
+                {
+                    foreach (long dead in targets.Where(t => !t.Value.IsAlive).Select(t => t.Key).ToList()) targets.Remove(dead);
+                    pruneAt = 2 * targets.Count + 64;
+                }
                 return new IntPtr(token);
             }
         }
