@@ -208,7 +208,15 @@ namespace Vedodiroz
         internal static readonly AuxInputCallback AuxInput = OnAuxInput;
         internal static readonly ConnCallback Conn = OnConn;
 
-        private static readonly Dictionary<long, WeakReference> targets = new Dictionary<long, WeakReference>();
+        // Per token: the target, and for a link its handle, held until its finaliser has run,
+        // so that a loss reported after the Link was collected still keeps the finaliser from
+        // closing the id (which the library frees on a loss and may give to a new link).
+        private sealed class Entry
+        {
+            internal WeakReference Target, Handle;
+        }
+
+        private static readonly Dictionary<long, Entry> targets = new Dictionary<long, Entry>();
         private static long next;
         private static int pruneAt = 64;
         [ThreadStatic] private static object current;
@@ -216,15 +224,18 @@ namespace Vedodiroz
         /// <summary>The Link or Listener whose handler this thread is running, if any.</summary>
         internal static object Current { get { return current; } }
 
-        internal static IntPtr Register(object target)
+        internal static IntPtr Register(object target, SafeHandle handle = null)
         {
             lock (targets)
             {
                 long token = ++next;
-                targets[token] = new WeakReference(target);
+                targets[token] = new Entry
+                {
+                    Target = new WeakReference(target), Handle = handle == null ? null : new WeakReference(handle, true),
+                };
                 if (targets.Count >= pruneAt) // links finalised without Dispose leave their entry
                 {
-                    foreach (long dead in targets.Where(t => !t.Value.IsAlive).Select(t => t.Key).ToList()) targets.Remove(dead);
+                    foreach (long dead in targets.Where(t => !t.Value.Target.IsAlive && (t.Value.Handle == null || !t.Value.Handle.IsAlive)).Select(t => t.Key).ToList()) targets.Remove(dead);
                     pruneAt = 2 * targets.Count + 64;
                 }
                 return new IntPtr(token);
@@ -240,8 +251,8 @@ namespace Vedodiroz
         {
             lock (targets)
             {
-                WeakReference w;
-                return targets.TryGetValue(token.ToInt64(), out w) ? w.Target : null;
+                Entry e;
+                return targets.TryGetValue(token.ToInt64(), out e) ? e.Target.Target : null;
             }
         }
 
@@ -290,6 +301,13 @@ namespace Vedodiroz
 
         private static void OnConn(IntPtr args, int linkId, uint state)
         {
+            if (state != 1)
+            {
+                Entry e;
+                lock (targets) targets.TryGetValue(args.ToInt64(), out e);
+                var handle = e != null && e.Handle != null ? e.Handle.Target as SafeHandle : null;
+                if (handle != null) handle.SetHandleAsInvalid();
+            }
             object target = Find(args);
             var link = target as Link;
             var listener = target as Listener;

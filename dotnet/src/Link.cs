@@ -36,7 +36,7 @@ namespace Vedodiroz
 
         internal Link(Library library)
         {
-            Token = Callbacks.Register(this);
+            Token = Callbacks.Register(this, handle);
         }
 
         internal void Opened(int id)
