@@ -200,6 +200,7 @@ public class BindingTests
             link.AuxInput += (s, e) => { e.AnswerCode = 3; inputs.Add(e); };
             UserEventArgs first, second;
             AuxInputEventArgs input;
+            Assert.AreEqual("ok", sim.Control("wait 1 " + Wait)); // naxsim has taken the connection
             Assert.AreEqual("ok", sim.Control("user 77 3 0x6B 2"));
             Assert.IsTrue(users.TryTake(out first, Wait));
             GC.Collect(); // the callbacks the library holds must outlive any collection
