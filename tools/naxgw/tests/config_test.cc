@@ -3,6 +3,9 @@
 #include "config.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "harness.h"
 
 namespace {
 
@@ -47,7 +50,8 @@ text1 = "hello"
   EXPECT_EQ(c.mqtt.port, 1883);
   EXPECT_EQ(c.mqtt.client_id, "naxgw-1");
   EXPECT_EQ(c.mqtt.version, 5);
-  EXPECT_EQ(c.database, "naxgw.db");
+  EXPECT_EQ(c.database.path, "naxgw.db");
+  EXPECT_FALSE(c.allow);
   EXPECT_EQ(c.marks.interval_s, 60u);
   ASSERT_EQ(c.nodes.size(), 1u);
   EXPECT_EQ(c.nodes[0].connection, "192.0.2.10:3001");
@@ -97,17 +101,63 @@ TEST(NaxgwConfig, FaultsNameFileLineAndReason) {
       {"[mqtt\nport = 1\n", 1, ""},
       {"[mqtt]\nport = 1\nport = 2\n" + node, 3, ""},
       {std::string("[mqtt]\nhost = \"a\0b\"\n", 20) + node, 2, ""},
+      {"[mqtt]\nmax_queued = 0\n" + node, 2, "mqtt.max_queued must lie between 1"},
+      {"[[node]]\nname = \"d\"\nconnection = \"192.0.2.1:99999\"\n", 3, "port 99999 is not"},
+      {"[[node]]\nname = \"d\"\nconnection = \"192.0.2.1\"\n", 3, "HOST:PORT or DEVICE:SPEED"},
+      {"[[node]]\nname = \"d\"\nconnection = \"ttyS0:12345\"\n", 3, "not a standard one"},
+      {"[[node]]\nname = \"d\"\nconnection = \"h:1:2\"\n", 3, "HOST:PORT"},
+      {"[database]\npath = \"a\"\nurl = \"postgresql://h/d\"\n" + node, 1, "exactly one"},
+      {"[database]\nurl = \"mysql://h/d\"\n" + node, 2, "postgresql:// URI"},
+      {"[commands]\nallow = [\"get_time\", 5]\n" + node, 2, "list of command names"},
+      {"[commands]\nallow = [\"open_sesame\"]\n" + node, 2, "unknown command \"open_sesame\""},
   };
   // clang-format on
+  const std::vector<std::string> known = {"get_time"};
   for (const Case& c : cases) {
     try {
-      parse_config(c.text, "bad.toml");
+      parse_config(c.text, "bad.toml", &known);
       ADD_FAILURE() << "accepted:\n" << c.text;
     } catch (const ConfigError& e) {
       const std::string message = e.what();
       const std::string where = "bad.toml:" + std::to_string(c.line) + ": ";
       EXPECT_EQ(message.rfind(where, 0), 0u) << message << "\nexpected " << where;
       EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+    }
+  }
+}
+
+// What only the running system shows: files that must exist, a usable database folder, a
+// password others may read, a serial device not plugged in.
+TEST(NaxgwConfig, EnvironmentIsCheckedBeyondTheText) {
+  naxgw_test::TempDir dir;
+  const std::string ca = dir.write("ca.pem", "x");
+  struct Case {
+    std::string text;
+    std::string fault;    // empty: accepted
+    std::string warning;  // expected among the warnings
+  };
+  const std::string node = kNode;
+  // clang-format off
+  const Case cases[] = {
+      {"[mqtt]\nca_file = \"" + ca + "\"\n" + node, "", ""},
+      {"[mqtt]\nca_file = \"" + dir.file("none.pem") + "\"\n" + node, "mqtt.ca_file", ""},
+      {"[database]\npath = \"" + dir.file("no/dir/m.db") + "\"\n" + node, "database.path", ""},
+      {"[mqtt]\npassword = \"pw\"\n" + node, "", ":2: holds a password and other users can read"},
+      {"[[node]]\nname = \"s\"\nconnection = \"/dev/ttyNAXGW9:9600\"\n", "",
+       "device /dev/ttyNAXGW9 does not exist"},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    const std::string path = dir.write("gw.toml", c.text);
+    ::chmod(path.c_str(), 0644);
+    try {
+      std::string all;
+      for (const std::string& w : naxgw::check_environment(naxgw::load_config(path))) all += w;
+      EXPECT_TRUE(c.fault.empty()) << "accepted: " << c.text;
+      EXPECT_NE(all.find(c.warning), std::string::npos) << all;
+    } catch (const ConfigError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.fault.empty() ? "\x01" : c.fault), std::string::npos)
+          << e.what();
     }
   }
 }
