@@ -129,8 +129,7 @@ void Gateway::send_answer(const PendingAnswer& pending, const json* reply) {
         }
       }
     } catch (const BadRequest& e) {
-      log_warning(pending.worker->cfg.name + ": answer refused (" + e.what() +
-                  "); default sent");
+      log_warning(pending.worker->cfg.name + ": answer refused (" + e.what() + "); default sent");
       answer = nax_user_event_answer{};
       answer.date_time = local_now();
       answer.user.mask = NAX_USER_ID | NAX_USER_ST;

@@ -2,9 +2,8 @@
 // (a misspelt key would otherwise be silently ignored), and every fault names its line.
 #include "config.h"
 
-#include <toml++/toml.h>
-
 #include <sys/stat.h>
+#include <toml++/toml.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -131,7 +130,7 @@ std::string connection_fault(const std::string& connection) {
     if (value < 1 || value > 65535) return "port " + number + " is not between 1 and 65535";
     return "";
   }
-  static const std::set<long> speeds = {1200,  2400,  4800,   9600,   19200, 38400,
+  static const std::set<long> speeds = {1200,  2400,   4800,   9600,   19200, 38400,
                                         57600, 115200, 230400, 460800, 921600};
   if (!speeds.count(value)) return "serial speed " + number + " is not a standard one";
   return "";
@@ -293,9 +292,8 @@ Config parse_config(const std::string& text, const std::string& path,
       for (const toml::node& item : *list) {
         const auto* name = item.as_string();
         if (!name) s.fail(&item, "commands.allow must be a list of command names");
-        if (known_commands &&
-            std::find(known_commands->begin(), known_commands->end(), name->get()) ==
-                known_commands->end()) {
+        if (known_commands && std::find(known_commands->begin(), known_commands->end(),
+                                        name->get()) == known_commands->end()) {
           s.fail(&item, "commands.allow names an unknown command \"" + name->get() + "\"");
         }
         config.allow->push_back(name->get());

@@ -41,7 +41,7 @@ struct MqttConfig {
   std::string ca_file;
   std::string cert_file;
   std::string key_file;
-  uint32_t max_queued = 100000;    // events waiting for the broker; beyond it the oldest go
+  uint32_t max_queued = 100000;     // events waiting for the broker; beyond it the oldest go
   uint32_t stop_timeout_ms = 5000;  // how long a clean stop waits to hand over what is queued
 };
 

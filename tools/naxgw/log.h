@@ -13,9 +13,17 @@ bool parse_level(const std::string& name, Level& level);
 void set_log_level(Level level);
 void log(Level level, const std::string& message);
 
-inline void log_error(const std::string& m) { log(Level::error, m); }
-inline void log_warning(const std::string& m) { log(Level::warning, m); }
-inline void log_info(const std::string& m) { log(Level::info, m); }
-inline void log_debug(const std::string& m) { log(Level::debug, m); }
+inline void log_error(const std::string& m) {
+  log(Level::error, m);
+}
+inline void log_warning(const std::string& m) {
+  log(Level::warning, m);
+}
+inline void log_info(const std::string& m) {
+  log(Level::info, m);
+}
+inline void log_debug(const std::string& m) {
+  log(Level::debug, m);
+}
 
 }  // namespace naxgw

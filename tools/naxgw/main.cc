@@ -90,10 +90,10 @@ int main(int argc, char** argv) {
   try {
     naxgw::Gateway gateway(config);
     gateway.start();
-    naxgw::log_info(
-        "running: " +
-        std::to_string(config.nodes.size() + (config.listener ? config.listener->nodes.size() : 0)) +
-        " nodes, broker " + config.mqtt.host + ":" + std::to_string(config.mqtt.port));
+    naxgw::log_info("running: " +
+                    std::to_string(config.nodes.size() +
+                                   (config.listener ? config.listener->nodes.size() : 0)) +
+                    " nodes, broker " + config.mqtt.host + ":" + std::to_string(config.mqtt.port));
     int received = 0;
     sigwait(&stop_signals, &received);
     naxgw::log_info(std::string("stopping on ") + strsignal(received));

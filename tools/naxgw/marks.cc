@@ -208,4 +208,3 @@ void Gateway::run_outbox() {
 }
 
 }  // namespace naxgw
-

@@ -92,8 +92,8 @@ uint64_t Broker::dropped_events() {
   return dropped_;
 }
 
-bool Broker::send_locked(const std::string& topic, const std::string& payload, int qos,
-                         bool retain, const std::string* correlation, int* mid_out, bool event) {
+bool Broker::send_locked(const std::string& topic, const std::string& payload, int qos, bool retain,
+                         const std::string* correlation, int* mid_out, bool event) {
   if (!connected_) return false;
   mosquitto_property* props = nullptr;
   if (correlation && version_ == 5) {
@@ -160,11 +160,12 @@ void Broker::handle_connect(mosquitto* mosq, void* self_arg, int rc, int,
     for (std::size_t j = i; j < self->filters_.size() && j < i + kBatch; ++j) {
       batch.push_back(self->filters_[j].data());
     }
-    mosquitto_subscribe_multiple(mosq, nullptr, static_cast<int>(batch.size()), batch.data(), 1, 0,
+    // Retain as published: a retained command arriving live must still be known as one.
+    mosquitto_subscribe_multiple(mosq, nullptr, static_cast<int>(batch.size()), batch.data(), 1,
+                                 self->version_ == 5 ? MQTT_SUB_OPT_RETAIN_AS_PUBLISHED : 0,
                                  nullptr);
   }
-  log_info("broker: connected to " + self->config_.host + ":" +
-           std::to_string(self->config_.port));
+  log_info("broker: connected to " + self->config_.host + ":" + std::to_string(self->config_.port));
   {
     std::lock_guard<std::mutex> lock(self->log_mutex_);
     self->last_log_.clear();

@@ -89,7 +89,7 @@ class Broker {
   std::condition_variable idle_;
   bool connected_ = false;
   std::deque<std::pair<std::string, std::string>> waiting_;  // events not handed over yet
-  std::map<int, bool> in_flight_;                           // mid -> is an event
+  std::map<int, bool> in_flight_;                            // mid -> is an event
   std::size_t events_in_flight_ = 0;
   uint64_t dropped_ = 0;
   std::mutex log_mutex_;

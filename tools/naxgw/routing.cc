@@ -111,7 +111,8 @@ void Gateway::handle_message(const Incoming& in) {
   if (in.retained) {
     std::lock_guard<std::mutex> lock(retained_mutex_);
     if (retained_logged_.insert(in.topic).second) {
-      log_warning("retained message on " + in.topic + " not executed (clear it with an empty "
+      log_warning("retained message on " + in.topic +
+                  " not executed (clear it with an empty "
                   "retained message)");
     }
     return;
@@ -157,8 +158,8 @@ void Gateway::handle_message(const Incoming& in) {
     reply(request, NAX_ERR_INVALID_ARG, nullptr, "unknown command \"" + request.command + "\"");
     return;
   }
-  if (config_.allow && std::find(config_.allow->begin(), config_.allow->end(),
-                                 request.command) == config_.allow->end()) {
+  if (config_.allow && std::find(config_.allow->begin(), config_.allow->end(), request.command) ==
+                           config_.allow->end()) {
     log_info(w.cfg.name + ": command " + request.command + " refused by [commands] allow");
     reply(request, NAX_ERR_INVALID_ARG, nullptr,
           "command \"" + request.command + "\" is not allowed by [commands] allow");

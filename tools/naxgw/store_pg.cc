@@ -74,11 +74,11 @@ class PostgresStore final : public Store {
         std::vector<std::string> p = key_of(node, m);
         p.push_back(std::to_string(m.mask));
         p.push_back(now);
-        Result r = run(
-            "INSERT INTO marks (node, user_id, time, event, direction, kind, value, code, idx, "
-            "flag, mask, stored_at) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12) "
-            "ON CONFLICT DO NOTHING",
-            p);
+        Result r =
+            run("INSERT INTO marks (node, user_id, time, event, direction, kind, value, code, idx, "
+                "flag, mask, stored_at) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12) "
+                "ON CONFLICT DO NOTHING",
+                p);
         if (std::strcmp(PQcmdTuples(r.get()), "1") == 0) fresh.push_back(m);
       }
       run("INSERT INTO mark_cursor (node, position) VALUES ($1, $2) ON CONFLICT (node) DO "
@@ -110,10 +110,10 @@ class PostgresStore final : public Store {
   bool contains(const std::string& node, const nax_mark& m) override {
     std::lock_guard<std::mutex> lock(mutex_);
     connected();
-    Result r = run(
-        "SELECT 1 FROM marks WHERE node = $1 AND user_id = $2 AND time = $3 AND event = $4 AND "
-        "direction = $5 AND kind = $6 AND value = $7 AND code = $8 AND idx = $9 AND flag = $10",
-        key_of(node, m));
+    Result r =
+        run("SELECT 1 FROM marks WHERE node = $1 AND user_id = $2 AND time = $3 AND event = $4 AND "
+            "direction = $5 AND kind = $6 AND value = $7 AND code = $8 AND idx = $9 AND flag = $10",
+            key_of(node, m));
     return PQntuples(r.get()) > 0;
   }
 
@@ -132,22 +132,27 @@ class PostgresStore final : public Store {
     std::string list = "{";
     for (const std::string& n : nodes) list += (list.size() > 1 ? ",\"" : "\"") + n + "\"";
     list += "}";
-    Result r = run(
-        "SELECT id, node, user_id, time, event, direction, kind, value, code, idx, flag, mask "
-        "FROM marks WHERE published = 0 AND node = ANY($1::text[]) ORDER BY id LIMIT $2",
-        {list, std::to_string(limit)});
+    Result r =
+        run("SELECT id, node, user_id, time, event, direction, kind, value, code, idx, flag, mask "
+            "FROM marks WHERE published = 0 AND node = ANY($1::text[]) ORDER BY id LIMIT $2",
+            {list, std::to_string(limit)});
     std::vector<OutgoingMark> out;
     for (int i = 0; i < PQntuples(r.get()); ++i) {
       auto number = [&](int c) { return std::stoll(PQgetvalue(r.get(), i, c)); };
       OutgoingMark m;
       m.id = number(0);
       m.node = PQgetvalue(r.get(), i, 1);
-      m.body = {{"user_id", number(2)},   {"time", PQgetvalue(r.get(), i, 3)},
-                {"event", number(4)},     {"direction", number(5)},
-                {"kind", number(6)},      {"value", number(7)},
+      m.body = {{"user_id", number(2)},
+                {"time", PQgetvalue(r.get(), i, 3)},
+                {"event", number(4)},
+                {"direction", number(5)},
+                {"kind", number(6)},
+                {"value", number(7)},
                 {"code", PQgetvalue(r.get(), i, 8)},
-                {"index", number(9)},     {"flag", number(10)},
-                {"mask", number(11)},     {"node", m.node}};
+                {"index", number(9)},
+                {"flag", number(10)},
+                {"mask", number(11)},
+                {"node", m.node}};
       out.push_back(std::move(m));
     }
     return out;
@@ -173,8 +178,8 @@ class PostgresStore final : public Store {
       Result r = run("SELECT id FROM naxgw_nodes WHERE name = $1", {node});
       id = ids_.emplace(node, PQgetvalue(r.get(), 0, 0)).first;
     }
-    Result r = run(std::string("SELECT pg_try_advisory_lock(") + kLockClass + ", $1::int)",
-                   {id->second});
+    Result r =
+        run(std::string("SELECT pg_try_advisory_lock(") + kLockClass + ", $1::int)", {id->second});
     if (PQgetvalue(r.get(), 0, 0)[0] != 't') return false;
     held_.insert(node);
     return true;
@@ -225,9 +230,14 @@ class PostgresStore final : public Store {
     if (Clock::now() < retry_at_) throw StoreError(last_error_ + " (retrying)");
     // Defaults first: the URL given may override each of them.  Keepalives and a user
     // time-out make a cut link fail in seconds, here and on the server.
-    const char* keys[] = {"connect_timeout", "keepalives_idle",   "keepalives_interval",
-                          "keepalives_count", "tcp_user_timeout", "application_name",
-                          "dbname",          nullptr};
+    const char* keys[] = {"connect_timeout",
+                          "keepalives_idle",
+                          "keepalives_interval",
+                          "keepalives_count",
+                          "tcp_user_timeout",
+                          "application_name",
+                          "dbname",
+                          nullptr};
     const char* values[] = {"5", "5", "1", "3", "4000", "naxgw", url_.c_str(), nullptr};
     PGconn* conn = PQconnectdbParams(keys, values, 1);
     if (PQstatus(conn) != CONNECTION_OK) {

@@ -100,8 +100,8 @@ void Gateway::run_acceptor() {
     const uint32_t status = nax_accept(&link, &number, &port, l.protocol, l.source_node, 0,
                                        static_cast<int32_t>(l.timeout_ms));
     if (status != NAX_OK) {
-      log_warning("a node on port " + std::to_string(l.port) + " was not accepted: " +
-                  std::to_string(status) + " " + nax_status_text(status));
+      log_warning("a node on port " + std::to_string(l.port) +
+                  " was not accepted: " + std::to_string(status) + " " + nax_status_text(status));
       // A link left unclaimed is given up by the library's keepalive; closing it here
       // could close another node's link that got the freed id meanwhile.
       continue;

@@ -143,9 +143,10 @@ class Mosquitto {
  public:
   explicit Mosquitto(const TempDir& dir, const std::string& settings = "allow_anonymous true\n")
       : port_(free_port()), dir_(dir) {
-    conf_ = dir.write("mosquitto.conf", "per_listener_settings false\npersistence false\n"
-                                        "listener " + std::to_string(port_) + " 127.0.0.1\n" +
-                                        settings);
+    conf_ = dir.write("mosquitto.conf",
+                      "per_listener_settings false\npersistence false\n"
+                      "listener " +
+                          std::to_string(port_) + " 127.0.0.1\n" + settings);
     start();
   }
   uint16_t port() const { return port_; }
@@ -331,11 +332,16 @@ class Postgres {
     }();
     return server.get();
   }
-  ~Postgres() { run("pg_ctl -D " + dir_ + "/data -m immediate stop"); std::system(("rm -rf " + dir_).c_str()); }
+  ~Postgres() {
+    run("pg_ctl -D " + dir_ + "/data -m immediate stop");
+    std::system(("rm -rf " + dir_).c_str());
+  }
 
-  bool start() { return run("pg_ctl -D " + dir_ + "/data -l " + dir_ + "/server.log -w -o '-p " +
-                            std::to_string(port_) + " -k " + dir_ +
-                            " -c listen_addresses=127.0.0.1 -c fsync=off' start"); }
+  bool start() {
+    return run("pg_ctl -D " + dir_ + "/data -l " + dir_ + "/server.log -w -o '-p " +
+               std::to_string(port_) + " -k " + dir_ +
+               " -c listen_addresses=127.0.0.1 -c fsync=off' start");
+  }
   bool stop() { return run("pg_ctl -D " + dir_ + "/data -m immediate stop"); }
   // A fresh database for one test.
   std::string create(const std::string& name) {
@@ -349,10 +355,12 @@ class Postgres {
   // The first value of the first row; -1 when there is none or the query failed.
   int64_t query(const std::string& db, const std::string& sql) const {
     PGconn* c = PQconnectdb(url(db).c_str());
-    PQsetNoticeProcessor(c, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        c, [](void*, const char*) {}, nullptr);
     PGresult* r = PQexec(c, sql.c_str());
     const int64_t v = PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) > 0
-                          ? std::atoll(PQgetvalue(r, 0, 0)) : -1;
+                          ? std::atoll(PQgetvalue(r, 0, 0))
+                          : -1;
     PQclear(r);
     PQfinish(c);
     return v;
@@ -401,15 +409,15 @@ inline std::string base_config(const TempDir& dir, uint16_t broker, const std::s
                                const std::string& gateway = "", const std::string& database = "",
                                const std::string& mqtt = "") {
   return "[mqtt]\nhost = \"127.0.0.1\"\nport = " + std::to_string(broker) +
-         "\nclient_id = \"naxgw-test\"\nprefix = \"t\"\n" + mqtt + "\n"
+         "\nclient_id = \"naxgw-test\"\nprefix = \"t\"\n" + mqtt +
+         "\n"
          "[gateway]\nkeepalive_ms = 500\nkeepalive_retries = 2\nretry_min_ms = 50\n"
          "retry_max_ms = 400\ncheck_ms = 100\n" +
          gateway +
          "\n"
          "[database]\n" +
          (database.empty() ? "path = \"" + dir.file("marks.db") + "\"\n" : database) +
-         "\n[marks]\n" + (marks.empty() ? "interval_s = 1\n" : marks) +
-         "\n";
+         "\n[marks]\n" + (marks.empty() ? "interval_s = 1\n" : marks) + "\n";
 }
 
 inline std::string node_config(const std::string& name, uint16_t port, int protocol = 2,
