@@ -14,57 +14,17 @@ using naxgw::parse_config;
 
 const char* kNode = "[[node]]\nname = \"door1\"\nconnection = \"192.0.2.10:3001\"\n";
 
-TEST(NaxgwConfig, ContractExampleReadsAsWritten) {
-  const naxgw::Config c = parse_config(R"(
-[mqtt]
-host = "127.0.0.1"
-port = 1883
-client_id = "naxgw-1"
-prefix = "vedodiroz"
-
-[database]
-path = "naxgw.db"
-
-[marks]
-interval_s = 60
-delete_after_store = false
-
-[[node]]
-name = "door1"
-connection = "192.0.2.10:3001"
-node = 1
-protocol = 2
-source_node = 0x100
-
-[listener]
-port = 4000
-[[listener.node]]
-node = 7
-name = "gate7"
-[listener.node.answer]
-timeout_ms = 250
-st = 3
-text1 = "hello"
-)",
-                                       "gw.toml");
-  EXPECT_EQ(c.mqtt.port, 1883);
+// The example shipped beside the daemon is a good configuration.
+TEST(NaxgwConfig, TheShippedExampleReadsAsWritten) {
+  const naxgw::Config c = naxgw::load_config(NAXGW_EXAMPLE);
   EXPECT_EQ(c.mqtt.client_id, "naxgw-1");
-  EXPECT_EQ(c.mqtt.version, 5);
-  EXPECT_EQ(c.database.path, "naxgw.db");
-  EXPECT_FALSE(c.allow);
-  EXPECT_EQ(c.marks.interval_s, 60u);
+  EXPECT_EQ(c.mqtt.max_queued, 100000u);
+  EXPECT_EQ(c.database.path, "/var/lib/naxgw/naxgw.db");
+  ASSERT_TRUE(c.allow);
+  EXPECT_EQ(c.allow->front(), "get_time");
   ASSERT_EQ(c.nodes.size(), 1u);
   EXPECT_EQ(c.nodes[0].connection, "192.0.2.10:3001");
-  EXPECT_EQ(c.nodes[0].source_node, 0x100);
-  ASSERT_TRUE(c.listener);
-  EXPECT_EQ(c.listener->port, 4000);
-  ASSERT_EQ(c.listener->nodes.size(), 1u);
-  EXPECT_EQ(c.listener->nodes[0].node, 7);
-  EXPECT_EQ(c.listener->nodes[0].name, "gate7");
-  ASSERT_TRUE(c.listener->nodes[0].answer);
-  EXPECT_EQ(c.listener->nodes[0].answer->st, 3);
-  EXPECT_EQ(c.listener->nodes[0].answer->timeout_ms, 250u);
-  EXPECT_EQ(c.listener->nodes[0].answer->text1, "hello");
+  EXPECT_TRUE(c.nodes[0].clock_sync);
 }
 
 TEST(NaxgwConfig, FaultsNameFileLineAndReason) {

@@ -85,7 +85,30 @@ TEST(NaxgwRecords, UsersFromJsonSetTheMaskOfWhatIsGiven) {
   EXPECT_FALSE(back.contains("psw"));  // only what the mask names
 }
 
-TEST(NaxgwRecords, DecodedTextsNeverReadPastTheirField) {
+TEST(NaxgwRecords, EventsAsPublished) {
+  nax_user_event user{};
+  user.id = 4000000001u;
+  user.index = 12;
+  user.event = 0x21;
+  user.direction = 2;
+  user.time = {7, 30, 15, 24, 2, 29, 4};
+  EXPECT_EQ(naxgw::user_event_to_json(user), json({{"user_id", 4000000001u},
+                                                   {"index", 12},
+                                                   {"event", 0x21},
+                                                   {"direction", 2},
+                                                   {"time", "2024-02-29T07:30:15"},
+                                                   {"weekday", 4}}));
+  const nax_aux_input_event aux{3, 1, {23, 59, 59, 99, 12, 31, 4}};
+  EXPECT_EQ(naxgw::aux_event_to_json(aux)["time"], "2099-12-31T23:59:59");
+  EXPECT_EQ(naxgw::aux_event_to_json(aux)["input"], 3);
+}
+
+TEST(NaxgwRecords, DecodedTextsNeverReadPastTheirFieldNorBreakTheJson) {
+  // Texts from a node need not be UTF-8.
+  EXPECT_EQ(naxgw::to_text(json("\xff\xfe"
+                                "AB")),
+            "\"\xef\xbf\xbd\xef\xbf\xbd"
+            "AB\"");
   nax_mark m{};
   m.mask = NAX_MARK_CODE;
   std::memset(m.code, 'C', sizeof m.code);  // no NUL anywhere
@@ -162,22 +185,6 @@ TEST(NaxgwStore, EachMarkIsStoredOncePublishedFromTheOutboxAndSurvivesReopening)
                         "'2024-03-15T08:03:00' AND event = 1 AND code = 'x' AND published = 0"),
             1);
   EXPECT_THROW(naxgw::open_sqlite(dir.file("no/such/dir/m.db")), naxgw::StoreError);
-}
-
-// A node's claim goes to one session at a time and comes free when that session ends.
-TEST(NaxgwStore, APostgresClaimIsHeldByOneGatewayAtATime) {
-  naxgw_test::Postgres* pg = naxgw_test::Postgres::shared();
-  if (!pg) GTEST_SKIP() << "PostgreSQL server programs not installed (Debian package postgresql)";
-  const std::string url = pg->create("claim_test");
-  auto first = naxgw::open_postgres(url, 1000);
-  auto second = naxgw::open_postgres(url, 1000);
-  EXPECT_TRUE(first->claim("door1"));
-  EXPECT_FALSE(second->claim("door1"));
-  EXPECT_TRUE(second->claim("door2"));
-  first.reset();  // the server ends the session a moment later
-  EXPECT_TRUE(naxgw_test::wait_until([&] { return second->claim("door1"); }));
-  EXPECT_TRUE(second->holds("door1"));
-  EXPECT_EQ(pg->query("claim_test", "SELECT version FROM naxgw_schema"), 2);
 }
 
 }  // namespace
