@@ -122,10 +122,6 @@ TEST(NaxgwConfig, EnvironmentIsCheckedBeyondTheText) {
   }
 }
 
-TEST(NaxgwConfig, MissingFileIsRefused) {
-  EXPECT_THROW(naxgw::load_config("/nonexistent/naxgw.toml"), ConfigError);
-}
-
 TEST(NaxgwConfig, NamesAreSingleTopicLevels) {
   struct Case {
     const char* name;
