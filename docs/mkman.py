@@ -20,6 +20,11 @@ PROTOTYPE = re.compile(r"NAX_API\s+[^;]*?\b(nax_\w+)\s*\(([^;]*?)\)\s*;", re.S)
 STATUS = re.compile(r'X\((\w+),\s*(\d+),\s*"([^"]*)"\)')
 SECTION_LINE = re.compile(r"^([A-Z][A-Za-z' ]+):\s*(.*)$")
 MANUAL = "vedodiroz manual"
+TOOL_SUMMARIES = {
+    "naxctl": "operators' tool for vedodiroz nodes",
+    "naxsim": "vedodiroz node simulator",
+    "naxgw": "MQTT gateway daemon for vedodiroz nodes",
+}
 
 
 def comment_text(block):
@@ -196,7 +201,7 @@ def tool_page(name, markdown, version):
         shifted.append(line)
     return "% {}(1) {} | {}\n\n# NAME\n\n{} - {}\n\n# DESCRIPTION\n{}".format(
         name.upper(), version, MANUAL, name,
-        "operators' tool for vedodiroz nodes" if name == "naxctl" else "vedodiroz node simulator",
+        TOOL_SUMMARIES.get(name, "vedodiroz tool"),
         "\n".join(shifted))
 
 

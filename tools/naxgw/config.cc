@@ -2,8 +2,12 @@
 // (a misspelt key would otherwise be silently ignored), and every fault names its line.
 #include "config.h"
 
+#include <sys/stat.h>
 #include <toml++/toml.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -99,7 +103,38 @@ class Section {
 };
 
 constexpr int64_t kU16 = 0xFFFF;
-constexpr int64_t kU32 = 0xFFFFFFFFLL;
+
+bool serial_device(const std::string& name) {
+  auto starts = [&](const char* prefix) {
+    return name.size() >= 3 && std::equal(prefix, prefix + 3, name.begin(), [](char a, char b) {
+             return a == std::tolower(static_cast<unsigned char>(b));
+           });
+  };
+  return starts("com") || starts("tty") || (!name.empty() && name[0] == '/');
+}
+
+// The library's form "DEVICE:NUMBER": a host and a port, or a serial device and a speed.
+std::string connection_fault(const std::string& connection) {
+  const std::size_t colon = connection.find(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == connection.size() ||
+      connection.find_first_of(": ", colon + 1) != std::string::npos ||
+      connection.find(' ') < colon) {
+    return "must be HOST:PORT or DEVICE:SPEED";
+  }
+  const std::string number = connection.substr(colon + 1);
+  if (number.size() > 9 || number.find_first_not_of("0123456789") != std::string::npos) {
+    return "must end in a number";
+  }
+  const long value = std::stol(number);
+  if (!serial_device(connection.substr(0, colon))) {
+    if (value < 1 || value > 65535) return "port " + number + " is not between 1 and 65535";
+    return "";
+  }
+  static const std::set<long> speeds = {1200,  2400,   4800,   9600,   19200, 38400,
+                                        57600, 115200, 230400, 460800, 921600};
+  if (!speeds.count(value)) return "serial speed " + number + " is not a standard one";
+  return "";
+}
 
 NodeConfig read_node(const toml::table& t, const std::string& where, const std::string& path,
                      bool connects_in) {
@@ -138,6 +173,13 @@ NodeConfig read_node(const toml::table& t, const std::string& where, const std::
     s.fail(&t, "node " + node.name + " needs a connection");
   }
   if (connects_in && !t.get("node")) s.fail(&t, "node " + node.name + " needs its node number");
+  if (!connects_in) {
+    const std::string fault = connection_fault(node.connection);
+    if (!fault.empty()) {
+      s.fail(t.get("connection"),
+             "node " + node.name + ": connection \"" + node.connection + "\" " + fault);
+    }
+  }
   return node;
 }
 
@@ -153,7 +195,8 @@ bool valid_name(const std::string& name) {
   return true;
 }
 
-Config parse_config(const std::string& text, const std::string& path) {
+Config parse_config(const std::string& text, const std::string& path,
+                    const std::vector<std::string>* known_commands) {
   toml::table root;
   try {
     root = toml::parse(text, path);
@@ -180,7 +223,12 @@ Config parse_config(const std::string& text, const std::string& path) {
     s.text("ca_file", m.ca_file);
     s.text("cert_file", m.cert_file);
     s.text("key_file", m.key_file);
+    s.number("max_queued", m.max_queued, 1, 100000000);
+    s.number("stop_timeout_ms", m.stop_timeout_ms, 0, 600000);
     s.no_other_keys();
+    if (const toml::node* p = t->get("password")) {
+      config.password_line = static_cast<int>(p->source().begin.line);
+    }
     if (m.host.empty()) s.fail(t->get("host"), "mqtt.host must not be empty");
     if (m.client_id.empty()) s.fail(t->get("client_id"), "mqtt.client_id must not be empty");
     if (m.prefix.empty() || m.prefix.find_first_of("#+") != std::string::npos ||
@@ -215,9 +263,42 @@ Config parse_config(const std::string& text, const std::string& path) {
 
   if (const toml::table* t = top.table("database")) {
     Section s(*t, "database", path);
-    s.text("path", config.database);
+    DatabaseConfig& d = config.database;
+    d.path.clear();
+    s.text("path", d.path);
+    s.text("url", d.url);
+    s.number("retry_max_ms", d.retry_max_ms, 100, 3600000);
     s.no_other_keys();
-    if (config.database.empty()) s.fail(t->get("path"), "database.path must not be empty");
+    if (d.path.empty() == d.url.empty()) {
+      s.fail(t, "[database] takes exactly one of path (SQLite) and url (PostgreSQL)");
+    }
+    if (!d.url.empty() && d.url.rfind("postgresql://", 0) != 0 &&
+        d.url.rfind("postgres://", 0) != 0) {
+      s.fail(t->get("url"), "database.url must be a postgresql:// URI");
+    }
+    if (!d.url.empty() && d.url.find("password=") != std::string::npos) {
+      config.password_line = static_cast<int>(t->get("url")->source().begin.line);
+    }
+  }
+
+  if (const toml::table* t = top.table("commands")) {
+    Section s(*t, "commands", path);
+    const toml::node* n = s.get("allow");
+    s.no_other_keys();
+    if (n) {
+      const toml::array* list = n->as_array();
+      if (!list) s.fail(n, "commands.allow must be a list of command names");
+      config.allow.emplace();
+      for (const toml::node& item : *list) {
+        const auto* name = item.as_string();
+        if (!name) s.fail(&item, "commands.allow must be a list of command names");
+        if (known_commands && std::find(known_commands->begin(), known_commands->end(),
+                                        name->get()) == known_commands->end()) {
+          s.fail(&item, "commands.allow names an unknown command \"" + name->get() + "\"");
+        }
+        config.allow->push_back(name->get());
+      }
+    }
   }
 
   if (const toml::table* t = top.table("marks")) {
@@ -280,18 +361,60 @@ Config parse_config(const std::string& text, const std::string& path) {
   }
 
   top.no_other_keys();
+  config.path = path;
   if (config.nodes.empty() && (!config.listener || config.listener->nodes.empty())) {
     top.fail(nullptr, "no [[node]] and no [[listener.node]]: nothing to serve");
   }
   return config;
 }
 
-Config load_config(const std::string& path) {
+std::vector<std::string> check_environment(const Config& config) {
+  std::vector<std::string> warnings;
+  auto fail = [&](const std::string& reason) { throw ConfigError(config.path + ": " + reason); };
+  const MqttConfig& m = config.mqtt;
+  for (const auto& [key, file] : {std::pair<const char*, std::string>{"ca_file", m.ca_file},
+                                  {"cert_file", m.cert_file},
+                                  {"key_file", m.key_file}}) {
+    if (!file.empty() && ::access(file.c_str(), R_OK) != 0) {
+      fail(std::string("mqtt.") + key + " \"" + file + "\" cannot be read");
+    }
+  }
+  if (config.database.url.empty()) {
+    const std::string& db = config.database.path;
+    const std::size_t slash = db.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : db.substr(0, slash + 1);
+    if (::access(folder.c_str(), R_OK | W_OK | X_OK) != 0) {
+      fail("database.path: folder \"" + folder + "\" is missing or not writable");
+    }
+    if (::access(db.c_str(), F_OK) == 0 && ::access(db.c_str(), R_OK | W_OK) != 0) {
+      fail("database.path \"" + db + "\" cannot be read and written");
+    }
+  }
+  for (const NodeConfig& n : config.nodes) {
+    const std::string device = n.connection.substr(0, n.connection.find(':'));
+    if (!serial_device(device) || device.rfind("com", 0) == 0 || device.rfind("COM", 0) == 0) {
+      continue;
+    }
+    const std::string file = device[0] == '/' ? device : "/dev/" + device;
+    if (::access(file.c_str(), F_OK) != 0) {
+      warnings.push_back("node " + n.name + ": device " + file + " does not exist (yet)");
+    }
+  }
+  struct stat info {};
+  if (config.password_line > 0 && ::stat(config.path.c_str(), &info) == 0 &&
+      (info.st_mode & S_IROTH) != 0) {
+    warnings.push_back(config.path + ":" + std::to_string(config.password_line) +
+                       ": holds a password and other users can read the file (chmod o-r)");
+  }
+  return warnings;
+}
+
+Config load_config(const std::string& path, const std::vector<std::string>* known_commands) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw ConfigError(path + ":0: cannot be read");
   std::ostringstream text;
   text << in.rdbuf();
-  return parse_config(text.str(), path);
+  return parse_config(text.str(), path, known_commands);
 }
 
 }  // namespace naxgw

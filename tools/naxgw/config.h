@@ -41,6 +41,8 @@ struct MqttConfig {
   std::string ca_file;
   std::string cert_file;
   std::string key_file;
+  uint32_t max_queued = 100000;     // events waiting for the broker; beyond it the oldest go
+  uint32_t stop_timeout_ms = 5000;  // how long a clean stop waits to hand over what is queued
 };
 
 struct GatewayConfig {
@@ -52,6 +54,13 @@ struct GatewayConfig {
   uint32_t check_ms = 1000;  // how often a link that a node opened is checked for loss
   std::string log_path;      // library log; empty: none
   uint32_t log_level = 0;
+};
+
+// Exactly one of path (SQLite, the default) and url (PostgreSQL, a libpq URI).
+struct DatabaseConfig {
+  std::string path = "naxgw.db";
+  std::string url;
+  uint32_t retry_max_ms = 30000;  // back-off cap while the database cannot be reached
 };
 
 struct MarksConfig {
@@ -72,8 +81,12 @@ struct ListenerConfig {
 struct Config {
   MqttConfig mqtt;
   GatewayConfig gateway;
-  std::string database = "naxgw.db";
+  DatabaseConfig database;
   MarksConfig marks;
+  // The commands MQTT may run; absent: every command, empty: none (read-only).
+  std::optional<std::vector<std::string>> allow;
+  std::string path;  // the file it was read from
+  int password_line = 0;
   std::vector<NodeConfig> nodes;
   std::optional<ListenerConfig> listener;
 };
@@ -84,10 +97,18 @@ class ConfigError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Throws ConfigError naming the file, the line and the reason.
-Config load_config(const std::string& path);
+// Throws ConfigError naming the file, the line and the reason.  known_commands, when
+// given, are the names commands.allow may hold.
+Config load_config(const std::string& path,
+                   const std::vector<std::string>* known_commands = nullptr);
 // The same for a text already in memory; path only names it in messages.
-Config parse_config(const std::string& text, const std::string& path);
+Config parse_config(const std::string& text, const std::string& path,
+                    const std::vector<std::string>* known_commands = nullptr);
+
+// Faults of the running system that the text alone cannot show: files that must exist,
+// a database folder that must be usable, serial devices.  Throws ConfigError; returns
+// warnings (a device not plugged in yet, a password other users may read).
+std::vector<std::string> check_environment(const Config& config);
 
 // A name usable as one MQTT topic level and as a database key.
 bool valid_name(const std::string& name);

@@ -8,15 +8,19 @@
 #include <exception>
 #include <string>
 
+#include "commands.h"
 #include "config.h"
 #include "gateway.h"
+#include "log.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: naxgw --config FILE\n"
-    "  --config FILE   TOML configuration (broker, database, nodes, listener, marks)\n"
-    "  --check         read the configuration, report faults and exit\n";
+    "usage: naxgw --config FILE [--check] [--log-level LEVEL]\n"
+    "  --config FILE      TOML configuration (broker, database, nodes, listener, marks)\n"
+    "  --check            check the configuration and the files it names, and exit\n"
+    "  --log-level LEVEL  error, warning, info (default) or debug\n"
+    "  --version          print the version and exit\n";
 
 // Every link costs a descriptor; take all the system allows.
 void raise_descriptor_limit() {
@@ -34,10 +38,18 @@ int main(int argc, char** argv) {
   bool check_only = false;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
+    naxgw::Level level{};
     if (option == "--config" && i + 1 < argc) {
       path = argv[++i];
     } else if (option == "--check") {
       check_only = true;
+    } else if (option == "--log-level" && i + 1 < argc && naxgw::parse_level(argv[i + 1], level)) {
+      naxgw::set_log_level(level);
+      ++i;
+    } else if (option == "--version") {
+      char version[16] = {};
+      std::printf("naxgw %s\n", nax_lib_version(version));
+      return 0;
     } else if (option == "--help" || option == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -53,7 +65,11 @@ int main(int argc, char** argv) {
 
   naxgw::Config config;
   try {
-    config = naxgw::load_config(path);
+    const std::vector<std::string> commands = naxgw::command_names();
+    config = naxgw::load_config(path, &commands);
+    for (const std::string& warning : naxgw::check_environment(config)) {
+      naxgw::log_warning(warning);
+    }
   } catch (const naxgw::ConfigError& e) {
     std::fprintf(stderr, "naxgw: %s\n", e.what());
     return 2;
@@ -74,15 +90,16 @@ int main(int argc, char** argv) {
   try {
     naxgw::Gateway gateway(config);
     gateway.start();
-    std::printf("naxgw running: %zu nodes, broker %s:%u\n",
-                config.nodes.size() + (config.listener ? config.listener->nodes.size() : 0),
-                config.mqtt.host.c_str(), unsigned{config.mqtt.port});
-    std::fflush(stdout);
+    naxgw::log_info("running: " +
+                    std::to_string(config.nodes.size() +
+                                   (config.listener ? config.listener->nodes.size() : 0)) +
+                    " nodes, broker " + config.mqtt.host + ":" + std::to_string(config.mqtt.port));
     int received = 0;
     sigwait(&stop_signals, &received);
+    naxgw::log_info(std::string("stopping on ") + strsignal(received));
     gateway.stop();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "naxgw: %s\n", e.what());
+    naxgw::log_error(e.what());
     code = 1;
   }
   mosquitto_lib_cleanup();

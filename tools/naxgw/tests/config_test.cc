@@ -3,6 +3,9 @@
 #include "config.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "harness.h"
 
 namespace {
 
@@ -11,56 +14,17 @@ using naxgw::parse_config;
 
 const char* kNode = "[[node]]\nname = \"door1\"\nconnection = \"192.0.2.10:3001\"\n";
 
-TEST(NaxgwConfig, ContractExampleReadsAsWritten) {
-  const naxgw::Config c = parse_config(R"(
-[mqtt]
-host = "127.0.0.1"
-port = 1883
-client_id = "naxgw-1"
-prefix = "vedodiroz"
-
-[database]
-path = "naxgw.db"
-
-[marks]
-interval_s = 60
-delete_after_store = false
-
-[[node]]
-name = "door1"
-connection = "192.0.2.10:3001"
-node = 1
-protocol = 2
-source_node = 0x100
-
-[listener]
-port = 4000
-[[listener.node]]
-node = 7
-name = "gate7"
-[listener.node.answer]
-timeout_ms = 250
-st = 3
-text1 = "hello"
-)",
-                                       "gw.toml");
-  EXPECT_EQ(c.mqtt.port, 1883);
+// The example shipped beside the daemon is a good configuration.
+TEST(NaxgwConfig, TheShippedExampleReadsAsWritten) {
+  const naxgw::Config c = naxgw::load_config(NAXGW_EXAMPLE);
   EXPECT_EQ(c.mqtt.client_id, "naxgw-1");
-  EXPECT_EQ(c.mqtt.version, 5);
-  EXPECT_EQ(c.database, "naxgw.db");
-  EXPECT_EQ(c.marks.interval_s, 60u);
+  EXPECT_EQ(c.mqtt.max_queued, 100000u);
+  EXPECT_EQ(c.database.path, "/var/lib/naxgw/naxgw.db");
+  ASSERT_TRUE(c.allow);
+  EXPECT_EQ(c.allow->front(), "get_time");
   ASSERT_EQ(c.nodes.size(), 1u);
   EXPECT_EQ(c.nodes[0].connection, "192.0.2.10:3001");
-  EXPECT_EQ(c.nodes[0].source_node, 0x100);
-  ASSERT_TRUE(c.listener);
-  EXPECT_EQ(c.listener->port, 4000);
-  ASSERT_EQ(c.listener->nodes.size(), 1u);
-  EXPECT_EQ(c.listener->nodes[0].node, 7);
-  EXPECT_EQ(c.listener->nodes[0].name, "gate7");
-  ASSERT_TRUE(c.listener->nodes[0].answer);
-  EXPECT_EQ(c.listener->nodes[0].answer->st, 3);
-  EXPECT_EQ(c.listener->nodes[0].answer->timeout_ms, 250u);
-  EXPECT_EQ(c.listener->nodes[0].answer->text1, "hello");
+  EXPECT_TRUE(c.nodes[0].clock_sync);
 }
 
 TEST(NaxgwConfig, FaultsNameFileLineAndReason) {
@@ -97,11 +61,21 @@ TEST(NaxgwConfig, FaultsNameFileLineAndReason) {
       {"[mqtt\nport = 1\n", 1, ""},
       {"[mqtt]\nport = 1\nport = 2\n" + node, 3, ""},
       {std::string("[mqtt]\nhost = \"a\0b\"\n", 20) + node, 2, ""},
+      {"[mqtt]\nmax_queued = 0\n" + node, 2, "mqtt.max_queued must lie between 1"},
+      {"[[node]]\nname = \"d\"\nconnection = \"192.0.2.1:99999\"\n", 3, "port 99999 is not"},
+      {"[[node]]\nname = \"d\"\nconnection = \"192.0.2.1\"\n", 3, "HOST:PORT or DEVICE:SPEED"},
+      {"[[node]]\nname = \"d\"\nconnection = \"ttyS0:12345\"\n", 3, "not a standard one"},
+      {"[[node]]\nname = \"d\"\nconnection = \"h:1:2\"\n", 3, "HOST:PORT"},
+      {"[database]\npath = \"a\"\nurl = \"postgresql://h/d\"\n" + node, 1, "exactly one"},
+      {"[database]\nurl = \"mysql://h/d\"\n" + node, 2, "postgresql:// URI"},
+      {"[commands]\nallow = [\"get_time\", 5]\n" + node, 2, "list of command names"},
+      {"[commands]\nallow = [\"open_sesame\"]\n" + node, 2, "unknown command \"open_sesame\""},
   };
   // clang-format on
+  const std::vector<std::string> known = {"get_time"};
   for (const Case& c : cases) {
     try {
-      parse_config(c.text, "bad.toml");
+      parse_config(c.text, "bad.toml", &known);
       ADD_FAILURE() << "accepted:\n" << c.text;
     } catch (const ConfigError& e) {
       const std::string message = e.what();
@@ -112,8 +86,40 @@ TEST(NaxgwConfig, FaultsNameFileLineAndReason) {
   }
 }
 
-TEST(NaxgwConfig, MissingFileIsRefused) {
-  EXPECT_THROW(naxgw::load_config("/nonexistent/naxgw.toml"), ConfigError);
+// What only the running system shows: files that must exist, a usable database folder, a
+// password others may read, a serial device not plugged in.
+TEST(NaxgwConfig, EnvironmentIsCheckedBeyondTheText) {
+  naxgw_test::TempDir dir;
+  const std::string ca = dir.write("ca.pem", "x");
+  struct Case {
+    std::string text;
+    std::string fault;    // empty: accepted
+    std::string warning;  // expected among the warnings
+  };
+  const std::string node = kNode;
+  // clang-format off
+  const Case cases[] = {
+      {"[mqtt]\nca_file = \"" + ca + "\"\n" + node, "", ""},
+      {"[mqtt]\nca_file = \"" + dir.file("none.pem") + "\"\n" + node, "mqtt.ca_file", ""},
+      {"[database]\npath = \"" + dir.file("no/dir/m.db") + "\"\n" + node, "database.path", ""},
+      {"[mqtt]\npassword = \"pw\"\n" + node, "", ":2: holds a password and other users can read"},
+      {"[[node]]\nname = \"s\"\nconnection = \"/dev/ttyNAXGW9:9600\"\n", "",
+       "device /dev/ttyNAXGW9 does not exist"},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    const std::string path = dir.write("gw.toml", c.text);
+    ::chmod(path.c_str(), 0644);
+    try {
+      std::string all;
+      for (const std::string& w : naxgw::check_environment(naxgw::load_config(path))) all += w;
+      EXPECT_TRUE(c.fault.empty()) << "accepted: " << c.text;
+      EXPECT_NE(all.find(c.warning), std::string::npos) << all;
+    } catch (const ConfigError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.fault.empty() ? "\x01" : c.fault), std::string::npos)
+          << e.what();
+    }
+  }
 }
 
 TEST(NaxgwConfig, NamesAreSingleTopicLevels) {

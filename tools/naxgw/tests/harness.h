@@ -1,9 +1,11 @@
 // Real parts for the gateway's tests: a mosquitto broker on a free loopback port, naxsim
-// and naxgw as child processes, an MQTT 5 client that records everything it sees, and the
-// gateway's SQLite file read back directly.
+// and naxgw as child processes, an MQTT 5 client that records everything it sees, the
+// gateway's SQLite file read back directly, and a PostgreSQL server of the tests' own.
 #pragma once
 
 #include <fcntl.h>
+#include <glob.h>
+#include <libpq-fe.h>
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 #include <netinet/in.h>
@@ -21,6 +23,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -135,19 +138,28 @@ inline std::string read_file(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// settings replace the default (anonymous clients welcome) after the first listener.
 class Mosquitto {
  public:
-  explicit Mosquitto(const TempDir& dir) : port_(free_port()) {
-    const std::string conf =
-        dir.write("mosquitto.conf", "listener " + std::to_string(port_) +
-                                        " 127.0.0.1\nallow_anonymous true\npersistence false\n");
-    process_ = Process({MOSQUITTO_PATH, "-c", conf}, dir.file("mosquitto.log"));
-    wait_until([&] { return port_open(port_); });
+  explicit Mosquitto(const TempDir& dir, const std::string& settings = "allow_anonymous true\n")
+      : port_(free_port()), dir_(dir) {
+    conf_ = dir.write("mosquitto.conf",
+                      "per_listener_settings false\npersistence false\n"
+                      "listener " +
+                          std::to_string(port_) + " 127.0.0.1\n" + settings);
+    start();
   }
   uint16_t port() const { return port_; }
+  void start() {
+    process_ = Process({MOSQUITTO_PATH, "-c", conf_}, dir_.file("mosquitto.log"));
+    wait_until([&] { return port_open(port_); });
+  }
+  void stop() { process_.kill(SIGKILL); }
 
  private:
   uint16_t port_;
+  const TempDir& dir_;
+  std::string conf_;
   Process process_;
 };
 
@@ -172,10 +184,15 @@ struct Message {
 // An MQTT 5 client that subscribes to everything and keeps what arrives.
 class Client {
  public:
-  explicit Client(uint16_t port, int version = MQTT_PROTOCOL_V5) {
+  explicit Client(uint16_t port, int version = MQTT_PROTOCOL_V5, const std::string& user = "") {
     mosquitto_lib_init();
     mosq_ = mosquitto_new(nullptr, true, this);
     mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, version);
+    if (!user.empty()) mosquitto_username_pw_set(mosq_, user.c_str(), ("pw-" + user).c_str());
+    mosquitto_publish_v5_callback_set(
+        mosq_, [](mosquitto*, void* self, int, int, const mosquitto_property*) {
+          ++static_cast<Client*>(self)->acknowledged_;
+        });
     mosquitto_connect_v5_callback_set(
         mosq_, [](mosquitto* m, void* self, int rc, int, const mosquitto_property*) {
           if (rc == 0) mosquitto_subscribe(m, nullptr, "#", 1);
@@ -245,8 +262,11 @@ class Client {
     std::lock_guard<std::mutex> lock(mutex_);
     messages_.clear();
   }
+  // Returns once the broker acknowledged it (and so had applied its ACL to it).
   void publish(const std::string& topic, const std::string& payload,
-               const std::string& response_topic = "", const std::string& correlation = "") {
+               const std::string& response_topic = "", const std::string& correlation = "",
+               bool retain = false) {
+    const int before = acknowledged_.load();
     mosquitto_property* props = nullptr;
     if (!response_topic.empty()) {
       mosquitto_property_add_string(&props, MQTT_PROP_RESPONSE_TOPIC, response_topic.c_str());
@@ -256,8 +276,9 @@ class Client {
                                     static_cast<uint16_t>(correlation.size()));
     }
     mosquitto_publish_v5(mosq_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                         payload.data(), 1, false, props);
+                         payload.data(), 1, retain, props);
     mosquitto_property_free_all(&props);
+    wait_until([&] { return acknowledged_.load() > before; });
   }
 
  private:
@@ -265,6 +286,7 @@ class Client {
   std::mutex mutex_;
   std::vector<Message> messages_;
   std::atomic<bool> subscribed_{false};
+  std::atomic<int> acknowledged_{0};
 };
 
 // Reads the gateway's database while the gateway may be writing it.
@@ -292,11 +314,81 @@ class Database {
   std::string path_;
 };
 
+// A PostgreSQL server of the tests' own (initdb into a temporary folder, a free loopback
+// port), shared by every test of the process; the server refuses root, so under root it
+// runs as the postgres user.  nullptr when the server's programs are not installed.
+class Postgres {
+ public:
+  static Postgres* shared() {
+    static std::unique_ptr<Postgres> server = [] {
+      glob_t found{};
+      std::unique_ptr<Postgres> p;
+      if (::glob("/usr/lib/postgresql/*/bin/initdb", 0, nullptr, &found) == 0) {
+        std::string bin = found.gl_pathv[found.gl_pathc - 1];
+        p.reset(new Postgres(bin.substr(0, bin.size() - 6)));
+      }
+      ::globfree(&found);
+      return p;
+    }();
+    return server.get();
+  }
+  ~Postgres() {
+    run("pg_ctl -D " + dir_ + "/data -m immediate stop");
+    std::system(("rm -rf " + dir_).c_str());
+  }
+
+  bool start() {
+    return run("pg_ctl -D " + dir_ + "/data -l " + dir_ + "/server.log -w -o '-p " +
+               std::to_string(port_) + " -k " + dir_ +
+               " -c listen_addresses=127.0.0.1 -c fsync=off' start");
+  }
+  bool stop() { return run("pg_ctl -D " + dir_ + "/data -m immediate stop"); }
+  // A fresh database for one test.
+  std::string create(const std::string& name) {
+    query("postgres", "DROP DATABASE IF EXISTS " + name);
+    query("postgres", "CREATE DATABASE " + name);
+    return url(name);
+  }
+  std::string url(const std::string& db) const {
+    return "postgresql://naxgw@127.0.0.1:" + std::to_string(port_) + "/" + db;
+  }
+  // The first value of the first row; -1 when there is none or the query failed.
+  int64_t query(const std::string& db, const std::string& sql) const {
+    PGconn* c = PQconnectdb(url(db).c_str());
+    PQsetNoticeProcessor(
+        c, [](void*, const char*) {}, nullptr);
+    PGresult* r = PQexec(c, sql.c_str());
+    const int64_t v = PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) > 0
+                          ? std::atoll(PQgetvalue(r, 0, 0))
+                          : -1;
+    PQclear(r);
+    PQfinish(c);
+    return v;
+  }
+
+ private:
+  explicit Postgres(std::string bin) : bin_(std::move(bin)), port_(free_port()) {
+    char pattern[] = "/tmp/naxgw-pg-XXXXXX";
+    dir_ = ::mkdtemp(pattern);
+    as_ = ::geteuid() == 0 ? "runuser -u postgres -- " : "";
+    if (!as_.empty()) std::system(("chown postgres " + dir_).c_str());
+    run("initdb --no-sync -A trust -U naxgw -E UTF8 -D " + dir_ + "/data");
+    start();
+  }
+  bool run(const std::string& command) const {
+    return std::system((as_ + bin_ + command + " >>" + dir_ + "/ctl.log 2>&1").c_str()) == 0;
+  }
+  std::string bin_;
+  uint16_t port_;
+  std::string dir_;
+  std::string as_;
+};
+
 // A gateway process with a configuration written from parts.
 class Gateway {
  public:
   Gateway(const TempDir& dir, const std::string& config, const std::string& log = "naxgw.log")
-      : dir_(dir), config_path_(dir.write("naxgw.toml", config)), log_(log) {
+      : dir_(dir), config_path_(dir.write(log + ".toml", config)), log_(log) {
     start();
   }
   void start() { process_ = Process({NAXGW_PATH, "--config", config_path_}, dir_.file(log_)); }
@@ -312,17 +404,20 @@ class Gateway {
 };
 
 // [mqtt], [gateway], [database] and [marks] for a test; nodes follow.
+// database: the [database] section's body (default: marks.db in dir).
 inline std::string base_config(const TempDir& dir, uint16_t broker, const std::string& marks = "",
-                               const std::string& gateway = "") {
+                               const std::string& gateway = "", const std::string& database = "",
+                               const std::string& mqtt = "") {
   return "[mqtt]\nhost = \"127.0.0.1\"\nport = " + std::to_string(broker) +
-         "\nclient_id = \"naxgw-test\"\nprefix = \"t\"\n\n"
+         "\nclient_id = \"naxgw-test\"\nprefix = \"t\"\n" + mqtt +
+         "\n"
          "[gateway]\nkeepalive_ms = 500\nkeepalive_retries = 2\nretry_min_ms = 50\n"
          "retry_max_ms = 400\ncheck_ms = 100\n" +
          gateway +
          "\n"
-         "[database]\npath = \"" +
-         dir.file("marks.db") + "\"\n\n[marks]\n" + (marks.empty() ? "interval_s = 1\n" : marks) +
-         "\n";
+         "[database]\n" +
+         (database.empty() ? "path = \"" + dir.file("marks.db") + "\"\n" : database) +
+         "\n[marks]\n" + (marks.empty() ? "interval_s = 1\n" : marks) + "\n";
 }
 
 inline std::string node_config(const std::string& name, uint16_t port, int protocol = 2,

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include "harness.h"
 #include "records.h"
@@ -84,7 +85,30 @@ TEST(NaxgwRecords, UsersFromJsonSetTheMaskOfWhatIsGiven) {
   EXPECT_FALSE(back.contains("psw"));  // only what the mask names
 }
 
-TEST(NaxgwRecords, DecodedTextsNeverReadPastTheirField) {
+TEST(NaxgwRecords, EventsAsPublished) {
+  nax_user_event user{};
+  user.id = 4000000001u;
+  user.index = 12;
+  user.event = 0x21;
+  user.direction = 2;
+  user.time = {7, 30, 15, 24, 2, 29, 4};
+  EXPECT_EQ(naxgw::user_event_to_json(user), json({{"user_id", 4000000001u},
+                                                   {"index", 12},
+                                                   {"event", 0x21},
+                                                   {"direction", 2},
+                                                   {"time", "2024-02-29T07:30:15"},
+                                                   {"weekday", 4}}));
+  const nax_aux_input_event aux{3, 1, {23, 59, 59, 99, 12, 31, 4}};
+  EXPECT_EQ(naxgw::aux_event_to_json(aux)["time"], "2099-12-31T23:59:59");
+  EXPECT_EQ(naxgw::aux_event_to_json(aux)["input"], 3);
+}
+
+TEST(NaxgwRecords, DecodedTextsNeverReadPastTheirFieldNorBreakTheJson) {
+  // Texts from a node need not be UTF-8.
+  EXPECT_EQ(naxgw::to_text(json("\xff\xfe"
+                                "AB")),
+            "\"\xef\xbf\xbd\xef\xbf\xbd"
+            "AB\"");
   nax_mark m{};
   m.mask = NAX_MARK_CODE;
   std::memset(m.code, 'C', sizeof m.code);  // no NUL anywhere
@@ -104,45 +128,63 @@ nax_mark mark(uint32_t id, uint8_t minute, const char* code = "") {
   return m;
 }
 
-TEST(NaxgwStore, RepeatedDownloadsStoreEachMarkOnce) {
-  naxgw_test::TempDir dir;
-  naxgw::Store store(dir.file("m.db"));
-  const nax_mark first[] = {mark(1, 0), mark(2, 1), mark(3, 2)};
-  EXPECT_EQ(store.store("a", first, 3, 3).size(), 3u);
-  EXPECT_EQ(store.cursor("a"), 3u);
-  // The same page again, and one overlapping with new marks: only the new ones are new.
-  EXPECT_TRUE(store.store("a", first, 3, 3).empty());
-  const nax_mark overlap[] = {mark(3, 2), mark(4, 3), mark(4, 3, "x")};
-  const auto fresh = store.store("a", overlap, 3, 6);
-  ASSERT_EQ(fresh.size(), 2u);
-  EXPECT_EQ(fresh[0].id, 4u);
-  EXPECT_STREQ(fresh[1].code, "x");
-  EXPECT_EQ(store.count("a"), 5u);
-  // Another node's identical marks are its own.
-  EXPECT_EQ(store.store("b", first, 3, 3).size(), 3u);
-  EXPECT_EQ(store.count("a"), 5u);
-  EXPECT_EQ(store.cursor("b"), 3u);
-  EXPECT_EQ(store.cursor("c"), 0u);
-  EXPECT_TRUE(store.contains("a", mark(4, 3, "x")));
-  EXPECT_FALSE(store.contains("a", mark(4, 4)));
+// Both databases behind the same rules: SQLite, and PostgreSQL when it is installed.
+std::vector<std::pair<std::string, std::function<std::unique_ptr<naxgw::Store>()>>> backends(
+    const naxgw_test::TempDir& dir) {
+  std::vector<std::pair<std::string, std::function<std::unique_ptr<naxgw::Store>()>>> out = {
+      {"sqlite", [&dir] { return naxgw::open_sqlite(dir.file("m.db")); }}};
+  if (naxgw_test::Postgres* pg = naxgw_test::Postgres::shared()) {
+    const std::string url = pg->create("store_test");
+    out.emplace_back("postgresql", [url] { return naxgw::open_postgres(url, 1000); });
+  }
+  return out;
 }
 
-TEST(NaxgwStore, DataSurvivesReopeningAndTheContractColumnsExist) {
+TEST(NaxgwStore, EachMarkIsStoredOncePublishedFromTheOutboxAndSurvivesReopening) {
   naxgw_test::TempDir dir;
-  {
-    naxgw::Store store(dir.file("m.db"));
-    const nax_mark marks[] = {mark(10, 5, "abc")};
-    store.store("door1", marks, 1, 1);
+  for (const auto& [name, open] : backends(dir)) {
+    SCOPED_TRACE(name);
+    {
+      auto store = open();
+      const nax_mark first[] = {mark(1, 0), mark(2, 1), mark(3, 2)};
+      EXPECT_EQ(store->store("a", first, 3, 3).size(), 3u);
+      EXPECT_EQ(store->cursor("a"), 3u);
+      // The same page again, and one overlapping with new marks: only the new ones are new.
+      EXPECT_TRUE(store->store("a", first, 3, 3).empty());
+      const nax_mark overlap[] = {mark(3, 2), mark(4, 3), mark(4, 3, "x")};
+      const auto fresh = store->store("a", overlap, 3, 6);
+      ASSERT_EQ(fresh.size(), 2u);
+      EXPECT_EQ(fresh[0].id, 4u);
+      EXPECT_STREQ(fresh[1].code, "x");
+      // Another node's identical marks are its own.
+      EXPECT_EQ(store->store("b", first, 3, 3).size(), 3u);
+      EXPECT_EQ(store->count("a"), 5u);
+      EXPECT_EQ(store->cursor("c"), 0u);
+      EXPECT_TRUE(store->contains("a", mark(4, 3, "x")));
+      EXPECT_FALSE(store->contains("a", mark(4, 4)));
+      // The outbox gives the asked nodes' rows oldest first, until they are published.
+      const auto out = store->unpublished({"a"}, 4);
+      ASSERT_EQ(out.size(), 4u);
+      EXPECT_EQ(out[0].body["user_id"], 1);
+      EXPECT_EQ(out[0].body["time"], "2024-03-15T08:00:00");
+      EXPECT_EQ(out[3].body["user_id"], 4);
+      EXPECT_EQ(out[3].body["node"], "a");
+      store->set_published({out[0].id, out[1].id, out[2].id, out[3].id});
+      EXPECT_EQ(store->unpublished({"a", "b"}, 100).size(), 4u);  // a's fifth and b's three
+      EXPECT_TRUE(store->claim("a"));
+      EXPECT_TRUE(store->holds("a"));
+    }
+    auto again = open();
+    EXPECT_EQ(again->count("a"), 5u);
+    EXPECT_EQ(again->cursor("b"), 3u);
+    EXPECT_EQ(again->unpublished({"a"}, 100).size(), 1u);
   }
-  naxgw::Store again(dir.file("m.db"));
-  EXPECT_EQ(again.count("door1"), 1u);
-  EXPECT_EQ(again.cursor("door1"), 1u);
-  naxgw_test::Database db(dir.file("m.db"));
-  EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM marks WHERE node = 'door1' AND user_id = 10 AND "
-                      "time = '2024-03-15T08:05:00' AND event = 1 AND direction = 0 AND kind = 0 "
-                      "AND value = 0 AND code = 'abc'"),
+  // The columns consumers read.
+  EXPECT_EQ(naxgw_test::Database(dir.file("m.db"))
+                .scalar("SELECT COUNT(*) FROM marks WHERE node = 'a' AND user_id = 4 AND time = "
+                        "'2024-03-15T08:03:00' AND event = 1 AND code = 'x' AND published = 0"),
             1);
-  EXPECT_THROW(naxgw::Store(dir.file("no/such/dir/m.db")), naxgw::StoreError);
+  EXPECT_THROW(naxgw::open_sqlite(dir.file("no/such/dir/m.db")), naxgw::StoreError);
 }
 
 }  // namespace
