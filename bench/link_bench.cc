@@ -10,8 +10,10 @@
 //      trip with all of them open versus with 10, events per second delivered
 //      to callbacks when every node sends at once, and time to close them;
 //  (e) as many nodes connecting in to the listener, from one simulator.
+// --delay-ms makes the node answer that long after each request, as a real node
+// does in milliseconds; (a) is the section that reads well then.
 //
-// usage: link_bench [--rounds N] [--links N] [--only abcde]
+// usage: link_bench [--rounds N] [--links N] [--only abcde] [--delay-ms N]
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -44,6 +46,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr uint16_t kHostNode = 0x0100;
 constexpr uint16_t kNode = 1;
+uint32_t g_delay_ms = 0;  // --delay-ms
 
 double seconds_since(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
@@ -111,7 +114,7 @@ struct SimulatorProcess {
   int orders = -1;
   int replies = -1;
 
-  void start() {
+  void start(uint32_t delay_ms) {
     int to_child[2];
     int to_parent[2];
     if (pipe(to_child) != 0 || pipe(to_parent) != 0) std::exit(1);
@@ -124,6 +127,9 @@ struct SimulatorProcess {
       config.protocol = naxsim::Protocol::P2;  // events go out before any request came in
       naxsim::Simulator sim(config);
       if (!sim.start()) _exit(1);
+      naxsim::Faults faults;
+      faults.delay_ms = delay_ms;
+      sim.set_faults(faults);
       uint16_t bound = sim.port();
       if (write(to_parent[1], &bound, sizeof bound) != sizeof bound) _exit(1);
       char order = 0;
@@ -281,6 +287,7 @@ void sequential(uint16_t port, const std::string& conn, int rounds) {
   constexpr int kTurns = 5;
   std::printf("(a) sequential round trips, protocol 2 get time, %d turns of %d rounds each\n",
               kTurns, rounds / kTurns);
+  std::printf("    node answers after %u ms\n", g_delay_ms);
   std::printf("    machine: %s\n", machine_state().c_str());
   RawClient raw(port);
   const uint32_t link = open_link(conn);
@@ -549,8 +556,11 @@ int main(int argc, char** argv) {
       links = std::max(20, std::atoi(argv[i + 1]));
     } else if (option == "--only") {
       only = argv[i + 1];
+    } else if (option == "--delay-ms") {
+      g_delay_ms = static_cast<uint32_t>(std::atoi(argv[i + 1]));
     } else {
-      std::fprintf(stderr, "usage: link_bench [--rounds N] [--links N] [--only abcde]\n");
+      std::fprintf(stderr,
+                   "usage: link_bench [--rounds N] [--links N] [--only abcde] [--delay-ms N]\n");
       return 2;
     }
   }
@@ -560,7 +570,7 @@ int main(int argc, char** argv) {
   setrlimit(RLIMIT_NOFILE, &limit);
 
   SimulatorProcess sim;
-  sim.start();
+  sim.start(g_delay_ms);
   const std::string conn = "127.0.0.1:" + std::to_string(sim.port);
   if (nax_init(nullptr, 0) != NAX_OK) return 1;
 

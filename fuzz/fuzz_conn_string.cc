@@ -36,7 +36,7 @@ bool serial_name(const std::string& name) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, std::size_t input_size) {
   const std::string conn(reinterpret_cast<const char*>(input),
                          strnlen(reinterpret_cast<const char*>(input), input_size));
-  auto link = std::make_unique<nax_link>();
+  auto link = std::make_unique<Link>();
   const uint32_t status = parse_connection_string(link.get(), conn.c_str());
   FUZZ_CHECK(status == NAX_OK || status == NAX_ERR_BAD_CONN_STRING);
   const std::size_t sep = conn.find_first_of(": ");

@@ -32,10 +32,9 @@ extern "C" NAX_API uint32_t NAX_CALL nax_accept(uint32_t* link_id, uint16_t* des
     uint32_t candidate = given ? *link_id : 1;
     uint32_t budget = std::max(accept_timeout, kMinAcceptMs) / kRetryPauseMs;
     for (; budget > 0; --budget) {
-      nax_link* link = nullptr;
+      Link* link = nullptr;
       status = is_initialised();
-      if (status == NAX_OK)
-        status = link_acquire(candidate, &link, LINK_INCOMING, kKeepState, kExclusive, kNoWait);
+      if (status == NAX_OK) status = link_acquire(candidate, &link, {.states = LINK_INCOMING});
       if (status == NAX_ERR_NO_SUCH_LINK) {
         if (given) break;
         platform::sleep_ms(kRetryPauseMs);

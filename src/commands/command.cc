@@ -19,11 +19,11 @@ bool LinkHold::p1() const {
   return link_->packet_protocol.load() == 1;
 }
 
-uint32_t exchange(nax_link* link, uint16_t node, const nax_packet& request, nax_packet& answer) {
+uint32_t exchange(Link* link, uint16_t node, const nax_packet& request, nax_packet& answer) {
   return transaction(link, node, request, &answer, kTxSendWait);
 }
 
-uint32_t send_only(nax_link* link, uint16_t node, const nax_packet& request) {
+uint32_t send_only(Link* link, uint16_t node, const nax_packet& request) {
   return transaction(link, node, request, nullptr, kTxSend);
 }
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "core/log.h"
-#include "core/registry.h"
+#include "link/registry.h"
 #include "proto/packet.h"
 
 namespace nax {
@@ -22,12 +22,12 @@ class LinkHold {
   LinkHold& operator=(const LinkHold&) = delete;
 
   uint32_t status() const { return status_; }  // 1 when the link is held
-  nax_link* link() const { return link_; }
+  Link* link() const { return link_; }
   bool p1() const;  // the link's packet protocol is 1 (any other value selects protocol 2)
 
  private:
   int32_t link_id_;
-  nax_link* link_ = nullptr;
+  Link* link_ = nullptr;
   uint32_t status_;
 };
 
@@ -58,9 +58,9 @@ uint32_t run_command(const char* name, int32_t link_id, uint16_t node, Body&& bo
 }
 
 // Send the request to node and wait for its answer (transaction flags 3).
-uint32_t exchange(nax_link* link, uint16_t node, const nax_packet& request, nax_packet& answer);
+uint32_t exchange(Link* link, uint16_t node, const nax_packet& request, nax_packet& answer);
 // Send only (transaction flags 1): answers to events.
-uint32_t send_only(nax_link* link, uint16_t node, const nax_packet& request);
+uint32_t send_only(Link* link, uint16_t node, const nax_packet& request);
 
 // Starts a request packet: zeroes it and sets the command code.
 void begin_request(nax_packet& request, uint16_t cmd);

@@ -114,7 +114,7 @@ uint32_t decode_set_num_cfg_p2(const nax_packet& answer) {
   return answer.status;
 }
 
-uint32_t get_numeric_value(nax_link* link, uint16_t node, uint8_t num_size, uint16_t num_id,
+uint32_t get_numeric_value(Link* link, uint16_t node, uint8_t num_size, uint16_t num_id,
                            uint32_t* value) {
   const bool p1 = link->packet_protocol.load() == 1;
   nax_packet request;

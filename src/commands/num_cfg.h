@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "core/registry.h"
+#include "link/registry.h"
 #include "proto/packet.h"
 
 namespace nax {
@@ -30,7 +30,7 @@ uint32_t decode_set_num_cfg_p2(const nax_packet& answer);  // status word
 // Reads one parameter on a link the caller already holds, by the link's packet
 // protocol; writes no log line.  nax_accept uses it to ask a node for its number.
 // A failed exchange leaves value untouched.
-uint32_t get_numeric_value(nax_link* link, uint16_t node, uint8_t num_size, uint16_t num_id,
+uint32_t get_numeric_value(Link* link, uint16_t node, uint8_t num_size, uint16_t num_id,
                            uint32_t* value);
 
 }  // namespace nax

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "core/log.h"
-#include "core/registry.h"
+#include "link/registry.h"
 #include "platform/socket.h"
 #include "vedodiroz.h"
 
@@ -17,11 +17,6 @@ std::atomic<bool> g_initialised{false};
 
 uint32_t is_initialised() {
   return g_initialised.load() ? NAX_OK : NAX_ERR_NOT_INIT;
-}
-
-keepalive_settings& keepalive() {
-  static keepalive_settings settings;
-  return settings;
 }
 
 listen_limit_settings& listen_limits() {

@@ -1,5 +1,5 @@
-// Process-wide library state: initialised flag, library-wide keepalive
-// settings and the one-slot listener registry.
+// Process-wide library state: initialised flag, listen limits and the
+// one-slot listener registry.
 #pragma once
 
 #include <atomic>
@@ -13,15 +13,6 @@ inline constexpr const char* kLibVersion = "1.1.13";
 
 // 1 when nax_init has succeeded and nax_uninit has not, else 1034.
 uint32_t is_initialised();
-
-// Library-wide keepalive settings: written only while the library is not
-// initialised, read without a lock by every reception thread.
-struct keepalive_settings {
-  std::atomic<uint32_t> timeout_ms{0};  // 0 disables keepalives
-  std::atomic<uint32_t> retries{0};
-  std::atomic<uint16_t> dest_node{0xFFFF};
-};
-keepalive_settings& keepalive();
 
 // Bounds on the links that nodes open by connecting in, until the host claims
 // them: every such link holds a thread and its descriptors, and anyone who can

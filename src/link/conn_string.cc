@@ -26,7 +26,7 @@ bool starts_with_nocase(const char* text, const char* prefix) {
 
 }  // namespace
 
-uint32_t parse_connection_string(nax_link* link, const char* conn) {
+uint32_t parse_connection_string(Link* link, const char* conn) {
   if (conn == nullptr) return NAX_ERR_BAD_CONN_STRING;
   std::size_t name_length = std::strcspn(conn, ": ");
   link->device_name = copy_string(conn, name_length);

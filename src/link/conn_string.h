@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "core/registry.h"
+#include "link/registry.h"
 
 namespace nax {
 
@@ -12,6 +12,6 @@ namespace nax {
 // without a separator or a param with another character; 1000 when a copy
 // cannot be allocated.  The copies stay with the link (freed with it) even
 // when the string is refused.
-uint32_t parse_connection_string(nax_link* link, const char* conn);
+uint32_t parse_connection_string(Link* link, const char* conn);
 
 }  // namespace nax

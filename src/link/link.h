@@ -2,9 +2,10 @@
 // transaction, the settings and the listener.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
-#include "core/registry.h"
+#include "link/registry.h"
 #include "proto/packet.h"
 
 namespace nax {
@@ -25,22 +26,45 @@ inline constexpr uint32_t kThreadStartWaitMs = 10000;
 inline constexpr uint32_t kRetryPauseMs = 100;
 
 // One request/answer exchange on a held link.  answer may be null without kTxWait.
-uint32_t transaction(nax_link* link, uint16_t des_node, const nax_packet& request,
-                     nax_packet* answer, uint32_t flags);
+uint32_t transaction(Link* link, uint16_t des_node, const nax_packet& request, nax_packet* answer,
+                     uint32_t flags);
 // Reception thread side of the mailbox: copy, then signal.
-uint32_t answer_handover(nax_link* link, const nax_packet& packet);
-// Tells a waiting transaction, once, that the first bytes of a frame are in.
-void answer_nudge(nax_link* link);
+uint32_t answer_handover(Link* link, const nax_packet& packet);
 
 // Creates the link's locks and events, starts its reception thread and waits
-// up to 10 s for it to run.
-uint32_t create_reception_thread(nax_link* link, uint32_t link_id);
+// up to 10 s for it to run.  The creator then gives the link its first state
+// and calls link_ready; until then the thread leaves the link alone.
+uint32_t create_reception_thread(Link* link, uint32_t link_id);
+void link_ready(Link* link, uint32_t state);
 // wait: stop and join the reception thread and free the link (host close);
 // without: mark closing, close the transport, release (the thread's own close).
 uint32_t close_link(uint32_t link_id, bool wait, const char* context);
 
-// Sends one keepalive on the link without waiting for an answer.
-uint32_t send_keepalive(uint32_t link_id, uint16_t des_node);
+// Library-wide keepalive settings (keepalive.cc): written only while the library
+// is not initialised, read without a lock by every reception thread.
+struct KeepaliveSettings {
+  std::atomic<uint32_t> timeout_ms{0};  // 0 disables keepalives
+  std::atomic<uint32_t> retries{0};
+  std::atomic<uint16_t> dest_node{0xFFFF};
+};
+KeepaliveSettings& keepalive();
+
+// A reception thread's keepalive clock: a quiet link sends keepalives and is
+// given up when as many as the retry count went unanswered.
+class KeepaliveClock {
+ public:
+  KeepaliveClock();
+  // How long the next read may wait before a keepalive can be due.
+  static uint32_t read_timeout();
+  // Any complete frame: the link is alive.
+  void frame_received();
+  // After a failed read: sends a keepalive when one is due; 1063 gives the link up.
+  uint32_t quiet(uint32_t link_id, uint32_t read_status);
+
+ private:
+  uint64_t last_activity_ms_;  // monotonic
+  uint32_t retries_done_ = 0;
+};
 
 // The link whose reception thread is the calling thread (0 on any other
 // thread), and whether the calling thread is the listen thread: a close from

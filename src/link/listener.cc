@@ -5,8 +5,8 @@
 #include "core/lifecycle.h"
 #include "core/log.h"
 #include "link/link.h"
+#include "link/transport.h"
 #include "platform/socket.h"
-#include "transport/transport.h"
 
 namespace nax {
 
@@ -40,7 +40,7 @@ uint32_t create_listen_socket(nax_listener* l, int32_t timeout_ms) {
 
 // One connected node becomes a link in the incoming state.
 uint32_t take_node(nax_listener* l, platform::Socket fd) {
-  nax_link* link = nullptr;
+  Link* link = nullptr;
   uint32_t link_id = 0;
   uint32_t status = link_alloc(&link, &link_id);
   if (status != NAX_OK) {
@@ -66,7 +66,7 @@ uint32_t take_node(nax_listener* l, platform::Socket fd) {
     close_link(link_id, true, "node");
     return status;
   }
-  link->link_state = LINK_INCOMING;
+  link_ready(link, LINK_INCOMING);
   if (l->callback_conn == nullptr) return NAX_ERR_NO_CONN_CALLBACK;
   l->callback_conn(l->callback_args, static_cast<int32_t>(link_id), NAX_CONN_CONNECTED);
   return NAX_OK;

@@ -6,22 +6,23 @@
 #include "core/log.h"
 #include "link/conn_string.h"
 #include "link/link.h"
-#include "transport/transport.h"
+#include "link/transport.h"
 
 namespace nax {
 
 void reception_thread_main(uint32_t link_id);
 
-uint32_t create_reception_thread(nax_link* link, uint32_t link_id) {
+uint32_t create_reception_thread(Link* link, uint32_t link_id) {
   log_printf(1, "node", "creatting reception thread for link id = %d", link_id);
   link->tx_mutex.reset(new (std::nothrow) platform::Mutex());
   link->answer_mutex.reset(new (std::nothrow) platform::Mutex());
   link->answer_event.reset(new (std::nothrow) platform::Event(false));
   link->stop_event.reset(new (std::nothrow)
-                             platform::Event(true, transport_needs_waitable_stop(link)));
+                             platform::Event(true, transport_of(link).waitable_stop));
   link->started_event.reset(new (std::nothrow) platform::Event(true));
+  link->ready_event.reset(new (std::nothrow) platform::Event(true));
   if (!link->tx_mutex || !link->answer_mutex || !link->answer_event || !link->stop_event ||
-      !link->stop_event->valid() || !link->started_event) {
+      !link->stop_event->valid() || !link->started_event || !link->ready_event) {
     return NAX_ERR_SYNC_CREATE;
   }
   if (!link->rx_thread.start([link_id] { reception_thread_main(link_id); })) {
@@ -31,16 +32,23 @@ uint32_t create_reception_thread(nax_link* link, uint32_t link_id) {
   return NAX_OK;
 }
 
+void link_ready(Link* link, uint32_t state) {
+  link->link_state = state;
+  link->ready_event->set();
+}
+
 uint32_t close_link(uint32_t link_id, bool wait, const char* context) {
   log_printf(1, context, "close link id = %d", link_id);
-  nax_link* link = nullptr;
+  Link* link = nullptr;
   uint32_t status = is_initialised();
   // The host's close waits for the reception thread: never from that thread.
   if (status == NAX_OK && wait && current_reception_link() == link_id) {
     status = NAX_ERR_OWN_THREAD;
   }
   if (status == NAX_OK) {
-    status = link_acquire(link_id, &link, kStatesClosable, LINK_CLOSING, kAnyHolds, kNoWait);
+    status = link_acquire(
+        link_id, &link,
+        {.states = kStatesClosable, .new_state = LINK_CLOSING, .max_holds = kAnyHolds});
   }
   if (status != NAX_OK) {
     log_printf(3, context, "close link id = %d, ret_val = %d", link_id, status);
@@ -48,6 +56,7 @@ uint32_t close_link(uint32_t link_id, bool wait, const char* context) {
   }
   if (wait && link->stop_event) {
     link->stop_event->set();
+    if (link->ready_event) link->ready_event->set();
     // A command waiting for its answer ends now rather than at its time-out.
     if (link->answer_mutex && link->answer_event) {
       nax_packet closed{};
@@ -55,12 +64,7 @@ uint32_t close_link(uint32_t link_id, bool wait, const char* context) {
       answer_handover(link, closed);
     }
   }
-  // An open that failed before its transport was set up has nothing to close.
-  const bool transport_set =
-      link->stop_event != nullptr ||
-      (link->device_type == kDeviceTcp ? link->socket.load() != platform::kNoSocket
-                                       : link->handle != platform::kNoSerialPort);
-  status = transport_set ? transport_close(link) : uint32_t{NAX_OK};
+  status = transport_of(link).close(link);
   log_printf(2, context, "Wait for thread finish for link id = %d", link_id);
   if (wait) {
     link->rx_thread.join();
@@ -87,7 +91,7 @@ NAX_API uint32_t NAX_CALL nax_open(uint32_t* status_out, uint16_t source_node,
   log_printf(2, "node", "open source node = %d string = %s, protocol = %d, timeout = %dmS",
              source_node, conn != nullptr ? conn : "(null)", packet_protocol, timeout);
   uint32_t link_id = 0;
-  nax_link* link = nullptr;
+  Link* link = nullptr;
   uint32_t status = is_initialised();
   if (status == NAX_OK && packet_protocol != 1 && packet_protocol != 2) {
     status = NAX_ERR_BAD_PROTOCOL;
@@ -112,7 +116,7 @@ NAX_API uint32_t NAX_CALL nax_open(uint32_t* status_out, uint16_t source_node,
                  link->device_param);
       link->packet_protocol = packet_protocol;
       link->source_node = source_node;
-      status = transport_open(link, timeout);
+      status = transport_of(link).open(link, timeout);
       if (link->device_type == kDeviceSerial) {
         log_printf(2, "node", "handle = %d for link id = %d", static_cast<int>(link->handle),
                    link_id);
@@ -123,7 +127,7 @@ NAX_API uint32_t NAX_CALL nax_open(uint32_t* status_out, uint16_t source_node,
     }
     if (status == NAX_OK) status = create_reception_thread(link, link_id);
     if (status == NAX_OK) {
-      link->link_state = LINK_OPEN;
+      link_ready(link, LINK_OPEN);
     } else {
       close_link(link_id, true, "node");
       link_id = 0;

@@ -7,29 +7,21 @@
 #include "core/lifecycle.h"
 #include "core/log.h"
 #include "link/link.h"
+#include "link/transport.h"
 #include "platform/platform.h"
 #include "proto/frame.h"
-#include "transport/transport.h"
 
 namespace nax {
 namespace {
 
-// How long the reception thread waits for bytes before it looks whether a keepalive is
-// due: the keepalive period, or for ever when keepalives are off.
-uint32_t keepalive_read_timeout() {
-  uint32_t keepalive_ms = keepalive().timeout_ms.load();
-  return keepalive_ms == 0 ? platform::kWaitForever : keepalive_ms;
-}
-
-struct reception {
+struct Reception {
   uint32_t link_id;
-  nax_link* link = nullptr;
+  Link* link = nullptr;
   frame_assembler assembler{};
   nax_packet packet{};
   nax_conn_callback callback_conn = nullptr;
   void* callback_args = nullptr;
-  uint64_t last_activity = 0;
-  uint32_t retries_done = 0;
+  KeepaliveClock keepalive_clock;
   uint64_t started_ms = 0;  // monotonic
   bool closed_unclaimed = false;
 
@@ -47,18 +39,20 @@ struct reception {
 
   // Closes the link unless the host claimed it meanwhile or is claiming it now.
   bool close_unclaimed() {
-    nax_link* held = nullptr;
-    if (link_acquire(link_id, &held, LINK_INCOMING, LINK_CLOSING, kExclusive, kNoWait) != NAX_OK)
+    Link* held = nullptr;
+    if (link_acquire(link_id, &held, {.states = LINK_INCOMING, .new_state = LINK_CLOSING}) !=
+        NAX_OK) {
       return false;
+    }
     log_printf(1, "rthr", "link id = %d not claimed within %u mS, closed", link_id,
                listen_limits().claim_timeout_ms.load());
-    transport_close(link);
+    transport_of(link).close(link);
     link_release(link_id);
     return true;
   }
 
   void reset() {
-    assembler_reset(assembler, link->packet_protocol.load(), keepalive_read_timeout());
+    assembler_reset(assembler, link->packet_protocol.load(), KeepaliveClock::read_timeout());
   }
 
   void dispatch() {
@@ -100,26 +94,24 @@ struct reception {
       const uint32_t wait_ms =
           std::min(a.read_timeout, claim_left == 0 ? kRetryPauseMs : claim_left);
       const bool cut_short = wait_ms < a.read_timeout;
-      status = transport_receive(link, wait_ms, a.buffer + a.write_pos, a.need, &count);
+      status = transport_of(link).receive(link, wait_ms, a.buffer + a.write_pos, a.need, &count);
       a.fresh = count;
       log_printf(1, "rthr", "receive data for the link id = %d, size = %d, ret_val = %d", link_id,
                  count, status);
       log_hex("rthr", a.buffer + a.write_pos, count);  // "empty" when the read brought nothing
       if (status == NAX_OK) {
-        if (a.write_pos == 0) answer_nudge(link);
         const uint8_t protocol = link->packet_protocol.load();
         uint32_t parsed = parse_frame(a, protocol);
         if (parsed == kAsmHunting || parsed == kAsmHeader || parsed == kAsmBody) {
           a.read_timeout = std::max(link->interbyte_timeout.load(), kRetryPauseMs);
           assembler_make_room(a);
         } else if (parsed == kAsmComplete) {
-          last_activity = platform::now_ms();
           frame_to_packet(a, protocol, packet);
           log_printf(1, "rthr",
                      "new packet link id = %d, node_source = %04x, cmd = %04x, status = %04x, "
                      "size = %04x",
                      link_id, packet.sou_node, packet.cmd, packet.status, packet.size);
-          retries_done = 0;
+          keepalive_clock.frame_received();
           dispatch();
           reset();
         } else {
@@ -129,21 +121,9 @@ struct reception {
         // Not a quiet period of its own: the claim deadline ended the wait.
       } else {
         if (status == NAX_ERR_CONN_CLOSED) break;
-        const uint32_t keepalive_ms = keepalive().timeout_ms.load();
-        if (keepalive_ms != 0) {
-          const uint64_t now = platform::now_ms();
-          const bool due = status == NAX_ERR_TIMEOUT || now < last_activity ||
-                           now - last_activity >= keepalive_ms;
-          if (due) {
-            if (retries_done >= keepalive().retries.load()) {
-              status = NAX_ERR_NODE_LOST;
-              break;
-            }
-            ++retries_done;
-            if (send_keepalive(link_id, keepalive().dest_node.load()) == NAX_OK) {
-              last_activity = platform::now_ms();
-            }
-          }
+        if (keepalive_clock.quiet(link_id, status) == NAX_ERR_NODE_LOST) {
+          status = NAX_ERR_NODE_LOST;
+          break;
         }
         if (link->stop_event->is_set()) break;
         platform::sleep_ms(kRetryPauseMs);
@@ -191,15 +171,15 @@ uint32_t current_reception_link() {
 }
 
 // The longest a creator may take between the started signal and the link's first state.
-constexpr uint64_t kSetupWaitMs = 10000;
+constexpr uint32_t kSetupWaitMs = 10000;
 
 void reception_thread_main(uint32_t link_id) {
   t_reception_link = link_id;
-  reception r;
+  Reception r;
   r.link_id = link_id;
   log_printf(1, "rthr", "init thread for link id = %d", link_id);
-  nax_link* link = nullptr;
-  uint32_t status = link_acquire(link_id, &link, kAnyState, kKeepState, kExclusive, kNoWait);
+  Link* link = nullptr;
+  uint32_t status = link_acquire(link_id, &link, {});
   if (status != NAX_OK) {
     r.exit(status);
     return;
@@ -210,17 +190,12 @@ void reception_thread_main(uint32_t link_id) {
   // The record stays alive without a hold: closing waits for this thread.
   r.link = link;
   r.reset();
-  r.last_activity = platform::now_ms();
   r.started_ms = platform::monotonic_ms();
   link->started_event->set();
   // Whoever started this thread (nax_open, the listener) finishes setting the link up
   // after the signal; a node that hangs up at once must not have the link closed and
   // freed under it.
-  const uint64_t setup_deadline = platform::now_ms() + kSetupWaitMs;
-  while (link->link_state.load() == LINK_OPENING && !link->stop_event->is_set() &&
-         platform::now_ms() < setup_deadline) {
-    platform::sleep_ms(1);
-  }
+  link->ready_event->wait(kSetupWaitMs);
   r.exit(r.run());
 }
 

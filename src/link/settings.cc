@@ -1,5 +1,4 @@
-// Per-link settings, the library-wide keepalive settings and the keepalive sender.
-#include "core/lifecycle.h"
+// Per-link settings: one setter per field, each taking the link as a command does.
 #include "core/log.h"
 #include "link/link.h"
 
@@ -9,7 +8,7 @@ namespace {
 // Every per-link setter: entry line, link_get, validate and store, release, result line.
 template <typename Store>
 uint32_t set_on_link(int32_t link_id, const char* result_format, Store&& store) {
-  nax_link* link = nullptr;
+  Link* link = nullptr;
   uint32_t status = link_get(static_cast<uint32_t>(link_id), &link);
   if (status == NAX_OK) {
     status = store(*link);
@@ -25,25 +24,6 @@ const void* fn_ptr(auto f) {
 
 }  // namespace
 
-uint32_t send_keepalive(uint32_t link_id, uint16_t des_node) {
-  log_printf(1, "cmd", "send keepalive for link id = %d from node = %d", link_id, des_node);
-  nax_link* link = nullptr;
-  uint32_t status = link_acquire(link_id, &link, kStatesCommands, kKeepState, kExclusive, kNoWait);
-  if (status == NAX_OK) {
-    nax_packet request{};
-    if (link->packet_protocol.load() == 1) {
-      request.cmd = kP1Keepalive;
-      request.size = 1;  // one zero byte
-    } else {
-      request.cmd = kP2Keepalive;
-    }
-    status = transaction(link, des_node, request, nullptr, kTxSend);
-    link_release(link_id);
-  }
-  log_printf(3, "cmd", "send keepalive for link id = %d ret_val = %d", link_id, status);
-  return status;
-}
-
 }  // namespace nax
 
 using namespace nax;
@@ -52,7 +32,7 @@ extern "C" {
 
 NAX_API uint32_t NAX_CALL nax_set_source_node(int32_t link_id, uint16_t node) {
   log_printf(2, "init", "set source node for link id = %d to %d", link_id, node);
-  return set_on_link(link_id, "set source node for link id = %d ret_val = %d", [&](nax_link& l) {
+  return set_on_link(link_id, "set source node for link id = %d ret_val = %d", [&](Link& l) {
     l.source_node = node;
     return uint32_t{NAX_OK};
   });
@@ -60,19 +40,18 @@ NAX_API uint32_t NAX_CALL nax_set_source_node(int32_t link_id, uint16_t node) {
 
 NAX_API uint32_t NAX_CALL nax_set_packet_protocol(int32_t link_id, uint8_t packet_protocol) {
   log_printf(2, "init", "set packet protocol for link id = %d to %d", link_id, packet_protocol);
-  return set_on_link(link_id, "set packet protocol for link id = %d ret_val = %d",
-                     [&](nax_link& l) {
-                       if (packet_protocol != 1 && packet_protocol != 2) {
-                         return uint32_t{NAX_ERR_BAD_PROTOCOL};
-                       }
-                       l.packet_protocol = packet_protocol;
-                       return uint32_t{NAX_OK};
-                     });
+  return set_on_link(link_id, "set packet protocol for link id = %d ret_val = %d", [&](Link& l) {
+    if (packet_protocol != 1 && packet_protocol != 2) {
+      return uint32_t{NAX_ERR_BAD_PROTOCOL};
+    }
+    l.packet_protocol = packet_protocol;
+    return uint32_t{NAX_OK};
+  });
 }
 
 NAX_API uint8_t NAX_CALL nax_get_packet_protocol(int32_t link_id) {
   uint8_t protocol = 0;
-  nax_link* link = nullptr;
+  Link* link = nullptr;
   uint32_t status = link_get(static_cast<uint32_t>(link_id), &link);
   if (status == NAX_OK) {
     protocol = link->packet_protocol.load();
@@ -85,7 +64,7 @@ NAX_API uint8_t NAX_CALL nax_get_packet_protocol(int32_t link_id) {
 
 NAX_API uint32_t NAX_CALL nax_set_user_callback(int32_t link_id, nax_user_callback callback) {
   log_printf(2, "init", "set user callback for link id = %d to %p", link_id, fn_ptr(callback));
-  return set_on_link(link_id, "set user callback for link id = %d ret_val = %d", [&](nax_link& l) {
+  return set_on_link(link_id, "set user callback for link id = %d ret_val = %d", [&](Link& l) {
     l.callback_user = callback;
     return uint32_t{NAX_OK};
   });
@@ -94,16 +73,15 @@ NAX_API uint32_t NAX_CALL nax_set_user_callback(int32_t link_id, nax_user_callba
 NAX_API uint32_t NAX_CALL nax_set_aux_input_callback(int32_t link_id,
                                                      nax_aux_input_callback callback) {
   log_printf(2, "init", "set aux input callback for link id = %d to %p", link_id, fn_ptr(callback));
-  return set_on_link(link_id, "set aux input callback for link id = %d ret_val = %d",
-                     [&](nax_link& l) {
-                       l.callback_aux_input = callback;
-                       return uint32_t{NAX_OK};
-                     });
+  return set_on_link(link_id, "set aux input callback for link id = %d ret_val = %d", [&](Link& l) {
+    l.callback_aux_input = callback;
+    return uint32_t{NAX_OK};
+  });
 }
 
 NAX_API uint32_t NAX_CALL nax_set_conn_callback(int32_t link_id, nax_conn_callback callback) {
   log_printf(2, "init", "set conn callback for link id = %d to %p", link_id, fn_ptr(callback));
-  return set_on_link(link_id, "set conn callback for link id = %d ret_val = %d", [&](nax_link& l) {
+  return set_on_link(link_id, "set conn callback for link id = %d ret_val = %d", [&](Link& l) {
     l.callback_conn = callback;
     return uint32_t{NAX_OK};
   });
@@ -111,7 +89,7 @@ NAX_API uint32_t NAX_CALL nax_set_conn_callback(int32_t link_id, nax_conn_callba
 
 NAX_API uint32_t NAX_CALL nax_set_callback_args(int32_t link_id, void* callback_args) {
   log_printf(2, "init", "set callbacks args for link id = %d to %p", link_id, callback_args);
-  return set_on_link(link_id, "set callbacks args for link id = %d ret_val = %d", [&](nax_link& l) {
+  return set_on_link(link_id, "set callbacks args for link id = %d ret_val = %d", [&](Link& l) {
     l.callback_args = callback_args;
     return uint32_t{NAX_OK};
   });
@@ -119,16 +97,15 @@ NAX_API uint32_t NAX_CALL nax_set_callback_args(int32_t link_id, void* callback_
 
 NAX_API uint32_t NAX_CALL nax_set_rcv_timeout(int32_t link_id, int32_t timeout) {
   log_printf(2, "init", "set receive timeout for link id = %d to %d mS", link_id, timeout);
-  return set_on_link(link_id, "set receive timeout for link id = %d ret_val = %d",
-                     [&](nax_link& l) {
-                       l.rcv_timeout = static_cast<uint32_t>(timeout);
-                       return uint32_t{NAX_OK};
-                     });
+  return set_on_link(link_id, "set receive timeout for link id = %d ret_val = %d", [&](Link& l) {
+    l.rcv_timeout = static_cast<uint32_t>(timeout);
+    return uint32_t{NAX_OK};
+  });
 }
 
 NAX_API uint32_t NAX_CALL nax_set_snd_timeout(int32_t link_id, int32_t timeout) {
   log_printf(2, "init", "set send timeout for link id = %d to %d mS", link_id, timeout);
-  return set_on_link(link_id, "set send timeout for link id = %d ret_val = %d", [&](nax_link& l) {
+  return set_on_link(link_id, "set send timeout for link id = %d ret_val = %d", [&](Link& l) {
     l.snd_timeout = static_cast<uint32_t>(timeout);
     return uint32_t{NAX_OK};
   });
@@ -136,31 +113,10 @@ NAX_API uint32_t NAX_CALL nax_set_snd_timeout(int32_t link_id, int32_t timeout) 
 
 NAX_API uint32_t NAX_CALL nax_set_interbyte_timeout(int32_t link_id, int32_t timeout) {
   log_printf(2, "init", "set interbyte timeout for link id = %d to %d mS", link_id, timeout);
-  return set_on_link(link_id, "set interbyte timeout for link id = %d ret_val = %d",
-                     [&](nax_link& l) {
-                       l.interbyte_timeout = static_cast<uint32_t>(timeout);
-                       return uint32_t{NAX_OK};
-                     });
-}
-
-NAX_API uint32_t NAX_CALL nax_set_keepalive(int32_t timeout, int32_t retries, uint16_t dest_node) {
-  log_printf(1, "cmd", "set keepalive - timeout = %d, retry = %d, dest node = %d", timeout, retries,
-             dest_node);
-  keepalive_settings& k = keepalive();
-  uint32_t status = NAX_OK;
-  if (is_initialised() == NAX_OK) {
-    status = NAX_ERR_ALREADY_INIT;
-  } else if (timeout != 0 && retries == 0) {
-    status = NAX_ERR_INVALID_ARG;
-  } else {
-    k.timeout_ms = static_cast<uint32_t>(timeout);
-    k.retries = static_cast<uint32_t>(retries);
-    k.dest_node = dest_node;
-  }
-  log_printf(3, "cmd", "set keepalive - timeout = %d, retry = %d, dest_node = %d, ret_val = %d",
-             static_cast<int32_t>(k.timeout_ms.load()), static_cast<int32_t>(k.retries.load()),
-             k.dest_node.load(), status);
-  return status;
+  return set_on_link(link_id, "set interbyte timeout for link id = %d ret_val = %d", [&](Link& l) {
+    l.interbyte_timeout = static_cast<uint32_t>(timeout);
+    return uint32_t{NAX_OK};
+  });
 }
 
 }  // extern "C"

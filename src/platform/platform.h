@@ -1,6 +1,6 @@
 // Portable threads, locks, events, clocks and sleep.  Everything above this
 // folder uses these types only; the OS is reached from platform/<os>/, which
-// the build picks (posix/ or win32/).
+// the build picks (posix/ and linux/, or win32/).
 #pragma once
 
 #include <atomic>
@@ -56,8 +56,7 @@ class Event {
   void reset();
   bool is_set() const { return state_.load(std::memory_order_acquire) != 0; }
   // True when the event was (or became) set within timeout_ms; an auto-reset
-  // event is consumed by a successful wait.  It blocks at once: a caller that
-  // expects the event within microseconds watches for it itself first.
+  // event is consumed by a successful wait.  A time-out of 0 looks once.
   bool wait(uint32_t timeout_ms);
   // The OS object, for the platform layer's own waits; kNoWaitable when none.
   Waitable native() const { return native_; }
@@ -90,9 +89,7 @@ class Thread {
   std::thread thread_;
 };
 
-// Wall clock in milliseconds (seconds * 1000 + microseconds / 1000).
-uint64_t now_ms();
-// Monotonic clock in milliseconds, for measuring waits.
+// Monotonic clock in milliseconds, for every time-out and deadline.
 uint64_t monotonic_ms();
 void sleep_ms(uint32_t ms);
 // Local time of t; false when it cannot be had.
@@ -107,7 +104,7 @@ inline uint32_t ms_until(std::chrono::steady_clock::time_point deadline) {
 
 // Sleeps while word holds `value`, at most timeout_ms; it may return early for
 // no reason, so the caller looks again.  wake_word wakes one sleeper or all.
-// (platform/<os>/sync.cc: a futex on Linux.)
+// (platform/linux/sync.cc: a futex; platform/win32/sync.cc.)
 void wait_on_word(std::atomic<uint32_t>& word, uint32_t value, uint32_t timeout_ms);
 void wake_word(std::atomic<uint32_t>& word, bool all);
 

@@ -1,8 +1,8 @@
 // Links end to end against the simulated node: opening, the clock commands,
 // every failure a transaction can meet, events, keepalives, loss and close.
 
-#include "core/registry.h"
 #include "e2e_support.h"
+#include "link/registry.h"
 #include "process_counts.h"
 
 namespace {
@@ -165,7 +165,7 @@ TEST_P(LinkE2E, CommandOnABusyLinkGivesUpAfterThreePauses) {
   uint32_t link = open(GetParam());
   ASSERT_EQ(nax_set_rcv_timeout(link, 50), NAX_OK);
   ASSERT_EQ(nax_set_snd_timeout(link, 50), NAX_OK);
-  nax::nax_link* held = nullptr;
+  nax::Link* held = nullptr;
   ASSERT_EQ(nax::link_get(link, &held), NAX_OK);
   auto start = Clock::now();
   nax_date_time got{};

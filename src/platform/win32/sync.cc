@@ -1,4 +1,4 @@
-// Windows side of events, clocks, sleep and local time.
+// Windows side of events, sleep and local time.
 #include <windows.h>
 
 #include <chrono>
@@ -65,15 +65,6 @@ void native_event_set(Waitable w) {
 
 void native_event_clear(Waitable w) {
   ResetEvent(handle_of(w));
-}
-
-uint64_t now_ms() {
-  // 100 ns ticks since 1601-01-01, moved to the Unix epoch.
-  FILETIME ft;
-  GetSystemTimeAsFileTime(&ft);
-  const uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-  constexpr uint64_t kEpochTicks = 116444736000000000ull;
-  return ticks < kEpochTicks ? 0 : (ticks - kEpochTicks) / 10000u;
 }
 
 void sleep_ms(uint32_t ms) {

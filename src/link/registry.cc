@@ -1,5 +1,5 @@
 // Link registry: link ids to link records, holders, busy waits, deferred frees.
-#include "core/registry.h"
+#include "link/registry.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,8 +11,8 @@
 namespace nax {
 namespace {
 
-struct link_slot {
-  nax_link* link;
+struct LinkSlot {
+  Link* link;
   uint32_t next_free;
   uint32_t holds;
   uint32_t free_pending;
@@ -22,20 +22,20 @@ constexpr uint32_t kGrowStep = 100;
 constexpr uint32_t kAttempts = 3;
 constexpr uint32_t kMinPauseMs = 100;
 
-struct registry {
-  link_slot* slots = nullptr;  // index i holds link id i + 1
+struct Registry {
+  LinkSlot* slots = nullptr;  // index i holds link id i + 1
   uint32_t capacity = 0;
   uint32_t used = 0;  // high-water mark
   uint32_t free_head = 0;
   uint32_t free_count = 0;
 };
 
-registry g_registry;
+Registry g_registry;
 // Created with the registry and kept for the life of the process, so that a
 // late caller never locks a destroyed mutex.
 platform::Mutex g_registry_mutex;
 
-void destroy_link(nax_link* link) {
+void destroy_link(Link* link) {
   // The transport was closed and the reception thread has ended before this.
   link->rx_thread.join();
   platform::socket_close(link->socket.exchange(platform::kNoSocket));
@@ -53,28 +53,28 @@ void destroy_link(nax_link* link) {
 uint32_t registry_create() {
   platform::MutexLock lock(g_registry_mutex);
   if (g_registry.slots != nullptr) return NAX_ERR_REGISTRY_EXISTS;
-  auto* slots = static_cast<link_slot*>(std::calloc(kGrowStep, sizeof(link_slot)));
+  auto* slots = static_cast<LinkSlot*>(std::calloc(kGrowStep, sizeof(LinkSlot)));
   if (slots == nullptr) return NAX_ERR_NO_MEMORY;
-  g_registry = registry{slots, kGrowStep, 0, 0, 0};
+  g_registry = Registry{slots, kGrowStep, 0, 0, 0};
   return NAX_OK;
 }
 
 uint32_t registry_destroy() {
   platform::MutexLock lock(g_registry_mutex);
   std::free(g_registry.slots);
-  g_registry = registry{};
+  g_registry = Registry{};
   return NAX_OK;
 }
 
-uint32_t link_alloc(nax_link** link, uint32_t* link_id) {
+uint32_t link_alloc(Link** link, uint32_t* link_id) {
   *link = nullptr;
   *link_id = 0;
-  nax_link* fresh = nullptr;
+  Link* fresh = nullptr;
   {
     platform::MutexLock lock(g_registry_mutex);
-    registry& r = g_registry;
+    Registry& r = g_registry;
     if (r.slots == nullptr) return NAX_ERR_NO_REGISTRY;
-    fresh = new (std::nothrow) nax_link();
+    fresh = new (std::nothrow) Link();
     if (fresh == nullptr) return NAX_ERR_NO_MEMORY;
     uint32_t index;
     if (r.free_count != 0) {
@@ -84,32 +84,31 @@ uint32_t link_alloc(nax_link** link, uint32_t* link_id) {
     } else {
       index = r.used;
       if (r.used >= r.capacity) {
-        auto* grown = static_cast<link_slot*>(
-            std::realloc(r.slots, sizeof(link_slot) * (r.capacity + kGrowStep)));
+        auto* grown = static_cast<LinkSlot*>(
+            std::realloc(r.slots, sizeof(LinkSlot) * (r.capacity + kGrowStep)));
         if (grown == nullptr) {
           delete fresh;
           return NAX_ERR_NO_MEMORY;
         }
-        std::memset(grown + r.capacity, 0, sizeof(link_slot) * kGrowStep);
+        std::memset(grown + r.capacity, 0, sizeof(LinkSlot) * kGrowStep);
         r.slots = grown;
         r.capacity += kGrowStep;
       }
       ++r.used;
     }
-    link_slot& slot = r.slots[index];
+    LinkSlot& slot = r.slots[index];
     if (slot.link != nullptr) {
       delete fresh;
       return NAX_ERR_SLOT_IN_USE;
     }
-    slot = link_slot{fresh, 0, 0, 0};
+    slot = LinkSlot{fresh, 0, 0, 0};
     *link = fresh;
     *link_id = index + 1;
   }
   return NAX_OK;
 }
 
-uint32_t link_acquire(uint32_t link_id, nax_link** link, uint32_t state_mask, uint32_t new_state,
-                      uint32_t max_holds, uint32_t wait_mode) {
+uint32_t link_acquire(uint32_t link_id, Link** link, const AcquireOptions& options) {
   *link = nullptr;
   // Three looks, each followed by a pause while the link is busy; after the
   // third pause the answer is 1051 without another look.
@@ -117,54 +116,52 @@ uint32_t link_acquire(uint32_t link_id, nax_link** link, uint32_t state_mask, ui
     uint32_t pause;
     {
       platform::MutexLock lock(g_registry_mutex);
-      registry& r = g_registry;
+      Registry& r = g_registry;
       if (r.slots == nullptr) return NAX_ERR_NO_REGISTRY;
       if (link_id == 0 || link_id > r.used) return NAX_ERR_NO_SUCH_LINK;
-      link_slot& slot = r.slots[link_id - 1];
+      LinkSlot& slot = r.slots[link_id - 1];
       if (slot.link == nullptr || slot.free_pending != 0) return NAX_ERR_LINK_UNAVAILABLE;
-      if (slot.holds <= max_holds) {
-        if (state_mask != 0 && (slot.link->link_state.load() & state_mask) == 0) {
+      if (slot.holds <= options.max_holds) {
+        if (options.states != 0 && (slot.link->link_state.load() & options.states) == 0) {
           return NAX_ERR_LINK_STATE;
         }
         ++slot.holds;
-        if (new_state != 0) slot.link->link_state.store(new_state);
+        if (options.new_state != 0) slot.link->link_state.store(options.new_state);
         *link = slot.link;
         return NAX_OK;
       }
-      if (wait_mode == 0) return NAX_ERR_LINK_UNAVAILABLE;
-      if (wait_mode == 1) {
-        pause = std::max(slot.link->rcv_timeout.load(), slot.link->snd_timeout.load());
-      } else {
-        pause = wait_mode;
-      }
+      if (options.wait == 0) return NAX_ERR_LINK_UNAVAILABLE;
+      pause = options.wait == kWaitLinkTimeouts
+                  ? std::max(slot.link->rcv_timeout.load(), slot.link->snd_timeout.load())
+                  : options.wait;
     }
     platform::sleep_ms(std::max(pause, kMinPauseMs));
     if (attempt == kAttempts) return NAX_ERR_LINK_BUSY;
   }
 }
 
-uint32_t link_get(uint32_t link_id, nax_link** link) {
+uint32_t link_get(uint32_t link_id, Link** link) {
   uint32_t status = is_initialised();
   if (status != NAX_OK) {
     *link = nullptr;
     return status;
   }
-  return link_acquire(link_id, link, kStatesCommands, kKeepState, kExclusive, kWaitLinkTimeouts);
+  return link_acquire(link_id, link, {.states = kStatesCommands, .wait = kWaitLinkTimeouts});
 }
 
 uint32_t link_release(uint32_t link_id) {
-  nax_link* doomed = nullptr;
+  Link* doomed = nullptr;
   {
     platform::MutexLock lock(g_registry_mutex);
-    registry& r = g_registry;
+    Registry& r = g_registry;
     if (r.slots == nullptr) return NAX_ERR_NO_REGISTRY;
     if (link_id == 0 || link_id > r.capacity) return NAX_ERR_NO_SUCH_LINK;
-    link_slot& slot = r.slots[link_id - 1];
+    LinkSlot& slot = r.slots[link_id - 1];
     if (slot.link == nullptr || slot.holds == 0) return NAX_ERR_LINK_UNAVAILABLE;
     --slot.holds;
     if (slot.holds == 0 && slot.free_pending != 0) {
       doomed = slot.link;
-      slot = link_slot{nullptr, r.free_head, 0, 0};
+      slot = LinkSlot{nullptr, r.free_head, 0, 0};
       r.free_head = link_id - 1;
       ++r.free_count;
     }
@@ -175,20 +172,20 @@ uint32_t link_release(uint32_t link_id) {
 }
 
 uint32_t link_free(uint32_t link_id) {
-  nax_link* doomed = nullptr;
+  Link* doomed = nullptr;
   {
     platform::MutexLock lock(g_registry_mutex);
-    registry& r = g_registry;
+    Registry& r = g_registry;
     if (r.slots == nullptr) return NAX_ERR_NO_REGISTRY;
     if (link_id == 0 || link_id > r.capacity) return NAX_ERR_LINK_UNAVAILABLE;
-    link_slot& slot = r.slots[link_id - 1];
+    LinkSlot& slot = r.slots[link_id - 1];
     if (slot.link == nullptr) return NAX_ERR_LINK_UNAVAILABLE;
     if (slot.holds != 0) {
       slot.free_pending = 1;
       return NAX_ERR_LINK_HELD;
     }
     doomed = slot.link;
-    slot = link_slot{nullptr, r.free_head, 0, 0};
+    slot = LinkSlot{nullptr, r.free_head, 0, 0};
     r.free_head = link_id - 1;
     ++r.free_count;
   }
@@ -205,9 +202,9 @@ uint32_t registry_live_links() {
   return live;
 }
 
-registry_stats registry_get_stats() {
+RegistryStats registry_get_stats() {
   platform::MutexLock lock(g_registry_mutex);
-  return registry_stats{g_registry.capacity, g_registry.used, g_registry.free_count};
+  return RegistryStats{g_registry.capacity, g_registry.used, g_registry.free_count};
 }
 
 }  // namespace nax

@@ -1,5 +1,5 @@
 // Link registry: ids, reuse, growth, holds, busy waits and deferred frees.
-#include "core/registry.h"
+#include "link/registry.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +10,12 @@
 
 namespace {
 
+using nax::Link;
 using nax::link_acquire;
 using nax::link_alloc;
 using nax::link_free;
 using nax::link_get;
 using nax::link_release;
-using nax::nax_link;
 
 class RegistryTest : public ::testing::Test {
  protected:
@@ -32,7 +32,7 @@ class RegistryTest : public ::testing::Test {
   }
 
   uint32_t alloc(uint32_t state = LINK_OPEN) {
-    nax_link* link = nullptr;
+    Link* link = nullptr;
     uint32_t id = 0;
     EXPECT_EQ(link_alloc(&link, &id), NAX_OK);
     link->link_state = state;
@@ -56,7 +56,7 @@ TEST_F(RegistryTest, TheHundredFirstLinkGrowsTheTable) {
   EXPECT_EQ(nax::registry_get_stats().capacity, 100u);
   EXPECT_EQ(alloc(), 101u);
   EXPECT_EQ(nax::registry_get_stats().capacity, 200u);
-  nax_link* link = nullptr;
+  Link* link = nullptr;
   EXPECT_EQ(link_get(101, &link), NAX_OK);
   EXPECT_EQ(link_release(101), NAX_OK);
 }
@@ -83,8 +83,8 @@ TEST_F(RegistryTest, AcquireRefusals) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    nax_link* link = nullptr;
-    EXPECT_EQ(link_acquire(c.id, &link, c.mask, 0, 0, 0), c.expected);
+    Link* link = nullptr;
+    EXPECT_EQ(link_acquire(c.id, &link, {.states = c.mask}), c.expected);
     EXPECT_EQ(link != nullptr, c.expected == NAX_OK);
   }
   EXPECT_EQ(link_release(incoming), NAX_OK);
@@ -93,11 +93,11 @@ TEST_F(RegistryTest, AcquireRefusals) {
 
 TEST_F(RegistryTest, BusyLinkWaitsThreePausesThenFails) {
   uint32_t id = alloc();
-  nax_link* link = nullptr;
+  Link* link = nullptr;
   ASSERT_EQ(link_get(id, &link), NAX_OK);
   link->rcv_timeout = 50;  // pauses below 100 ms become 100 ms
   link->snd_timeout = 50;
-  nax_link* second = nullptr;
+  Link* second = nullptr;
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(link_get(id, &second), NAX_ERR_LINK_BUSY);
   auto waited = std::chrono::steady_clock::now() - start;
@@ -108,7 +108,7 @@ TEST_F(RegistryTest, BusyLinkWaitsThreePausesThenFails) {
 
 TEST_F(RegistryTest, BusyLinkIsTakenOnceItsHolderLetsGo) {
   uint32_t id = alloc();
-  nax_link* link = nullptr;
+  Link* link = nullptr;
   ASSERT_EQ(link_get(id, &link), NAX_OK);
   link->rcv_timeout = 0;
   link->snd_timeout = 0;
@@ -116,7 +116,7 @@ TEST_F(RegistryTest, BusyLinkIsTakenOnceItsHolderLetsGo) {
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     link_release(id);
   });
-  nax_link* second = nullptr;
+  Link* second = nullptr;
   EXPECT_EQ(link_get(id, &second), NAX_OK);
   EXPECT_EQ(second, link);
   holder.join();
@@ -127,7 +127,7 @@ TEST_F(RegistryTest, BusyLinkIsTakenOnceItsHolderLetsGo) {
 // which still ends in 1051: there is no fourth look.
 TEST_F(RegistryTest, BusyAfterTheThirdPauseWithoutAnotherLook) {
   uint32_t id = alloc();
-  nax_link* link = nullptr;
+  Link* link = nullptr;
   ASSERT_EQ(link_get(id, &link), NAX_OK);
   std::atomic<bool> started{false};
   std::thread holder([&] {
@@ -135,36 +135,37 @@ TEST_F(RegistryTest, BusyAfterTheThirdPauseWithoutAnotherLook) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     link_release(id);
   });
-  nax_link* second = nullptr;
+  Link* second = nullptr;
   started = true;
-  EXPECT_EQ(link_acquire(id, &second, nax::kStatesCommands, 0, 0, 1000), NAX_ERR_LINK_BUSY);
+  EXPECT_EQ(link_acquire(id, &second, {.states = nax::kStatesCommands, .wait = 1000}),
+            NAX_ERR_LINK_BUSY);
   EXPECT_EQ(second, nullptr);
   holder.join();
 }
 
 TEST_F(RegistryTest, FreeWhileHeldIsDeferredToTheLastRelease) {
   uint32_t id = alloc();
-  nax_link* link = nullptr;
+  Link* link = nullptr;
   ASSERT_EQ(link_get(id, &link), NAX_OK);
   EXPECT_EQ(link_free(id), NAX_ERR_LINK_HELD);
-  nax_link* again = nullptr;
-  EXPECT_EQ(link_acquire(id, &again, 0, 0, nax::kAnyHolds, 0), NAX_ERR_LINK_UNAVAILABLE);
+  Link* again = nullptr;
+  EXPECT_EQ(link_acquire(id, &again, {.max_holds = nax::kAnyHolds}), NAX_ERR_LINK_UNAVAILABLE);
   EXPECT_EQ(alloc(), id + 1);  // the pending slot is not reused yet
   EXPECT_EQ(link_release(id), NAX_OK);
   EXPECT_EQ(alloc(), id);  // now it is
 }
 
 TEST_F(RegistryTest, CloseTakesAHeldLinkAndMarksItClosing) {
+  const nax::AcquireOptions kClose{
+      .states = nax::kStatesClosable, .new_state = LINK_CLOSING, .max_holds = nax::kAnyHolds};
   uint32_t id = alloc();
-  nax_link* command = nullptr;
+  Link* command = nullptr;
   ASSERT_EQ(link_get(id, &command), NAX_OK);
-  nax_link* closer = nullptr;
-  ASSERT_EQ(link_acquire(id, &closer, nax::kStatesClosable, LINK_CLOSING, nax::kAnyHolds, 0),
-            NAX_OK);
+  Link* closer = nullptr;
+  ASSERT_EQ(link_acquire(id, &closer, kClose), NAX_OK);
   EXPECT_EQ(command->link_state.load(), static_cast<uint32_t>(LINK_CLOSING));
-  nax_link* second_close = nullptr;
-  EXPECT_EQ(link_acquire(id, &second_close, nax::kStatesClosable, LINK_CLOSING, nax::kAnyHolds, 0),
-            NAX_ERR_LINK_STATE);
+  Link* second_close = nullptr;
+  EXPECT_EQ(link_acquire(id, &second_close, kClose), NAX_ERR_LINK_STATE);
   EXPECT_EQ(link_release(id), NAX_OK);
   EXPECT_EQ(link_free(id), NAX_ERR_LINK_HELD);
   EXPECT_EQ(link_release(id), NAX_OK);  // the command's release frees it
@@ -182,7 +183,7 @@ TEST_F(RegistryTest, ConcurrentAllocAcquireReleaseFree) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int round = 0; round < kRounds; ++round) {
-        nax_link* link = nullptr;
+        Link* link = nullptr;
         uint32_t id = 0;
         if (link_alloc(&link, &id) != NAX_OK || id >= owners.size()) {
           ++errors;
@@ -192,10 +193,10 @@ TEST_F(RegistryTest, ConcurrentAllocAcquireReleaseFree) {
         link->link_state = LINK_OPEN;
         link->rcv_timeout = 0;
         link->snd_timeout = 0;
-        nax_link* held = nullptr;
+        Link* held = nullptr;
         if (link_get(id, &held) != NAX_OK || held != link) ++errors;
-        nax_link* other = nullptr;
-        if (link_acquire(id, &other, 0, 0, 0, 0) != NAX_ERR_LINK_UNAVAILABLE) ++errors;
+        Link* other = nullptr;
+        if (link_acquire(id, &other, {}) != NAX_ERR_LINK_UNAVAILABLE) ++errors;
         if (link_release(id) != NAX_OK) ++errors;
         owners[id].store(0);
         if (link_free(id) != NAX_OK) ++errors;
@@ -210,11 +211,11 @@ TEST_F(RegistryTest, ConcurrentAllocAcquireReleaseFree) {
 }
 
 TEST(RegistryNoInit, OperationsFailWithoutARegistry) {
-  nax_link* link = nullptr;
+  Link* link = nullptr;
   uint32_t id = 0;
   EXPECT_EQ(link_alloc(&link, &id), NAX_ERR_NO_REGISTRY);
   EXPECT_EQ(link_get(1, &link), NAX_ERR_NOT_INIT);
-  EXPECT_EQ(link_acquire(1, &link, 0, 0, 0, 0), NAX_ERR_NO_REGISTRY);
+  EXPECT_EQ(link_acquire(1, &link, {}), NAX_ERR_NO_REGISTRY);
   EXPECT_EQ(link_release(1), NAX_ERR_NO_REGISTRY);
   EXPECT_EQ(link_free(1), NAX_ERR_NO_REGISTRY);
 }

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "link/transport.h"
 #include "platform/socket.h"
-#include "transport/transport.h"
 
 namespace {
 
@@ -49,12 +49,12 @@ TEST_F(TcpConnect, OsErrorIsClearedOnceThePendingErrorHasBeenRead) {
     SCOPED_TRACE(c.name);
     std::string name = "127.0.0.1";
     std::string param = std::to_string(bound_port(c.listening));
-    nax_link link;
+    Link link;
     link.device_type = kDeviceTcp;
     link.device_name = name.data();
     link.device_param = param.data();
     link.os_error = -7;  // whatever an earlier step left
-    uint32_t status = transport_open(&link, 5000);
+    uint32_t status = kTcpTransport.open(&link, 5000);
     platform::socket_close(link.socket.exchange(platform::kNoSocket));
     if (status == NAX_ERR_CONNECT) {
       // Some stacks refuse at once; then the error of the start stays.
@@ -83,10 +83,10 @@ TEST_F(TcpConnect, AddressesAreCheckedBeforeAnySocketIsMade) {
     SCOPED_TRACE(c.name);
     std::string name = c.name;
     std::string param = "3001";
-    nax_link link;
+    Link link;
     link.device_name = name.data();
     link.device_param = param.data();
-    EXPECT_EQ(transport_open(&link, 100), c.expected);
+    EXPECT_EQ(kTcpTransport.open(&link, 100), c.expected);
     EXPECT_EQ(link.socket.load(), platform::kNoSocket);
   }
 }

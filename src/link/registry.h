@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <memory>
 
-#include "core/wait_policy.h"
 #include "platform/platform.h"
 #include "platform/serial.h"
 #include "platform/socket.h"
@@ -17,7 +16,7 @@ namespace nax {
 
 enum : uint8_t { kDeviceSerial = 1, kDeviceTcp = 2 };
 
-struct nax_link {
+struct Link {
   std::atomic<uint8_t> packet_protocol{0};
   uint8_t device_type = 0;
   std::atomic<platform::Socket> socket{platform::kNoSocket};
@@ -30,6 +29,9 @@ struct nax_link {
   platform::Thread rx_thread;
   std::unique_ptr<platform::Event> stop_event;     // manual reset; waitable for serial ports
   std::unique_ptr<platform::Event> started_event;  // manual reset
+  // Set by the creator once the link has its first state, or by a close: until then the
+  // reception thread must not close the link under its creator.
+  std::unique_ptr<platform::Event> ready_event;  // manual reset
   platform::SerialPort handle = platform::kNoSerialPort;
   platform::SerialSaved saved_settings{};
 
@@ -50,32 +52,31 @@ struct nax_link {
   std::atomic<void*> callback_args{nullptr};
 
   nax_packet answer{};
-  // Counts the answers handed over, so that a waiter can tell one from a nudge.
-  std::atomic<uint32_t> answer_seq{0};
-  // Set while a transaction waits: the first bytes of the next frame nudge it.
-  std::atomic<bool> awaiting_answer{false};
-  AnswerWaitPolicy wait_policy;  // under tx_mutex
-  // When the reception thread handed over the last answer (steady clock ticks): a
-  // round trip measured up to there leaves out the waiter's own wake-up.
-  std::atomic<int64_t> answered_at{0};
-  // Set once the socket is shut down; the socket itself stays open for a
+  // Set once the transport is closed; the socket or port itself stays open for a
   // thread still waiting on it and is closed when the record is freed.
-  std::atomic<bool> socket_shut{false};
+  std::atomic<bool> transport_closed{false};
 };
 
 // Registry lifetime (nax_init / nax_uninit).
 uint32_t registry_create();
 uint32_t registry_destroy();
 
-uint32_t link_alloc(nax_link** link, uint32_t* link_id);
-// Takes the link when it is in one of the states of state_mask (kAnyState: any) and at most
-// max_holds others hold it, then sets new_state (kKeepState: none).  A held link is retried
-// up to three times after a pause: wait_mode kNoWait fails at once, kWaitLinkTimeouts pauses
-// max(rcv, snd) time-out, any other value pauses that many ms.
-uint32_t link_acquire(uint32_t link_id, nax_link** link, uint32_t state_mask, uint32_t new_state,
-                      uint32_t max_holds, uint32_t wait_mode);
+uint32_t link_alloc(Link** link, uint32_t* link_id);
+inline constexpr uint32_t kWaitLinkTimeouts = 1;  // AcquireOptions::wait: max(rcv, snd) time-out
+
+// What link_acquire asks of the link; the zero value takes a link in any state that
+// nobody holds, changes nothing and does not wait.
+struct AcquireOptions {
+  uint32_t states = 0;     // link states accepted; 0: any
+  uint32_t new_state = 0;  // stored once the link is taken; 0: unchanged
+  uint32_t max_holds = 0;  // holders that may already have it; 0: exclusive
+  // While more hold it: 0 fails at once; otherwise three pauses, of max(rcv, snd)
+  // time-out for kWaitLinkTimeouts or of this many ms, then 1051.
+  uint32_t wait = 0;
+};
+uint32_t link_acquire(uint32_t link_id, Link** link, const AcquireOptions& options);
 // Commands and per-link setters: open or accepted links, exclusive, waiting.
-uint32_t link_get(uint32_t link_id, nax_link** link);
+uint32_t link_get(uint32_t link_id, Link** link);
 uint32_t link_release(uint32_t link_id);
 uint32_t link_free(uint32_t link_id);
 
@@ -85,23 +86,17 @@ uint32_t is_initialised();
 inline constexpr uint32_t kStatesCommands = LINK_OPEN | LINK_ACCEPTED;
 inline constexpr uint32_t kStatesClosable =
     LINK_OPENING | LINK_OPEN | LINK_INCOMING | LINK_ACCEPTED;
-// Arguments of link_acquire, named so that each call site reads as what it asks for.
-inline constexpr uint32_t kAnyState = 0;   // state_mask: a link in any state
-inline constexpr uint32_t kKeepState = 0;  // new_state: link_state left as it is
-inline constexpr uint32_t kExclusive = 0;  // max_holds: nobody else may hold the link
 inline constexpr uint32_t kAnyHolds = 0xFFFFFFFFu;
-inline constexpr uint32_t kNoWait = 0;            // wait_mode: fail at once when held
-inline constexpr uint32_t kWaitLinkTimeouts = 1;  // wait_mode: pause max(rcv, snd) time-out
 
 // Links that exist (open, opening, incoming, accepted or still closing).
 uint32_t registry_live_links();
 
 // Number of slots allocated and ever used, for tests and diagnostics.
-struct registry_stats {
+struct RegistryStats {
   uint32_t capacity;
   uint32_t used;
   uint32_t free_count;
 };
-registry_stats registry_get_stats();
+RegistryStats registry_get_stats();
 
 }  // namespace nax
