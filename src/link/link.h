@@ -39,6 +39,10 @@ uint32_t create_reception_thread(nax_link* link, uint32_t link_id);
 // without: mark closing, close the transport, release (the thread's own close).
 uint32_t close_link(uint32_t link_id, bool wait, const char* context);
 
+// Closes the listener and every link as nax_close_listen and nax_close do, and
+// returns once every link is freed and every library thread has ended.
+void close_everything();
+
 // Sends one keepalive on the link without waiting for an answer.
 uint32_t send_keepalive(uint32_t link_id, uint16_t des_node);
 

@@ -14,6 +14,11 @@ namespace naxgw {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
+// Bounds on nodes that connect in and are not claimed yet: anyone who reaches the
+// listener's port can open links, each with a thread of the library.
+constexpr int32_t kMaxUnclaimed = 1000;
+constexpr int32_t kClaimTimeoutMs = 60000;
+
 struct Gateway::Worker {
   Gateway* gateway = nullptr;
   NodeConfig cfg;
@@ -137,6 +142,7 @@ void Gateway::start() {
   }
   if (config_.listener) {
     acceptor_ = std::thread([this] { run_acceptor(); });
+    nax_set_listen_limits(kMaxUnclaimed, kClaimTimeoutMs);
     nax_listen(&status, config_.listener->port, 1000, this, on_listen_conn);
     if (status != NAX_OK) {
       throw std::runtime_error("listen on port " + std::to_string(config_.listener->port) + ": " +
@@ -289,8 +295,8 @@ void Gateway::run_acceptor() {
     if (status != NAX_OK) {
       std::fprintf(stderr, "naxgw: a node on port %u was not accepted: %u %s\n", unsigned{l.port},
                    status, nax_status_text(status));
-      // A link left unclaimed is given up by the library's keepalive; closing it here
-      // could close another node's link that got the freed id meanwhile.
+      // A link left unclaimed is given up at its claim time-out (or by the keepalive);
+      // closing it here could close another node's link that got the freed id meanwhile.
       continue;
     }
     const auto it = by_listener_node_.find(number);
