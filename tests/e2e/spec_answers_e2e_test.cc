@@ -83,9 +83,13 @@ TEST_F(SpecAnswers, CallsFromInsideCallbacksGetTheAnswerOfTheirCase) {
       ASSERT_NE(link, 0);
       nax_date_time got{};
       ASSERT_EQ(nax_get_time(link, kSimNode, &got), NAX_OK);  // the node learns the protocol
-      if (c.trigger == Trigger::UserEvent) ASSERT_TRUE(sim_->send_user_event({.id = 5}));
-      if (c.trigger == Trigger::AuxEvent) ASSERT_TRUE(sim_->send_aux_input_event({.aux_input = 1}));
-      if (c.trigger == Trigger::LinkLost) sim_->drop_connections();
+      if (c.trigger == Trigger::UserEvent) {
+        ASSERT_TRUE(sim_->send_user_event({.id = 5}));
+      } else if (c.trigger == Trigger::AuxEvent) {
+        ASSERT_TRUE(sim_->send_aux_input_event({.aux_input = 1}));
+      } else {
+        sim_->drop_connections();
+      }
     }
     ASSERT_TRUE(e2e::eventually([&] { return probe.count() == 1; }));
     EXPECT_EQ(probe.got[0], c.expected);
