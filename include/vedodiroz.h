@@ -7,7 +7,7 @@
  *
  * Conventions:
  * - Every function returns an unsigned 32-bit status: NAX_OK (1) on success,
- *   1000..1065 for the library's own failures (NAX_STATUS_LIST below), and any
+ *   1000 to 1065 for the library's own failures (NAX_STATUS_LIST below), and any
  *   other value as the node's own verdict, passed through.  Exceptions:
  *   nax_lib_version (returns its buffer), nax_get_packet_protocol (returns the
  *   protocol, 0 when the link cannot be taken), nax_open and nax_listen (return
@@ -27,16 +27,20 @@
  *   answers announcing more records than the host's array holds never write
  *   past it.
  * - Callbacks run on the library's own threads (one reception thread per link,
- *   one listen thread).  nax_close for a link from inside one of that link's
- *   callbacks, and nax_close_listen from inside the listener's callback, are
- *   refused with NAX_ERR_OWN_THREAD (1065) and change nothing.
- *   nax_answer_user_event and nax_answer_aux_input_event only send and may be
- *   called from inside them.
+ *   one listen thread).  Where a call would wait for the very thread it runs
+ *   on, it is refused with NAX_ERR_OWN_THREAD (1065) and changes nothing:
+ *   nax_close for a link from inside that link's user event or aux input
+ *   callback, nax_close_listen from inside the listener's callback, and
+ *   nax_uninit from inside any callback.  nax_close from the connection
+ *   callback that reports the link's loss gets 1056: the library is closing
+ *   that link already.  nax_answer_user_event and nax_answer_aux_input_event
+ *   only send and may be called from inside the callbacks.
  * - Functions may be called from any thread once nax_init has returned.
  *   nax_init and nax_uninit must not race with any other call.  nax_uninit
- *   while a link or the listener is still open returns NAX_ERR_STILL_OPEN
- *   (1064) and leaves the library initialised.  Closing one link from two
- *   threads at once closes it once: the other call gets 1056 or 1036.
+ *   closes the links and the listener still open, each as nax_close and
+ *   nax_close_listen would, and returns once their threads have ended.
+ *   Closing one link from two threads at once closes it once: the other call
+ *   gets 1056 or 1036.
  * - Capacity.  Each link costs one library thread (its reception thread),
  *   its descriptors and about 10 KiB of resident memory.  On Linux a TCP
  *   link holds one descriptor (its socket), a serial link two (its port and
@@ -52,7 +56,7 @@
  *   thread's stack (the host executable's default reserve, commonly 1 MiB):
  *   about 1,500 links per process, more when the host is large-address-
  *   aware; descriptors (a socket and a few event handles per link) are no
- *   limit there.  Nodes that connect in are bounded separately, see
+ *   limit there.  Nodes that connect in can be bounded separately, see
  *   nax_set_listen_limits.
  *
  * Statuses every node command can return:
@@ -177,8 +181,7 @@ extern "C" {
   X(NAX_ERR_CONN_CLOSED, 1061, "connection closed by the node, or the link is being closed")      \
   X(NAX_ERR_CONNECT_WAIT, 1062, "waiting for the connection failed")                              \
   X(NAX_ERR_NODE_LOST, 1063, "the node stopped answering keepalives")                           \
-  X(NAX_ERR_STILL_OPEN, 1064, "links or a listener still open: close them before nax_uninit")     \
-  X(NAX_ERR_OWN_THREAD, 1065, "called from a callback of the link or listener it would close")
+  X(NAX_ERR_OWN_THREAD, 1065, "called from a callback whose thread the call would wait for")
 /* clang-format on */
 
 #define NAX_STATUS_ENUM_ITEM_(name, code, text) name = code,
@@ -395,13 +398,16 @@ NAX_API uint32_t NAX_CALL nax_init(const char* log_path, int32_t log_level);
 
 /* Stops the library: closes the log and frees the link registry.
  *
- * Close every link (nax_close) and the listener (nax_close_listen) first: links
- * still open are not closed for the host, their threads and descriptors are left
+ * The listener and every link still open are closed first, as nax_close_listen
+ * and nax_close close them (no connection callback for them), and the call
+ * returns once every thread of the library has ended, so that nothing is left
  * behind.  nax_init may be called again afterwards.
  *
  * Statuses:
  * - 1: stopped.
  * - 1034: the library was not started.
+ * - 1065: called from inside a callback, whose thread it would wait for; nothing
+ *   changes.
  *
  * Threads: not from a callback, and not while another thread calls into the library.
  */
@@ -422,7 +428,7 @@ NAX_API char* NAX_CALL nax_lib_version(char* buffer);
  * - status: any status a function returned.
  *
  * Returns a constant string owned by the library (never NULL, never to be freed):
- * the text of the library's statuses (1, 1000 to 1063), "unknown library status"
+ * the text of the library's statuses (1, 1000 to 1065), "unknown library status"
  * for other numbers from 1000, and "status reported by the node" below 1000: the
  * node's own numbers depend on the command (see each function's page).  Works before nax_init and
  * from any thread.
@@ -494,9 +500,12 @@ NAX_API uint32_t NAX_CALL nax_open(uint32_t* status, uint16_t source_node, uint8
  * - 1034 not initialised; 1059 unknown link id; 1036 already freed.
  * - 1050: still held by another call; the link is freed when that call returns.
  * - 1051: still busy after three pauses.
+ * - 1056: the link is being closed already, also from inside the connection
+ *   callback that reports its loss.
+ * - 1065: called from inside the same link's user event or aux input callback
+ *   (the reception thread cannot wait for itself); nothing changes.
  *
- * Threads: any thread, but never from inside one of the same link's callbacks
- * (the reception thread cannot wait for itself).
+ * Threads: any thread; from inside one of the same link's callbacks only as above.
  */
 NAX_API uint32_t NAX_CALL nax_close(int32_t link_id);
 
@@ -544,12 +553,16 @@ NAX_API uint32_t NAX_CALL nax_close_listen(int32_t listen_id);
  * descriptors, until the host claims it with nax_accept or closes it.  While
  * max_unclaimed links wait to be claimed, further connections are closed at once
  * and logged; an incoming link not claimed within claim_timeout ms of its
- * connection is closed.  Keepalives, when enabled, still close quiet unclaimed
- * links earlier.
+ * connection is closed and freed, with no callback.  Keepalives, when enabled,
+ * still close quiet unclaimed links earlier.
+ *
+ * Both bounds are off until set: an incoming link then waits to be claimed for
+ * as long as its node stays connected.  Set them for a listener that untrusted
+ * networks can reach, where anyone who reaches the port can open links.
  *
  * Arguments:
- * - max_unclaimed: links allowed to wait at once; 0 lifts the bound (default 1000).
- * - claim_timeout: ms an incoming link may wait; 0 lifts the bound (default 60000).
+ * - max_unclaimed: links allowed to wait at once; 0 lifts the bound (the default).
+ * - claim_timeout: ms an incoming link may wait; 0 lifts the bound (the default).
  *
  * Statuses: 1 stored; 1037 a negative value (nothing changes).
  *
@@ -925,8 +938,7 @@ NAX_API uint32_t NAX_CALL nax_answer_aux_input_event(int32_t link_id, uint16_t n
  * Arguments:
  * - link_id: a link from nax_open or claimed with nax_accept.
  * - node: the node number addressed (0 to 65535).
- * - first_index: 0-based position of the first user wanted; at most 65535
- *   (larger values give 1037).
+ * - first_index: 0-based position of the first user wanted (low 16 bits used).
  * - count: capacity of users, in records; not 0.
  * - users: out, host-owned array of count records; each record's mask says
  *   which fields the node sent.
@@ -937,7 +949,7 @@ NAX_API uint32_t NAX_CALL nax_answer_aux_input_event(int32_t link_id, uint16_t n
  * - 8: no further users (the records that came are stored).
  * - 7: protocol 1, no users on the node (first_index was 0).
  * - 4: protocol 1, the node refused the list.
- * - 1037: users or stored NULL, count 0, or first_index above 65535.
+ * - 1037: users or stored NULL, or count 0.
  * - Any other number below 1000: protocol 2, the node's refusal.
  * Also the link statuses (1034 not initialised, 1059 unknown link id, 1036 link
  * freed or busy, 1056 link not open or accepted) and the exchange statuses (1020,
@@ -956,8 +968,8 @@ NAX_API uint32_t NAX_CALL nax_list_users(int32_t link_id, uint16_t node, uint32_
  * Arguments:
  * - link_id: a link from nax_open or claimed with nax_accept.
  * - node: the node number addressed (0 to 65535).
- * - first_index: position of the first record of users to send.
- * - count: records to send; not 0.
+ * - first_index: position of the first record of users to send (low 16 bits used).
+ * - count: records to send (low 16 bits used); not 0.
  * - users: host-owned array; texts longer than 254 characters are cut in the
  *   host's record.
  * - taken: out, must not be NULL (1037); records the node took (protocol 1: 0 or 1).
@@ -988,7 +1000,7 @@ NAX_API uint32_t NAX_CALL nax_add_user(int32_t link_id, uint16_t node, uint32_t 
  * Arguments:
  * - link_id: a link from nax_open or claimed with nax_accept.
  * - node: the node number addressed (0 to 65535).
- * - first_index: position of the first record of users to send.
+ * - first_index: position of the first record of users to send (low 16 bits used).
  * - count: records to send; not 0.
  * - users: host-owned array.
  * - taken: out, must not be NULL (1037); records the node took.
@@ -1013,7 +1025,7 @@ NAX_API uint32_t NAX_CALL nax_edit_user(int32_t link_id, uint16_t node, uint32_t
  * Arguments:
  * - link_id: a link from nax_open or claimed with nax_accept.
  * - node: the node number addressed (0 to 65535).
- * - first_index: position of the first record of users to send.
+ * - first_index: position of the first record of users to send (low 16 bits used).
  * - count: records to send; not 0.
  * - users: host-owned array; each record needs NAX_USER_ID in its mask.
  *   Protocol 2 reduces every record's mask to NAX_USER_ID in place.

@@ -96,4 +96,4 @@ def test_listen_limits_turn_away_nodes_beyond_the_cap(naxsim_factory, port):
                 nax.set_listen_limits(*bad)
             assert caught.value.status == 1037
     finally:
-        nax.set_listen_limits(1000, 60000)
+        nax.set_listen_limits(0, 0)

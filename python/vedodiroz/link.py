@@ -77,7 +77,8 @@ def set_keepalive(timeout: int, retries: int, dest_node: int) -> None:
 def set_listen_limits(max_unclaimed: int, claim_timeout: int) -> None:
     """Bounds nodes that connect in but are not accepted: at most max_unclaimed wait at
     once (more are closed at once) and each must be accepted within claim_timeout ms.
-    0 lifts a bound; negative values raise LinkError (1037).  Callable at any time."""
+    0 lifts a bound (both are off until set); negative values raise LinkError (1037).
+    Callable at any time."""
     check(lib.nax_set_listen_limits(max_unclaimed, claim_timeout), "set_listen_limits")
 
 

@@ -363,8 +363,8 @@ uint32_t NAX_CALL nax_list_users(int32_t link_id, uint16_t node, uint32_t first_
                                  uint16_t count, nax_user* users, uint16_t* stored) {
   if (stored != nullptr) *stored = 0;
   return nax::run_command("list users", link_id, node, [&](const nax::LinkHold& hold) {
-    // The index travels in 16 bits: a larger one would silently ask for another page.
-    if (stored == nullptr || first_index > UINT16_MAX) return uint32_t{NAX_ERR_INVALID_ARG};
+    // The index and count travel in 16 bits: the low 16 bits of the argument are used.
+    if (stored == nullptr) return uint32_t{NAX_ERR_INVALID_ARG};
     return nax::list_users_held(hold, link_id, node, static_cast<uint16_t>(first_index), count,
                                 users, *stored);
   });
@@ -374,7 +374,7 @@ uint32_t NAX_CALL nax_add_user(int32_t link_id, uint16_t node, uint32_t first_in
                                nax_user* users, uint16_t* taken) {
   if (taken != nullptr) *taken = 0;
   return nax::run_command("add user", link_id, node, [&](const nax::LinkHold& hold) {
-    if (taken == nullptr || count > UINT16_MAX) return uint32_t{NAX_ERR_INVALID_ARG};
+    if (taken == nullptr) return uint32_t{NAX_ERR_INVALID_ARG};
     return nax::add_user_held(hold, link_id, node, static_cast<uint16_t>(first_index),
                               static_cast<uint16_t>(count), users, *taken);
   });

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/log.h"
+#include "link/link.h"
 #include "link/registry.h"
 #include "platform/socket.h"
 #include "vedodiroz.h"
@@ -56,18 +57,14 @@ NAX_API uint32_t NAX_CALL nax_init(const char* log_path, int32_t log_level) {
 
 NAX_API uint32_t NAX_CALL nax_uninit(void) {
   if (!g_initialised.load()) return NAX_ERR_NOT_INIT;
-  // Links and the listener own threads that use the registries: the host
-  // closes them first.
-  bool listening = false;
-  {
-    listener_registry& lr = listeners();
-    platform::MutexLock lock(lr.mutex);
-    listening = lr.listener != nullptr;
+  // Links and the listener still open own threads that use the registries: they
+  // are closed first, each waiting for its thread, which a callback running on
+  // one of those threads cannot do.
+  if (current_reception_link() != 0 || on_listen_thread()) {
+    log_printf(1, "init", "finish refused: called on a thread of the library");
+    return NAX_ERR_OWN_THREAD;
   }
-  if (listening || registry_live_links() != 0) {
-    log_printf(1, "init", "finish refused: links or a listener still open");
-    return NAX_ERR_STILL_OPEN;
-  }
+  close_everything();
   log_printf(1, "init", "finish");
   log_teardown();
   platform::net_cleanup();

@@ -16,9 +16,10 @@ uint32_t is_initialised();
 
 // Bounds on the links that nodes open by connecting in, until the host claims
 // them: every such link holds a thread and its descriptors, and anyone who can
-// reach the port can open them.  The host may change the bounds at any time.
-inline constexpr uint32_t kDefaultMaxUnclaimed = 1000;
-inline constexpr uint32_t kDefaultClaimTimeoutMs = 60000;
+// reach the port can open them.  Off until the host sets them (at any time): an
+// unclaimed link otherwise waits to be claimed for as long as its node stays.
+inline constexpr uint32_t kDefaultMaxUnclaimed = 0;
+inline constexpr uint32_t kDefaultClaimTimeoutMs = 0;
 struct listen_limit_settings {
   std::atomic<uint32_t> max_unclaimed{kDefaultMaxUnclaimed};       // 0: no cap
   std::atomic<uint32_t> claim_timeout_ms{kDefaultClaimTimeoutMs};  // 0: kept until closed

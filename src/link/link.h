@@ -66,6 +66,10 @@ class KeepaliveClock {
   uint32_t retries_done_ = 0;
 };
 
+// Closes the listener and every link as nax_close_listen and nax_close do, and
+// returns once every link is freed and every library thread has ended.
+void close_everything();
+
 // The link whose reception thread is the calling thread (0 on any other
 // thread), and whether the calling thread is the listen thread: a close from
 // there would wait for the calling thread itself.

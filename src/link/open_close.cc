@@ -41,9 +41,15 @@ uint32_t close_link(uint32_t link_id, bool wait, const char* context) {
   log_printf(1, context, "close link id = %d", link_id);
   Link* link = nullptr;
   uint32_t status = is_initialised();
-  // The host's close waits for the reception thread: never from that thread.
+  // The host's close waits for the reception thread: never from that thread.  A link
+  // that thread is closing already (its connection callback reports the loss) answers
+  // as any link already closing does.
   if (status == NAX_OK && wait && current_reception_link() == link_id) {
-    status = NAX_ERR_OWN_THREAD;
+    status = link_acquire(link_id, &link, kStatesClosable, kKeepState, kAnyHolds, kNoWait);
+    if (status == NAX_OK) {
+      link_release(link_id);
+      status = NAX_ERR_OWN_THREAD;
+    }
   }
   if (status == NAX_OK) {
     status = link_acquire(
@@ -75,6 +81,21 @@ uint32_t close_link(uint32_t link_id, bool wait, const char* context) {
   }
   log_printf(3, context, "close link id = %d, ret_val = %d", link_id, status);
   return status;
+}
+
+void close_everything() {
+  bool listening = false;
+  {
+    listener_registry& lr = listeners();
+    platform::MutexLock lock(lr.mutex);
+    listening = lr.listener != nullptr;
+  }
+  if (listening) nax_close_listen(1);
+  // A link its own thread is closing refuses (1056); that thread frees it.
+  for (uint32_t id = registry_next_live(0); id != 0; id = registry_next_live(id)) {
+    close_link(id, true, "node");
+  }
+  registry_wait_all_freed();
 }
 
 }  // namespace nax

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "core/lifecycle.h"
 
@@ -35,9 +36,35 @@ Registry g_registry;
 // late caller never locks a destroyed mutex.
 platform::Mutex g_registry_mutex;
 
+// Links allocated and not yet destroyed; nax_uninit sleeps on it until it is 0.
+std::atomic<uint32_t> g_links_alive{0};
+// Reception threads that freed their own link: they cannot join themselves, and a thread
+// nobody joins keeps its stack, so each is joined by the next one to get here or by
+// nax_uninit, which leaves no library thread running behind it.
+platform::Mutex g_ended_mutex;
+std::vector<platform::Thread> g_ended_threads;
+
+std::vector<platform::Thread> take_ended_threads() {
+  std::vector<platform::Thread> ended;
+  platform::MutexLock lock(g_ended_mutex);
+  ended.swap(g_ended_threads);
+  return ended;
+}
+
 void destroy_link(Link* link) {
-  // The transport was closed and the reception thread has ended before this.
+  // The transport was closed and the reception thread has ended before this,
+  // or this is that thread on its way out.
   link->rx_thread.join();
+  std::vector<platform::Thread> earlier;
+  if (link->rx_thread.is_current()) {
+    platform::MutexLock lock(g_ended_mutex);
+    earlier.swap(g_ended_threads);
+    try {
+      g_ended_threads.push_back(std::move(link->rx_thread));
+    } catch (...) {
+      // No room to keep it: it is detached with the record instead.
+    }
+  }
   platform::socket_close(link->socket.exchange(platform::kNoSocket));
   platform::serial_close_device(link->handle);
   std::free(link->device_name);
@@ -46,6 +73,8 @@ void destroy_link(Link* link) {
   std::atomic<bool> unclaimed{link->unclaimed.load()};
   delete link;
   leave_unclaimed(unclaimed);
+  for (platform::Thread& ended : earlier) ended.join();
+  if (g_links_alive.fetch_sub(1) == 1) platform::wake_word(g_links_alive, true);
 }
 
 }  // namespace
@@ -102,6 +131,7 @@ uint32_t link_alloc(Link** link, uint32_t* link_id) {
       return NAX_ERR_SLOT_IN_USE;
     }
     slot = LinkSlot{fresh, 0, 0, 0};
+    g_links_alive.fetch_add(1);
     *link = fresh;
     *link_id = index + 1;
   }
@@ -191,6 +221,21 @@ uint32_t link_free(uint32_t link_id) {
   }
   destroy_link(doomed);
   return NAX_OK;
+}
+
+void registry_wait_all_freed() {
+  for (uint32_t alive = g_links_alive.load(); alive != 0; alive = g_links_alive.load()) {
+    platform::wait_on_word(g_links_alive, alive, platform::kWaitForever);
+  }
+  for (platform::Thread& ended : take_ended_threads()) ended.join();
+}
+
+uint32_t registry_next_live(uint32_t after) {
+  platform::MutexLock lock(g_registry_mutex);
+  for (uint32_t i = after; i < g_registry.used; ++i) {
+    if (g_registry.slots[i].link != nullptr) return i + 1;
+  }
+  return 0;
 }
 
 uint32_t registry_live_links() {

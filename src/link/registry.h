@@ -90,6 +90,10 @@ inline constexpr uint32_t kAnyHolds = 0xFFFFFFFFu;
 
 // Links that exist (open, opening, incoming, accepted or still closing).
 uint32_t registry_live_links();
+// The lowest id above `after` whose link exists; 0 when there is none.
+uint32_t registry_next_live(uint32_t after);
+// Sleeps until every link is freed and every reception thread has ended.
+void registry_wait_all_freed();
 
 // Number of slots allocated and ever used, for tests and diagnostics.
 struct RegistryStats {

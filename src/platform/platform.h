@@ -78,6 +78,7 @@ class Thread {
   ~Thread();
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
+  Thread(Thread&&) noexcept = default;
 
   // False when the thread could not be created.
   bool start(std::function<void()> body);

@@ -120,6 +120,9 @@ TEST_F(ListenLimits, SetterTakesNonNegativeBoundsAtAnyTimeAndLogsThem) {
       {"back to a small cap",    3,        1000,      NAX_OK,             3,        1000},
   };
   // clang-format on
+  // Off until the host sets them: a node that connected in waits to be claimed.
+  EXPECT_EQ(nax::listen_limits().max_unclaimed.load(), 0u);
+  EXPECT_EQ(nax::listen_limits().claim_timeout_ms.load(), 0u);
   const std::string log = ::testing::TempDir() + "limits" + std::to_string(getpid()) + ".log";
   std::remove(log.c_str());
   for (bool initialised : {false, true}) {

@@ -1,6 +1,6 @@
 // Host misuse is refused with a status, never left undefined: a close from
 // inside the link's own callback, a listener closed from its own callback,
-// one link closed from two threads, nax_uninit with links still open.
+// one link closed from two threads.
 #include <algorithm>
 #include <set>
 
@@ -68,26 +68,6 @@ TEST_F(Misuse, CloseOfAnotherLinkFromACallbackIsAllowed) {
   EXPECT_EQ(nax_get_time(static_cast<int32_t>(second), kSimNode, &got), NAX_ERR_LINK_UNAVAILABLE);
 }
 
-// The connection callback of a lost link runs on that link's thread too.
-TEST_F(Misuse, CloseFromTheLostLinksConnectionCallbackIsRefused) {
-  CallbackCall call;
-  struct Args {
-    CallbackCall* call;
-  } args{&call};
-  uint32_t status = 0;
-  const uint32_t link = nax_open(
-      &status, kHostNode, 2, sim_->conn_string().c_str(), 1000, &args, nullptr, nullptr,
-      [](void* a, int32_t id, uint32_t) { static_cast<Args*>(a)->call->add(nax_close(id)); });
-  ASSERT_EQ(status, NAX_OK);
-  ASSERT_TRUE(sim_->wait_for_connections(1, 5000));
-  sim_->drop_connections();
-  ASSERT_TRUE(e2e::eventually([&] { return call.size() == 1; }));
-  EXPECT_EQ(call.statuses[0], static_cast<uint32_t>(NAX_ERR_OWN_THREAD));
-  // The link closed itself all the same.
-  EXPECT_TRUE(e2e::eventually(
-      [&] { return nax_close(static_cast<int32_t>(link)) == NAX_ERR_LINK_UNAVAILABLE; }));
-}
-
 TEST_F(Misuse, ListenerClosedFromItsOwnCallbackIsRefused) {
   CallbackCall call;
   struct Args {
@@ -137,23 +117,6 @@ TEST_F(Misuse, OneLinkClosedFromTwoThreadsIsClosedOnce) {
     const uint32_t other = results[0] == NAX_OK ? results[1] : results[0];
     EXPECT_TRUE(other == NAX_ERR_LINK_STATE || other == NAX_ERR_LINK_UNAVAILABLE) << other;
   }
-}
-
-TEST_F(Misuse, UninitWithALinkOrTheListenerOpenIsRefused) {
-  const uint32_t link = open(2);
-  EXPECT_EQ(nax_uninit(), static_cast<uint32_t>(NAX_ERR_STILL_OPEN));
-  // Still initialised, the link still works.
-  nax_date_time got{};
-  EXPECT_EQ(nax_get_time(static_cast<int32_t>(link), kSimNode, &got), NAX_OK);
-  forget(link);
-  ASSERT_EQ(nax_close(static_cast<int32_t>(link)), NAX_OK);
-
-  uint32_t status = 0;
-  ASSERT_EQ(nax_listen(&status, 0, 1000, nullptr, nullptr), 1u);
-  EXPECT_EQ(nax_uninit(), static_cast<uint32_t>(NAX_ERR_STILL_OPEN));
-  ASSERT_EQ(nax_close_listen(1), NAX_OK);
-  EXPECT_EQ(nax_uninit(), NAX_OK);
-  EXPECT_EQ(nax_init(nullptr, 0), NAX_OK);  // for the fixture's own nax_uninit
 }
 
 }  // namespace

@@ -13,6 +13,11 @@ namespace {
 // Events beyond this many untaken ones are dropped rather than kept without bound.
 constexpr size_t kMaxQueuedEvents = 10000;
 
+// Bounds on nodes that connect in and are not claimed: anyone who reaches the port
+// can open links, each with a thread of the library.
+constexpr int32_t kMaxUnclaimed = 1000;
+constexpr int32_t kClaimTimeoutMs = 60000;
+
 bool starts_with_nocase(const std::string& text, const char* prefix) {
   for (std::size_t i = 0; prefix[i] != '\0'; ++i) {
     if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
@@ -110,6 +115,7 @@ void Session::open_link() {
 
 void Session::accept_link() {
   uint32_t status = 0;
+  nax_set_listen_limits(kMaxUnclaimed, kClaimTimeoutMs);
   nax_listen(&status, options_.listen_port, static_cast<int32_t>(options_.timeout_ms), this,
              on_conn);
   check(status, "nax_listen");

@@ -7,6 +7,15 @@
 
 namespace naxgw {
 
+namespace {
+
+// Bounds on nodes that connect in and are not claimed yet: anyone who reaches the
+// listener's port can open links, each with a thread of the library.
+constexpr int32_t kMaxUnclaimed = 1000;
+constexpr int32_t kClaimTimeoutMs = 60000;
+
+}  // namespace
+
 Gateway::Gateway(Config config) : config_(std::move(config)), store_(open_store(config_.database)) {
   auto add = [&](const NodeConfig& cfg, bool connects_in) {
     auto w = std::make_unique<Worker>();
@@ -109,6 +118,7 @@ void Gateway::start() {
   }
   if (config_.listener) {
     acceptor_ = std::thread([this] { run_acceptor(); });
+    nax_set_listen_limits(kMaxUnclaimed, kClaimTimeoutMs);
     nax_listen(&status, config_.listener->port, 1000, this, on_listen_conn);
     if (status != NAX_OK) {
       throw std::runtime_error("listen on port " + std::to_string(config_.listener->port) + ": " +

@@ -289,15 +289,19 @@ void Simulator::Impl::resolve_batch(DialBatch& batch, size_t count, bool ok) {
   std::lock_guard<std::mutex> lock(connections_mutex);
   batch.pending -= count;
   if (!ok) batch.failed += count;
-  // Told with the next connection count, so that a caller woken sees both agree.
+  // A connection made is counted with its batch, so that a connect_to() that returns
+  // (woken, or finding its dial made at once) already counts it; waiters are told
+  // with the next connection count.
+  if (ok) connections = established();
   dials_resolved = true;
 }
 
 void Simulator::Impl::resolve_dial(const Endpoint* endpoint, bool ok) {
   auto found = dialing.find(endpoint);
   if (found == dialing.end()) return;
-  resolve_batch(*found->second.batch, 1, ok);
-  dialing.erase(found);
+  const std::shared_ptr<DialBatch> batch = found->second.batch;
+  dialing.erase(found);  // made: established from now on; failed: the caller finishes it
+  resolve_batch(*batch, 1, ok);
 }
 
 void Simulator::Impl::fail_all_dials() {

@@ -27,38 +27,14 @@ HANDLE handle_of(SerialPort port) {
   return reinterpret_cast<HANDLE>(port);
 }
 
-// Errors with which a port whose other end or device went away fails every
-// further operation at once: a hang-up of the line, an adapter unplugged.
-// Retrying such a port only repeats the failure, so they end the link.
-bool line_gone(DWORD error) {
-  switch (error) {
-    case ERROR_BROKEN_PIPE:
-    case ERROR_HANDLE_EOF:
-    case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_DEV_NOT_EXIST:
-    case ERROR_BAD_COMMAND:
-    case ERROR_ACCESS_DENIED:
-    case ERROR_GEN_FAILURE:
-    case ERROR_INVALID_HANDLE:
-    case ERROR_NOT_READY:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// 1061 when the error says the line is gone, 1020 for any other failure.
-uint32_t failure_status(DWORD error) {
-  return line_gone(error) ? NAX_ERR_CONN_CLOSED : NAX_ERR_IO;
-}
-
 // Waits for an overlapped operation that was started on port: 1 with the
-// byte count in *done, 1061 when stop is set first or the line is gone,
-// 1021 on time-out, 1020 otherwise.
+// byte count in *done, 1061 when stop is set first, 1021 on time-out, 1020
+// for any failure of the port.  A line that hung up or an adapter that went
+// away fails every operation with 1020 too: the reception thread retries, and
+// the keepalive finds the node gone.
 uint32_t wait_completion(HANDLE port, const Event* stop, uint32_t timeout_ms, OVERLAPPED* op,
                          DWORD* done) {
-  const DWORD started = GetLastError();
-  if (started != ERROR_IO_PENDING) return failure_status(started);
+  if (GetLastError() != ERROR_IO_PENDING) return NAX_ERR_IO;
   HANDLE handles[2] = {op->hEvent, nullptr};
   DWORD n = 1;
   if (stop != nullptr && stop->native() != kNoWaitable) {
@@ -69,8 +45,7 @@ uint32_t wait_completion(HANDLE port, const Event* stop, uint32_t timeout_ms, OV
       WaitForMultipleObjects(n, handles, FALSE, timeout_ms == kWaitForever ? INFINITE : timeout_ms);
   uint32_t status = NAX_ERR_IO;
   if (rc == WAIT_OBJECT_0) {
-    return GetOverlappedResult(port, op, done, FALSE) ? uint32_t{NAX_OK}
-                                                      : failure_status(GetLastError());
+    return GetOverlappedResult(port, op, done, FALSE) ? uint32_t{NAX_OK} : uint32_t{NAX_ERR_IO};
   } else if (n == 2 && rc == WAIT_OBJECT_0 + 1) {
     status = NAX_ERR_CONN_CLOSED;
   } else if (rc == WAIT_TIMEOUT) {

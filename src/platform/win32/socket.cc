@@ -199,7 +199,9 @@ uint32_t socket_bind_any(Socket s, uint16_t port) {
   local.sin_addr.s_addr = htonl(INADDR_ANY);
   if (::bind(sock_of(s), reinterpret_cast<sockaddr*>(&local), sizeof local) == 0) return NAX_OK;
   const int error = WSAGetLastError();
-  return error == WSAEADDRINUSE || error == WSAEACCES ? NAX_ERR_PORT_IN_USE : NAX_ERR_BIND;
+  // Only "address in use" is worth waiting for; WSAEACCES (a port another socket holds
+  // exclusively, or one the system reserves) is a bind error like any other.
+  return error == WSAEADDRINUSE ? NAX_ERR_PORT_IN_USE : NAX_ERR_BIND;
 }
 
 bool socket_listen(Socket s) {
