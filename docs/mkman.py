@@ -11,6 +11,7 @@ usage: mkman.py --header H --out DIR [--pandoc P] [--tool NAME=FILE.md ...]
 """
 import argparse
 import concurrent.futures
+import gzip
 import os
 import re
 import subprocess
@@ -215,6 +216,7 @@ def main():
     parser.add_argument("--pandoc", default="pandoc")
     parser.add_argument("--version", required=True)
     parser.add_argument("--tool", action="append", default=[])
+    parser.add_argument("--compressed", help="also write each page gzipped under this folder")
     args = parser.parse_args()
 
     header = open(args.header, encoding="utf-8").read()
@@ -235,17 +237,26 @@ def main():
             name, open(path, encoding="utf-8").read(), args.version)
 
     # Pages from an earlier run whose function is gone would otherwise linger.
-    for section in ("man1", "man3"):
-        folder = os.path.join(args.out, section)
-        if os.path.isdir(folder):
-            for f in os.listdir(folder):
-                if os.path.join(section, f) not in pages:
-                    os.remove(os.path.join(folder, f))
+    for out, suffix in ((args.out, ""), (args.compressed, ".gz")):
+        for section in ("man1", "man3"):
+            folder = os.path.join(out, section) if out else ""
+            if os.path.isdir(folder):
+                for f in os.listdir(folder):
+                    if os.path.join(section, f) not in {p + suffix for p in pages}:
+                        os.remove(os.path.join(folder, f))
     with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
         jobs = [pool.submit(render, args.pandoc, md, os.path.join(args.out, rel))
                 for rel, md in pages.items()]
         for job in jobs:
             job.result()
+    if args.compressed:
+        for rel in pages:
+            target = os.path.join(args.compressed, rel + ".gz")
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            data = open(os.path.join(args.out, rel), "rb").read()
+            # No name or time in the header, so that the package is reproducible.
+            with open(target, "wb") as raw, gzip.GzipFile("", "wb", 9, raw, mtime=0) as gz:
+                gz.write(data)
     return 0
 
 

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "csv.h"
 
@@ -62,9 +64,16 @@ std::string count_of(uint64_t n, const std::string& noun) {
 }
 
 void emit(bool json, const std::string& text, const Json& value) {
-  const std::string out = json ? value.dump(2) + "\n" : text;
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  std::fflush(stdout);
+  write_stdout(json ? value.dump(2) + "\n" : text);
+}
+
+void write_stdout(const std::string& text) {
+  errno = 0;
+  const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+  if (std::fflush(stdout) != 0 || !written) {
+    throw OutputError(std::string("standard output: ") +
+                      (errno != 0 ? std::strerror(errno) : "write failed"));
+  }
 }
 
 Progress::Progress(std::string label, uint64_t total)
