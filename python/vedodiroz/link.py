@@ -179,7 +179,9 @@ Handler = Optional[Callable[[object], None]]
 
 
 class Link:
-    """An open link to one or more nodes.  Commands take the node number first."""
+    """An open link to one or more nodes, made by vedodiroz.open() or accepted from a
+    Listener.  Commands take the node number first and block until the node answers;
+    ``link.aio`` has them as coroutines for asyncio hosts."""
 
     def __init__(self, link_id: int, token: int, state: LinkState) -> None:
         self.id = link_id
