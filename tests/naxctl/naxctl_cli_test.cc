@@ -49,15 +49,6 @@ void expect_failure(const Result& r, int code, const std::string& message) {
   EXPECT_EQ(r.out, "");
 }
 
-Json json_of(const Result& r) {
-  try {
-    return Json::parse(r.out);
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << e.what() << " in: " << r.out;
-    return Json();
-  }
-}
-
 class NaxctlCli : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -124,22 +115,30 @@ TEST(NaxctlArgs, HelpIsInWordsAndEverySubcommandListsTheGlobalOptions) {
                              "file", "task", "display", "monitor", "listen", "demo"}) {
     EXPECT_THAT(top.out, HasSubstr(std::string("\n  ") + family + " ")) << family;
   }
-  const std::vector<std::vector<std::string>> paths = {{},
-                                                       {"clock", "set"},
-                                                       {"users", "list"},
-                                                       {"schedule", "segments", "set"},
-                                                       {"monitor"},
-                                                       {"listen", "12", "users", "list"}};
+  // clang-format off
+  const std::vector<std::vector<std::string>> paths = {
+      {}, {"clock", "set"}, {"users", "list"}, {"schedule", "segments", "set"}, {"monitor"},
+      {"listen", "12", "users", "list"}};
+  // clang-format on
   for (auto args : paths) {
+    const bool sub = !args.empty();
     args.push_back("--help");
     const Result r = naxctl_test::run(args);
     expect_ok(r);
-    EXPECT_THAT(r.out, HasSubstr("Usage: naxctl"));
     for (const char* parser_word : {"UINT", "INT:", "TEXT:", "INT in"}) {
       EXPECT_THAT(r.out, Not(HasSubstr(parser_word))) << args.front() << "\n" << r.out;
     }
-    if (args.size() > 1) EXPECT_THAT(r.out, HasSubstr("Global options")) << args.front();
     EXPECT_THAT(r.out, HasSubstr("--conn TEXT")) << args.front();
+    if (sub) EXPECT_THAT(r.out, HasSubstr("Global options (before or after")) << args.front();
+  }
+}
+
+TEST(NaxctlArgs, VersionOfBothTools) {
+  char version[16];
+  for (const std::string program : {NAXCTL_PATH, NAXSIM_PATH}) {
+    const std::string name = program.substr(program.rfind('/') + 1);
+    EXPECT_EQ(naxctl_test::run({"--version"}, 5000, program).out,
+              name + " " + nax_lib_version(version) + "\n");
   }
 }
 
@@ -170,17 +169,6 @@ TEST(NaxctlArgs, BadArgumentsGiveOneLineAndStatusTwoWithoutContactingAnyNode) {
       {{"--conn", "[::1]:3001", "clock", "get"}, "IPv6 addresses are not supported"},
   };
   for (const auto& c : cases) expect_failure(naxctl_test::run(c.args, 5000), 2, c.message);
-}
-
-TEST(NaxctlArgs, VersionOfBothTools) {
-  char version[16];
-  nax_lib_version(version);
-  for (const std::string program : {NAXCTL_PATH, NAXSIM_PATH}) {
-    const std::string name = std::filesystem::path(program).filename().string();
-    const Result r = naxctl_test::run_program(program, {"--version"}, 5000);
-    EXPECT_EQ(r.exit_code, 0) << name;
-    EXPECT_EQ(r.out, name + " " + version + "\n");
-  }
 }
 
 // ---- failures of the link and of the files ----
@@ -220,9 +208,9 @@ TEST_F(NaxctlCli, WritesThatFailEndWithStatusOneAndTheReason) {
       {"marks --out " + path("no/such/dir.csv"), "No such file or directory\n"},
   };
   for (const auto& c : cases) {
-    const Result r = naxctl_test::run_program(
-        "/bin/sh", {"-c", std::string(NAXCTL_PATH) + " --conn " + conn + " --node 7 " + c.command},
-        15000);
+    const Result r = naxctl_test::run(
+        {"-c", std::string(NAXCTL_PATH) + " --conn " + conn + " --node 7 " + c.command}, 15000,
+        "/bin/sh");
     EXPECT_EQ(r.exit_code, 1) << c.command;
     EXPECT_THAT(r.err, HasSubstr(c.message)) << c.command;
   }
@@ -288,7 +276,7 @@ TEST_F(NaxctlCli, MarksInEveryFormatOverBothProtocols) {
   add_marks(node(), 23);
   const Result json = ctl({"marks", "--format", "json", "--page", "5"});
   expect_ok(json);
-  const Json j = json_of(json);
+  const Json j = Json::parse(json.out);
   ASSERT_EQ(j.items().size(), 23u);
   EXPECT_EQ(j.items()[4].find("time")->text(), "2024-03-15 08:04:00");
   const Result csv = ctl({"marks", "--format", "csv"}, 1);
