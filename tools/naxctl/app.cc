@@ -34,7 +34,7 @@ class HelpInWords : public CLI::Formatter {
  public:
   std::string make_option_opts(const CLI::Option* opt) const override {
     if (!opt->get_option_text().empty()) return " " + opt->get_option_text();
-    if (opt->get_type_size() == 0) return "";
+    if (opt->get_expected_max() == 0 || opt->get_type_name().empty()) return "";  // a flag
     std::string out = " " + value_word(opt->get_type_name());
     if (!opt->get_default_str().empty()) out += " (default " + opt->get_default_str() + ")";
     if (opt->get_required() && !opt->get_positional()) out += " (required)";

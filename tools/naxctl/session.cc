@@ -125,12 +125,6 @@ void Session::accept_link() {
   const uint32_t status_accept =
       nax_accept(&id, &node, &port, static_cast<uint8_t>(options_.protocol), options_.source,
                  options_.accept_timeout_ms, static_cast<int32_t>(options_.timeout_ms));
-  if (status_accept == NAX_ERR_NO_SUCH_LINK) {
-    // Scanning for any waiting link ends with "beyond every id" when none came.
-    throw NaxError("nax_accept", status_accept,
-                   "no node connected to port " + std::to_string(options_.listen_port) +
-                       " within " + std::to_string(options_.accept_timeout_ms) + " ms");
-  }
   if (status_accept != NAX_OK && options_.expect_node != 0) {
     // The claim fails without saying which node came: claim whatever waits on the port,
     // read its number, and name it.  naxctl ends here anyway, closing that link too.
@@ -139,10 +133,17 @@ void Session::accept_link() {
     if (nax_accept(&other_id, &other_node, &port, static_cast<uint8_t>(options_.protocol),
                    options_.source, 200, static_cast<int32_t>(options_.timeout_ms)) == NAX_OK) {
       nax_close(static_cast<int32_t>(other_id));
-      throw NaxError("nax_accept", status_accept,
+      // Scanning ends with 1059 at its time-out; the cause was the number, as 1057 says.
+      throw NaxError("nax_accept", NAX_ERR_NODE_NUMBER,
                      "node " + std::to_string(other_node) + " connected, not node " +
                          std::to_string(options_.expect_node));
     }
+  }
+  if (status_accept == NAX_ERR_NO_SUCH_LINK) {
+    // Scanning for any waiting link ends with "beyond every id" when none came.
+    throw NaxError("nax_accept", status_accept,
+                   "no node connected to port " + std::to_string(options_.listen_port) +
+                       " within " + std::to_string(options_.accept_timeout_ms) + " ms");
   }
   check(status_accept, "nax_accept");
   link_ = static_cast<int32_t>(id);
