@@ -85,6 +85,11 @@ while(NAX_DOC_PACKAGES)
 endwhile()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/architecture.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libvedodiroz-dev COMPONENT development)
+if(WIN32)
+  # The Windows zip: the licence and the README at its top.
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md DESTINATION .
+          COMPONENT runtime)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/docs/naxctl.md ${PROJECT_SOURCE_DIR}/docs/naxsim.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vedodiroz-tools COMPONENT tools)
 if(TARGET nax_man_pages)
