@@ -129,7 +129,9 @@ TEST(NaxctlArgs, HelpIsInWordsAndEverySubcommandListsTheGlobalOptions) {
       EXPECT_THAT(r.out, Not(HasSubstr(parser_word))) << args.front() << "\n" << r.out;
     }
     EXPECT_THAT(r.out, HasSubstr("--conn TEXT")) << args.front();
-    if (sub) EXPECT_THAT(r.out, HasSubstr("Global options (before or after")) << args.front();
+    if (sub) {
+      EXPECT_THAT(r.out, HasSubstr("Global options (before or after")) << args.front();
+    }
   }
 }
 
