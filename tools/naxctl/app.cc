@@ -189,7 +189,11 @@ int run_naxctl(int argc, char** argv) {
   o.listen = listen->parsed();
 
   try {
-    if (cli.no_link) return cli.no_link();
+    if (cli.no_link) {
+      const int status = cli.no_link();
+      check_stdout();  // the demo prints as it goes
+      return status;
+    }
     if (!cli.action) return usage_error("no command given");
     if (!o.listen && o.conn.empty()) {
       return usage_error("--conn is required (or wait for a node with: naxctl listen PORT ...)");

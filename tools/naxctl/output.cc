@@ -69,10 +69,16 @@ void emit(bool json, const std::string& text, const Json& value) {
 
 void write_stdout(const std::string& text) {
   errno = 0;
-  const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
-  if (std::fflush(stdout) != 0 || !written) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) check_stdout();
+  check_stdout();
+}
+
+void check_stdout() {
+  const int earlier = errno;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    const int reason = errno != 0 ? errno : earlier;
     throw OutputError(std::string("standard output: ") +
-                      (errno != 0 ? std::strerror(errno) : "write failed"));
+                      (reason != 0 ? std::strerror(reason) : "write failed"));
   }
 }
 

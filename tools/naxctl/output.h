@@ -34,6 +34,8 @@ std::string render_list(ListFormat format, const std::vector<std::string>& heade
 void emit(bool json, const std::string& text, const Json& value);
 // Writes text to stdout and flushes it; throws OutputError with the system's reason.
 void write_stdout(const std::string& text);
+// Flushes stdout; throws OutputError when that or an earlier write to it failed.
+void check_stdout();
 
 // A result that could not be written (a full disk, a closed pipe); exit status 1.
 class OutputError : public std::runtime_error {
