@@ -11,6 +11,7 @@ usage: mkman.py --header H --out DIR [--pandoc P] [--tool NAME=FILE.md ...]
 """
 import argparse
 import concurrent.futures
+import gzip
 import os
 import re
 import subprocess
@@ -113,7 +114,23 @@ def see_also(text, names, own):
     return ", ".join(["**vedodiroz**(3)"] + ["**%s**(3)" % n for n in mentioned])
 
 
-def function_page(name, proto, lines, names, version):
+def wrap_prototype(proto, width=66):
+    """A prototype in lines that fit a manual page at 80 columns (code is indented by 14)."""
+    if len(proto) <= width:
+        return proto
+    head, params = proto.split("(", 1)
+    lines, line = [], head + "("
+    for param in params.split(", "):
+        piece = param + ("" if param.endswith(";") else ",")
+        if len(line) + 1 + len(piece) > width and line.strip() and not line.endswith("("):
+            lines.append(line)
+            line = "    " + piece
+        else:
+            line += ("" if line.endswith("(") else " ") + piece
+    return "\n".join(lines + [line])
+
+
+def function_page(name, proto, lines, names, version, example):
     summary = lines[0].rstrip(".")
     rest = lines[1:]
     text = body_markdown(rest)
@@ -129,7 +146,7 @@ def function_page(name, proto, lines, names, version):
         "```c",
         "#include <vedodiroz.h>",
         "",
-        proto,
+        wrap_prototype(proto),
         "```",
         "",
         "Link with `-lvedodiroz` (or `pkg-config --libs vedodiroz`).",
@@ -138,6 +155,7 @@ def function_page(name, proto, lines, names, version):
         "",
         text,
         "",
+    ] + (["# EXAMPLE", "", example, ""] if example else []) + [
         "# SEE ALSO",
         "",
         see_also("\n".join(rest), names, name),
@@ -148,10 +166,15 @@ def function_page(name, proto, lines, names, version):
 def overview_page(header, functions, version):
     intro = comment_text(header[: header.index("*/") + 2])
     statuses = STATUS.findall(header)
-    rows = ["| status | name | meaning |", "|---|---|---|"]
-    rows += ["| {} | {} | {} |".format(code, n, escape(t)) for n, code, t in statuses]
-    listing = ["| function | what it does |", "|---|---|"]
-    listing += ["| **{}**(3) | {} |".format(n, escape(l[0].rstrip("."))) for n, _, l in functions if l]
+    rows = []
+    for n, code, t in statuses:
+        rows += ["**{}** {}".format(code, escape(n)), ":   " + escape(t), ""]
+    listing = []
+    for n, _, l in functions:
+        if l:
+            listing += ["**{}**(3)".format(escape(n)), ":   " + escape(l[0].rstrip(".")), ""]
+    # Sentences about the header's own layout mean nothing in a manual page.
+    intro = re.sub(r"(?<=\.)\s+[^.]*\bprototype\b[^.]*\.", "", "\n".join(intro)).split("\n")
     return "\n".join([
         "% VEDODIROZ(3) {} | {}".format(version, MANUAL),
         "",
@@ -186,23 +209,59 @@ def overview_page(header, functions, version):
     ])
 
 
+def table_cells(line):
+    """Cells of a Markdown table row; '\\|' stays inside its cell."""
+    cells = re.split(r"(?<!\\)\|", line.strip().strip("|"))
+    return [c.strip().replace("\\|", "|") for c in cells]
+
+
+def tables_as_lists(lines):
+    """Pipe tables become definition lists: a man page's columns must fit 80 characters,
+    and a term with its text below it always does."""
+    out = []
+    i = 0
+    while i < len(lines):
+        if lines[i].startswith("|") and i + 1 < len(lines) and re.match(r"^\|[-|: ]+\|$", lines[i + 1]):
+            header = table_cells(lines[i])
+            i += 2
+            while i < len(lines) and lines[i].startswith("|"):
+                cells = table_cells(lines[i])
+                text = cells[1] if len(cells) > 1 else ""
+                extra = ["{}: {}".format(header[k].lower(), c)
+                         for k, c in enumerate(cells[2:], start=2) if c and k < len(header)]
+                out += [cells[0], ":   " + "; ".join([text] + extra if text else extra), ""]
+                i += 1
+            continue
+        out.append(lines[i])
+        i += 1
+    return out
+
+
 def tool_page(name, markdown, version):
-    # The guide's first heading is the tool's name; its second-level headings become sections.
+    """The guide's first heading is the tool's name; its second-level headings become
+    sections (SYNOPSIS first, the text before them the DESCRIPTION), third-level ones
+    subsections."""
     lines = markdown.split("\n")
     if lines and lines[0].startswith("# "):
         lines = lines[1:]
-    shifted = []
+    sections = [["DESCRIPTION", []]]
     fence = False
     for line in lines:
         if line.startswith("```"):
             fence = not fence
-        if not fence and line.startswith("##"):
+        if not fence and line.startswith("## "):
+            sections.append([line[3:].strip().upper(), []])
+            continue
+        if not fence and line.startswith("###"):
             line = line[1:]
-        shifted.append(line)
-    return "% {}(1) {} | {}\n\n# NAME\n\n{} - {}\n\n# DESCRIPTION\n{}".format(
-        name.upper(), version, MANUAL, name,
-        TOOL_SUMMARIES.get(name, "vedodiroz tool"),
-        "\n".join(shifted))
+        sections[-1][1].append(line)
+    sections.sort(key=lambda s: s[0] != "SYNOPSIS")
+    summary = TOOL_SUMMARIES.get(name, "vedodiroz " + name)
+    body = ["% {}(1) {} | {}".format(name.upper(), version, MANUAL), "", "# NAME", "",
+            "{} - {}".format(name, summary), ""]
+    for title, text in sections:
+        body += ["# " + title, ""] + tables_as_lists(text) + [""]
+    return "\n".join(body)
 
 
 def render(pandoc, markdown, target):
@@ -220,19 +279,34 @@ def main():
     parser.add_argument("--pandoc", default="pandoc")
     parser.add_argument("--version", required=True)
     parser.add_argument("--tool", action="append", default=[])
+    parser.add_argument("--examples", help="Markdown file: '## nax_name' then the example")
+    parser.add_argument("--compressed", help="also write each page gzipped under this folder")
     args = parser.parse_args()
 
     header = open(args.header, encoding="utf-8").read()
     functions = find_functions(header)
     names = {n for n, _, _ in functions}
+    examples = {}
+    if args.examples:
+        current = None
+        for line in open(args.examples, encoding="utf-8").read().split("\n"):
+            if line.startswith("## "):
+                current = line[3:].strip()
+                examples[current] = []
+            elif current:
+                examples[current].append(line)
+        unknown = set(examples) - names
+        if unknown:
+            raise SystemExit("mkman: examples for unknown functions: " + ", ".join(sorted(unknown)))
     pages = {}
     for name, proto, lines in functions:
         if not lines:
             print("mkman: {} has no comment block above its prototype".format(name),
                   file=sys.stderr)
             continue
+        example = "\n".join(examples.get(name, [])).strip()
         pages[os.path.join("man3", name + ".3")] = function_page(name, proto, lines, names,
-                                                                 args.version)
+                                                                 args.version, example)
     pages[os.path.join("man3", "vedodiroz.3")] = overview_page(header, functions, args.version)
     for tool in args.tool:
         name, path = tool.split("=", 1)
@@ -240,17 +314,26 @@ def main():
             name, open(path, encoding="utf-8").read(), args.version)
 
     # Pages from an earlier run whose function is gone would otherwise linger.
-    for section in ("man1", "man3"):
-        folder = os.path.join(args.out, section)
-        if os.path.isdir(folder):
-            for f in os.listdir(folder):
-                if os.path.join(section, f) not in pages:
-                    os.remove(os.path.join(folder, f))
+    for out, suffix in ((args.out, ""), (args.compressed, ".gz")):
+        for section in ("man1", "man3"):
+            folder = os.path.join(out, section) if out else ""
+            if os.path.isdir(folder):
+                for f in os.listdir(folder):
+                    if os.path.join(section, f) not in {p + suffix for p in pages}:
+                        os.remove(os.path.join(folder, f))
     with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
         jobs = [pool.submit(render, args.pandoc, md, os.path.join(args.out, rel))
                 for rel, md in pages.items()]
         for job in jobs:
             job.result()
+    if args.compressed:
+        for rel in pages:
+            target = os.path.join(args.compressed, rel + ".gz")
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            data = open(os.path.join(args.out, rel), "rb").read()
+            # No name or time in the header, so that the package is reproducible.
+            with open(target, "wb") as raw, gzip.GzipFile("", "wb", 9, raw, mtime=0) as gz:
+                gz.write(data)
     return 0
 
 

@@ -88,6 +88,16 @@
 
 #include <stdint.h>
 
+/* The version of this header, for tests at build time; nax_lib_version gives the
+ * library's at run time.  NAX_VERSION_CHECK(1, 1, 0) is true for 1.1.0 and later. */
+#define NAX_VERSION_MAJOR 1
+#define NAX_VERSION_MINOR 1
+#define NAX_VERSION_PATCH 13
+#define NAX_VERSION_CHECK(major, minor, patch)                                      \
+  (NAX_VERSION_MAJOR > (major) ||                                                   \
+   (NAX_VERSION_MAJOR == (major) &&                                                 \
+    (NAX_VERSION_MINOR > (minor) || (NAX_VERSION_MINOR == (minor) && NAX_VERSION_PATCH >= (patch)))))
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -43,6 +43,8 @@ def _metadata() -> str:
     body = readme.read_text() if readme.is_file() else ""
     return (
         f"Metadata-Version: 2.1\nName: {NAME}\nVersion: {_version()}\nSummary: {SUMMARY}\n"
+        "License: MIT\nClassifier: License :: OSI Approved :: MIT License\n"
+        "Classifier: Typing :: Typed\n"
         "Requires-Python: >=3.8\nDescription-Content-Type: text/markdown\n\n" + body
     )
 
@@ -51,9 +53,23 @@ def _dist_info() -> str:
     return f"{NAME}-{_version()}.dist-info"
 
 
+# The fixtures of vedodiroz.testing as a pytest plugin, under the module's own name so
+# that a conftest naming it in pytest_plugins does not load it twice.
+ENTRY_POINTS = "[pytest11]\nvedodiroz.testing = vedodiroz.testing\n"
+
+
+def _license():
+    """The licence text: beside the package in an sdist, at the top of a checkout."""
+    for path in (HERE / "LICENSE", REPO / "LICENSE"):
+        if path.is_file():
+            return path
+    return None
+
+
 def _python_files():
-    for path in sorted((HERE / NAME).rglob("*.py")):
-        if "__pycache__" not in path.parts:
+    """The package's modules and its py.typed marker (the package ships type hints)."""
+    for path in sorted((HERE / NAME).rglob("*")):
+        if "__pycache__" not in path.parts and (path.suffix == ".py" or path.name == "py.typed"):
             yield path, path.relative_to(HERE).as_posix()
 
 
@@ -108,6 +124,9 @@ def _write_wheel(directory: str, entries: list, native: bool) -> str:
     wheel = f"Wheel-Version: 1.0\nGenerator: nax_build\nRoot-Is-Purelib: {'false' if native else 'true'}\nTag: {tag}\n"
     entries.append((f"{info}/WHEEL", wheel.encode(), False))
     entries.append((f"{info}/top_level.txt", f"{NAME}\n".encode(), False))
+    entries.append((f"{info}/entry_points.txt", ENTRY_POINTS.encode(), False))
+    if _license():
+        entries.append((f"{info}/LICENSE", _license().read_bytes(), False))
     record = [_record_line(a, d) for a, d, _ in entries] + [f"{info}/RECORD,,"]
     entries.append((f"{info}/RECORD", ("\n".join(record) + "\n").encode(), False))
     filename = f"{NAME}-{_version()}-{tag}.whl"
@@ -139,6 +158,7 @@ def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):
     info = Path(metadata_directory) / _dist_info()
     info.mkdir(parents=True, exist_ok=True)
     (info / "METADATA").write_text(_metadata())
+    (info / "entry_points.txt").write_text(ENTRY_POINTS)
     return info.name
 
 
@@ -169,6 +189,8 @@ def build_sdist(sdist_directory, config_settings=None):
                 tar.add(HERE / rel, f"{base}/{rel}")
         for path, arc in _python_files():
             tar.add(path, f"{base}/{arc}")
+        if _license():
+            tar.add(_license(), f"{base}/LICENSE")
         info = tarfile.TarInfo(f"{base}/PKG-INFO")
         data = _metadata().encode()
         info.size = len(data)

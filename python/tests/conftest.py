@@ -19,11 +19,3 @@ def sim(naxsim_factory, protocol):
 def link(sim, protocol):
     with nax.open(sim.conn, protocol=protocol) as opened:
         yield opened
-
-
-@pytest.fixture
-def link2(naxsim_factory):
-    """A protocol-2 link, for the commands that only protocol 2 has."""
-    sim = naxsim_factory(protocol=2)
-    with nax.open(sim.conn, protocol=2) as opened:
-        yield opened

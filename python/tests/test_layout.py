@@ -26,15 +26,12 @@ MUTATIONS = [
     ("renamed field", "  uint8_t bio_level;", "  uint8_t bio_lvl;"),
     ("field added in padding", "  char code[11];\n} nax_mark;",
      "  char code[11];\n  uint8_t spare;\n} nax_mark;"),
-    ("field removed", "  uint8_t weekday;\n", ""),
     ("fields swapped", "  uint8_t event;\n  uint8_t direction;\n  nax_date_time time;",
      "  uint8_t direction;\n  uint8_t event;\n  nax_date_time time;"),
-    ("shorter text", "char name[22];\n  uint32_t hours;", "char name[20];\n  uint32_t hours;"),
     ("signedness", "  int32_t ev_in_condition;", "  uint32_t ev_in_condition;"),
     ("status renumbered", "X(NAX_ERR_NODE_LOST, 1063,", "X(NAX_ERR_NODE_LOST, 1064,"),
     ("parameter added", "nax_block_node(int32_t link_id, uint16_t node, uint8_t value);",
      "nax_block_node(int32_t link_id, uint16_t node, uint8_t value, int32_t x);"),
-    ("function renamed", "nax_fdel(int32_t", "nax_file_del(int32_t"),
 ]  # fmt: skip
 
 

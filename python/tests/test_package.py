@@ -43,16 +43,25 @@ def _check_record(wheel: zipfile.ZipFile) -> None:
     assert listed == set(wheel.namelist())
 
 
-def test_pure_wheel(backend, tmp_path, monkeypatch):
+def test_pure_wheel_and_sdist(backend, tmp_path, monkeypatch):
     monkeypatch.setenv("VEDODIROZ_NO_BUNDLE", "1")
     name = backend.build_wheel(str(tmp_path))
     assert name == f"vedodiroz-{nax.__version__}-py3-none-any.whl"
+    info = f"vedodiroz-{nax.__version__}.dist-info"
     with zipfile.ZipFile(tmp_path / name) as wheel:
         _check_record(wheel)
-        names = wheel.namelist()
+        names = set(wheel.namelist())
+        # the fixtures as a pytest plugin, the type hints marker, the licence
+        assert "[pytest11]\nvedodiroz.testing = vedodiroz.testing" in wheel.read(f"{info}/entry_points.txt").decode()
+        assert "License: MIT" in wheel.read(f"{info}/METADATA").decode()
     sources = {p.relative_to(PYTHON_DIR).as_posix() for p in (PYTHON_DIR / "vedodiroz").rglob("*.py")}
-    assert sources <= set(names)
+    assert sources | {"vedodiroz/py.typed", f"{info}/LICENSE"} <= names
     assert not any("_lib/" in n or "_bin/" in n for n in names)
+    import tarfile
+
+    with tarfile.open(tmp_path / backend.build_sdist(str(tmp_path))) as sdist:
+        names = sdist.getnames()
+    assert {"pyproject.toml", "vedodiroz/link.py", "LICENSE"} <= {n.split("/", 1)[1] for n in names}
 
 
 def test_bundled_wheel_loads_its_own_library(backend, tmp_path, monkeypatch):
@@ -81,15 +90,3 @@ def test_missing_explicit_library_is_reported(tmp_path):
     run = subprocess.run([sys.executable, "-c", "import vedodiroz"], env=env, cwd=PYTHON_DIR,
                          capture_output=True, text=True)  # fmt: skip
     assert run.returncode != 0 and "nowhere.so" in run.stderr
-
-
-def test_sdist_and_metadata(backend, tmp_path):
-    assert backend.get_requires_for_build_wheel() == []
-    info = backend.prepare_metadata_for_build_wheel(str(tmp_path))
-    assert f"Version: {nax.__version__}" in (tmp_path / info / "METADATA").read_text()
-    import tarfile
-
-    with tarfile.open(tmp_path / backend.build_sdist(str(tmp_path))) as sdist:
-        names = sdist.getnames()
-    assert any(n.endswith("/pyproject.toml") for n in names)
-    assert any(n.endswith("/vedodiroz/link.py") for n in names)

@@ -7,6 +7,9 @@
             for user in link.users(1):
                 print(user)
 
+The commands block until the node answers; asyncio hosts await them through
+``link.aio`` (``await link.aio.get_time(1)``), which runs each in a thread pool.
+
 ``vedodiroz.library_path`` names the shared library that was loaded and
 ``vedodiroz.library_origin`` how it was found ("VEDODIROZ_LIBRARY", "bundled",
 "source tree" or "system").
@@ -27,6 +30,7 @@ from .errors import (
 )
 from .events import EventStream
 from .link import (
+    AsyncLink,
     Incoming,
     Library,
     Link,
@@ -67,7 +71,7 @@ from .records import (
 __all__ = [
     "library_path", "library_origin", "__version__", "Error", "LinkError", "NodeError",
     "Status", "status_text", "NO_USERS", "NO_MORE_RECORDS", "NO_MARKS", "SCHEDULES_LAST_PAGE",
-    "EventStream", "Incoming", "Library", "Link", "Listener", "Page", "accept", "close_all",
+    "AsyncLink", "EventStream", "Incoming", "Library", "Link", "Listener", "Page", "accept", "close_all",
     "init", "lib_version", "listen", "open", "set_keepalive", "set_listen_limits", "uninit", "AuxInput",
     "AuxInputEvent", "ConnEvent", "ConnState", "Direction", "DisplayMessage", "Event",
     "FileMode", "LinkState", "Mark", "ScheduleEntry", "ScheduleHeader", "Segment", "Table",

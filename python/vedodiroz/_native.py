@@ -148,6 +148,7 @@ FUNCTIONS = {
     "nax_uninit": (_u32, ()),
     "nax_lib_version": (_vp, (_vp,)),
     "nax_status_text": (_cp, (_u32,)),
+    "nax_node_status_text": (_cp, (_cp, _u32)),
     "nax_open": (_u32, (P(_u32), _u16, _u8, _cp, _u32, _vp, USER_CALLBACK, AUX_INPUT_CALLBACK,
                         CONN_CALLBACK)),
     "nax_close": (_u32, (_i32,)),

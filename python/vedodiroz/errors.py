@@ -16,10 +16,28 @@ NO_MARKS = 21  # protocol 1: the mark log is empty
 SCHEDULES_LAST_PAGE = 31  # the schedule list reached its end
 
 
-def status_text(status: int) -> str:
-    """The library's English text for a status number."""
-    text = lib.nax_status_text(status)
+def status_text(status: int, function: str = "") -> str:
+    """The English text for a status number; with a function's name (``"add_user"``),
+    a node's status reads as the library's table of node statuses says for it."""
+    text = None
+    if function and 1 < status < 1000:
+        text = lib.nax_node_status_text(b"nax_" + function.encode(), status)
+    text = text or lib.nax_status_text(status)
     return text.decode("ascii", "replace") if text else ""
+
+
+# What to do next, for the failures a newcomer meets first.
+NEXT_STEP = {
+    1034: "start it first: with vedodiroz.Library(): ... (or vedodiroz.init())",
+    1031: "it is started once per process; use one vedodiroz.Library() around all the work",
+    1013: "is the node (or naxsim) running, and is the port right?",
+    1014: "is the host reachable? a longer open time-out may help: open(..., timeout=MS)",
+    1026: "check the node number, the protocol (open(..., protocol=1 or 2)) and the time-out "
+    "(link.set_rcv_timeout)",
+    1035: "the protocol is 1 or 2",
+    1038: "this command needs a protocol-2 link",
+    1064: "close the links and the listener first (vedodiroz.close_all()), or use Library()",
+}
 
 
 class Error(Exception):
@@ -28,9 +46,10 @@ class Error(Exception):
     def __init__(self, status: int, function: str = "") -> None:
         self.status = int(status)
         self.function = function
-        self.text = status_text(self.status)
+        self.text = status_text(self.status, function)
         where = f"{function}: " if function else ""
-        super().__init__(f"{where}{self.text} (status {self.status})")
+        hint = NEXT_STEP.get(self.status)
+        super().__init__(f"{where}{self.text} (status {self.status})" + (f"; {hint}" if hint else ""))
 
     @staticmethod
     def of(status: int, function: str = "") -> "Error":
@@ -44,6 +63,7 @@ class LinkError(Error):
 
     @property
     def code(self):
+        """The status as a Status member, or None for a number the library does not name."""
         try:
             return Status(self.status)
         except ValueError:

@@ -2,11 +2,14 @@
 
 from __future__ import annotations
 
+import asyncio
 import atexit
 import ctypes
 import datetime as _dt
+import functools
 import queue
 import threading
+import types
 from dataclasses import dataclass
 from typing import Callable, Iterable, Iterator, List, Optional, Sequence, Union
 
@@ -83,6 +86,7 @@ def set_listen_limits(max_unclaimed: int, claim_timeout: int) -> None:
 
 
 def lib_version() -> str:
+    """The library's version text, e.g. "1.1.13"; works before init."""
     buffer = ctypes.create_string_buffer(16)
     lib.nax_lib_version(buffer)
     return buffer.value.decode("ascii", "replace")
@@ -131,6 +135,38 @@ def _close_at_exit() -> None:
 # --- links -------------------------------------------------------------------
 
 
+class AsyncLink:
+    """A link's commands as coroutines, for asyncio hosts: ``await link.aio.get_time(1)``,
+    ``users = await link.aio.users(1)``.
+
+    The library's calls block until the node answers, so each runs in the event loop's
+    default thread pool; the loop goes on meanwhile.  Iterators (users, marks, schedules)
+    come back as lists.  Events have their own async form: ``async for e in link.events()``.
+    """
+
+    def __init__(self, link: "Link") -> None:
+        self._link = link
+
+    def __getattr__(self, name: str):
+        command = getattr(self._link, name)
+        if name.startswith("_") or not callable(command) or name in ("events", "aio"):
+            raise AttributeError(f"AsyncLink has no command {name!r}")
+
+        @functools.wraps(command)
+        async def run_in_thread(*args, **kwargs):
+            def run():
+                result = command(*args, **kwargs)
+                return list(result) if isinstance(result, types.GeneratorType) else result
+
+            return await asyncio.get_running_loop().run_in_executor(None, run)
+
+        return run_in_thread
+
+    def __dir__(self):
+        return [n for n in dir(self._link) if not n.startswith("_") and n not in ("events", "aio")
+                and callable(getattr(self._link, n))]  # fmt: skip
+
+
 @dataclass
 class Page:
     """One answer of a paged list: the records and whether the node said there are no more."""
@@ -144,7 +180,9 @@ Handler = Optional[Callable[[object], None]]
 
 
 class Link:
-    """An open link to one or more nodes.  Commands take the node number first."""
+    """An open link to one or more nodes, made by vedodiroz.open() or accepted from a
+    Listener.  Commands take the node number first and block until the node answers;
+    ``link.aio`` has them as coroutines for asyncio hosts."""
 
     def __init__(self, link_id: int, token: int, state: LinkState) -> None:
         self.id = link_id
@@ -169,10 +207,12 @@ class Link:
 
     @property
     def state(self) -> LinkState:
+        """The link's state as the library sees it (OPEN, ACCEPTED, CLOSING ...)."""
         return self._state
 
     @property
     def closed(self) -> bool:
+        """True once the link was closed or lost; commands then raise LinkError."""
         return bool(self._state & LinkState.CLOSING)
 
     def close(self) -> None:
@@ -198,6 +238,11 @@ class Link:
         with _open_lock:
             _open_links.discard(self)
 
+    @property
+    def aio(self) -> "AsyncLink":
+        """The link's commands as coroutines: ``await link.aio.get_time(1)``."""
+        return AsyncLink(self)
+
     # -- per-link settings --
     @property
     def protocol(self) -> int:
@@ -209,21 +254,27 @@ class Link:
         self.set_packet_protocol(value)
 
     def get_packet_protocol(self) -> int:
+        """The link's packet protocol: 1 or 2 (0 when the link cannot be taken)."""
         return self.protocol
 
     def set_packet_protocol(self, value: int) -> None:
+        """Switches the link to packet protocol 1 or 2 for the following commands."""
         check(lib.nax_set_packet_protocol(self.id, value), "set_packet_protocol")
 
     def set_source_node(self, node: int) -> None:
+        """Sets the node number the library sends as on this link."""
         check(lib.nax_set_source_node(self.id, node), "set_source_node")
 
     def set_rcv_timeout(self, ms: int) -> None:
+        """Sets how long each command waits for the node's answer, in ms (3000 at first)."""
         check(lib.nax_set_rcv_timeout(self.id, ms), "set_rcv_timeout")
 
     def set_snd_timeout(self, ms: int) -> None:
+        """Sets how long sending a request may take, in ms."""
         check(lib.nax_set_snd_timeout(self.id, ms), "set_snd_timeout")
 
     def set_interbyte_timeout(self, ms: int) -> None:
+        """Sets the longest pause inside one answer frame, in ms."""
         check(lib.nax_set_interbyte_timeout(self.id, ms), "set_interbyte_timeout")
 
     # -- events --
@@ -246,7 +297,10 @@ class Link:
     set_conn_callback = on_conn
 
     def events(self, maxsize: int = 0) -> ev.EventStream:
-        """A stream of every event of the link from now on (blocking and async iterator)."""
+        """A stream of every event of the link from now on (blocking and async iterator).
+
+        A node that learns the link's protocol from the first request it receives (naxsim
+        without a protocol) sends no events before one: send a command first."""
         stream = ev.EventStream(self._detach, maxsize)
         with self._lock:
             if self.closed:
@@ -304,6 +358,7 @@ class Link:
 
     # -- clock --
     def get_time(self, node: int) -> _dt.datetime:
+        """The node's clock as a datetime (ValueError when the node keeps an impossible date)."""
         c = n.DateTime()
         self._call("get_time", node, ctypes.byref(c))
         when = from_c_time(c)
@@ -322,33 +377,40 @@ class Link:
 
     # -- numeric parameters --
     def get_num_cfg(self, node: int, num_id: int, size: int = 2) -> int:
+        """A numeric parameter of the node (size 1, 2 or 4 bytes); parameter 0 is its node number."""
         value = ctypes.c_uint32()
         self._call("get_num_cfg", node, size, num_id, ctypes.byref(value))
         return value.value
 
     def set_num_cfg(self, node: int, num_id: int, value: int, size: int = 2) -> None:
+        """Sets a numeric parameter of the node (size 1, 2 or 4 bytes)."""
         if value >= 1 << 31:
             value -= 1 << 32  # the value travels as its 32 bits
         self._call("set_num_cfg", node, size, num_id, value)
 
     # -- auxiliary inputs and relay --
     def get_aux_input(self, node: int, input_id: int) -> AuxInput:
+        """The configuration of one auxiliary input."""
         c = n.CAuxInput()
         self._call("get_aux_input", node, input_id, ctypes.byref(c))
         return AuxInput.from_c(c)
 
     def set_aux_input(self, node: int, input_id: int, aux: AuxInput) -> None:
+        """Replaces the configuration of one auxiliary input."""
         self._call("set_aux_input", node, input_id, ctypes.byref(aux.to_c()))
 
     def state_aux_input(self, node: int) -> int:
+        """Protocol 2: a bit mask of the auxiliary inputs active now."""
         state = ctypes.c_uint32()
         self._call("state_aux_input", node, ctypes.byref(state))
         return state.value
 
     def rele_control(self, node: int, rele_id: int, time_mode: int) -> None:
+        """Drives a relay: time_mode is the node's code for how long or how."""
         self._call("rele_control", node, rele_id, time_mode)
 
     def answer_aux_input_event(self, node: int, answer_code: int) -> None:
+        """Answers an aux input event with a code (protocol 2); sends without waiting."""
         self._call("answer_aux_input_event", node, answer_code)
 
     # -- users --
@@ -396,6 +458,7 @@ class Link:
         return self._user_batch("add_user", node, users, first_index)
 
     def edit_users(self, node: int, users: Iterable[User], first_index: int = 0) -> int:
+        """Protocol 2: changes the fields each record's mask names; returns how many the node took."""
         return self._user_batch("edit_user", node, users, first_index)
 
     def del_users(self, node: int, users: Iterable[Union[User, int]], first_index: int = 0) -> int:
@@ -413,6 +476,7 @@ class Link:
 
     # -- marks --
     def list_marks(self, node: int, first_index: int = 0, count: int = 16) -> Page:
+        """One page of attendance marks; ``last`` says the node has no more after it."""
         array = (n.CMark * count)()
         stored = ctypes.c_uint16()
         status = self._call("list_marks", node, first_index, count, array, ctypes.byref(stored),
@@ -426,35 +490,43 @@ class Link:
 
     # -- node administration --
     def get_info(self, node: int, query: str) -> str:
+        """Asks the node an information query (its own vocabulary, e.g. "model") and returns the answer."""
         answer = ctypes.create_string_buffer(INFO_SIZE)
         self._call("get_info", node, encode_text(query, 512, "query"), answer)
         return decode_text(answer.raw)
 
     def reset_node(self, node: int, device_id: int = 0, sub_id: int = 0) -> None:
+        """Resets a device of the node (device and sub-device as the node numbers them)."""
         self._call("reset_node", node, device_id, sub_id)
 
     def block_node(self, node: int, value: Union[bool, int]) -> None:
+        """Blocks (True) or unblocks (False) the node, or sends the node's own block value."""
         self._call("block_node", node, int(value))
 
     def flush_table(self, node: int, table_id: int) -> None:
+        """Empties one of the node's tables (Table.USERS, Table.MARKS ...)."""
         self._call("flush_table", node, table_id)
 
     def del_records(self, node: int, table_id: int, count: int) -> int:
+        """Protocol 2: deletes the oldest count records of a table; returns how many went."""
         deleted = ctypes.c_uint16()
         self._call("del_records", node, table_id, count, ctypes.byref(deleted))
         return deleted.value
 
     # -- schedules --
     def get_schd_header(self, node: int, schd_id: int) -> ScheduleHeader:
+        """The header of one schedule."""
         c = n.CSchdHeader()
         self._call("get_schd_header", node, schd_id, ctypes.byref(c))
         return ScheduleHeader.from_c(c)
 
     def set_schd_header(self, node: int, header: ScheduleHeader) -> None:
+        """Creates or replaces the header of a schedule."""
         self._call("set_schd_header", node, ctypes.byref(header.to_c()))
 
     def get_schd_segments(self, node: int, schd_id: int, first_index: int = 0,
                           count: int = 64) -> List[Segment]:  # fmt: skip
+        """count time segments of a schedule from first_index (all when count is None)."""
         array = (n.CSchdSegment * count)()
         received = ctypes.c_uint32()
         self._call("get_schd_segments", node, schd_id, array, first_index, count,
@@ -463,6 +535,7 @@ class Link:
 
     def set_schd_segments(self, node: int, schd_id: int, segments: Sequence[Segment],
                           first_index: int = 0) -> int:  # fmt: skip
+        """Writes time segments of a schedule from first_index; returns how many were stored."""
         array = (n.CSchdSegment * max(len(segments), 1))()
         for i, segment in enumerate(segments):
             segment.to_c(array[i])
@@ -472,6 +545,7 @@ class Link:
         return count_out.value
 
     def del_schd(self, node: int, schd_id: int) -> None:
+        """Deletes a schedule."""
         self._call("del_schd", node, schd_id)
 
     def list_schd(self, node: int, start_id: int = 0, capacity: int = 16):
@@ -497,6 +571,7 @@ class Link:
 
     # -- biometric templates --
     def read_template(self, node: int, sensor_id: int, access_id: int, template_id: int) -> bytes:
+        """A biometric template (384 bytes) of an access id on a sensor."""
         buffer = ctypes.create_string_buffer(TEMPLATE_SIZE)
         self._call("read_template", node, sensor_id, access_id, template_id, buffer,
                    TEMPLATE_SIZE)  # fmt: skip
@@ -504,21 +579,26 @@ class Link:
 
     def write_template(self, node: int, sensor_id: int, access_id: int, template_id: int,
                        data: bytes) -> None:  # fmt: skip
+        """Protocol 2: stores a biometric template (at most 384 bytes, padded with zeros)."""
         raw = bytes(data)
         self._call("write_template", node, sensor_id, access_id, template_id,
                    ctypes.create_string_buffer(raw, len(raw)), len(raw))  # fmt: skip
 
     def del_template(self, node: int, sensor_id: int, access_id: int, template_id: int) -> None:
+        """Protocol 2: deletes one biometric template."""
         self._call("del_template", node, sensor_id, access_id, template_id)
 
     def flush_templates(self, node: int, sensor_id: int) -> None:
+        """Protocol 2: deletes every template of a sensor."""
         self._call("flush_templates", node, sensor_id)
 
     # -- tasks --
     def add_task_group(self, node: int, group: TaskGroup) -> None:
+        """Protocol 2: creates a task group."""
         self._call("add_task_group", node, ctypes.byref(group.to_c()))
 
     def add_task_item(self, node: int, group_id: int, item: TaskItem) -> None:
+        """Protocol 2: adds an item to a task group."""
         self._call("add_task_item", node, group_id, ctypes.byref(item.to_c()))
 
     # -- files --
@@ -536,6 +616,7 @@ class Link:
         return buffer.raw[: min(got.value, size)]
 
     def fwrite(self, node: int, data: bytes) -> None:
+        """Protocol 2: writes up to 512 bytes to the open file."""
         raw = bytes(data)
         self._call("fwrite", node, ctypes.create_string_buffer(raw, len(raw)), len(raw))
 
@@ -546,6 +627,7 @@ class Link:
         return crc.value
 
     def fdel(self, node: int, fname: str) -> None:
+        """Protocol 2: deletes a file on the node."""
         self._call("fdel", node, encode_text(fname, 512, "fname"))
 
     def read_file(self, node: int, fname: str) -> bytes:
@@ -695,6 +777,7 @@ class Listener:
         return accept(port=kwargs.pop("port", self.port), **kwargs)
 
     def close(self) -> None:
+        """Stops listening; links already accepted stay open."""
         if not self.id:
             return
         status = lib.nax_close_listen(self.id)

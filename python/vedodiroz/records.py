@@ -173,6 +173,7 @@ class User:
         return sum(bit for name, bit in USER_FIELDS if getattr(self, name) is not None)
 
     def to_c(self, c=None):
+        """This record in the library's C layout (ctypes)."""
         c = c if c is not None else n.CUser()
         c.mask = self.mask
         for name, _bit in USER_FIELDS:
@@ -187,6 +188,7 @@ class User:
 
     @classmethod
     def from_c(cls, c) -> "User":
+        """The record read from the library's C layout (ctypes)."""
         values = {}
         for name, bit in USER_FIELDS:
             if c.mask & bit:
@@ -219,6 +221,7 @@ class Mark:
 
     @classmethod
     def from_c(cls, c) -> "Mark":
+        """The record read from the library's C layout (ctypes)."""
         values = {}
         for name, bit in MARK_FIELDS:
             if not c.mask & bit:
@@ -253,6 +256,7 @@ class UserEvent:
 
     @classmethod
     def from_c(cls, link: int, node: int, c) -> "UserEvent":
+        """The record read from the library's C layout (ctypes)."""
         return cls(link, node, c.id, c.index, Event(c.event), Direction(c.direction),
                    from_c_time(c.time))  # fmt: skip
 
@@ -269,6 +273,7 @@ class AuxInputEvent:
 
     @classmethod
     def from_c(cls, link: int, node: int, c) -> "AuxInputEvent":
+        """The record read from the library's C layout (ctypes)."""
         return cls(link, node, c.aux_input, c.aux_value, from_c_time(c.time))
 
 
@@ -299,6 +304,7 @@ class AuxInput:
     extra: bytes = bytes(8)
 
     def to_c(self):
+        """This record in the library's C layout (ctypes)."""
         c = n.CAuxInput()
         for name, _ in dict(n.RECORDS)["nax_aux_input"]:
             if name != "extra":
@@ -310,6 +316,7 @@ class AuxInput:
 
     @classmethod
     def from_c(cls, c) -> "AuxInput":
+        """The record read from the library's C layout (ctypes)."""
         values = {name: getattr(c, name) for name, _ in dict(n.RECORDS)["nax_aux_input"] if name != "extra"}
         return cls(extra=bytes(c.extra), **values)
 
@@ -326,6 +333,7 @@ class ScheduleHeader:
     time: Optional[_dt.datetime] = None
 
     def to_c(self):
+        """This record in the library's C layout (ctypes)."""
         c = n.CSchdHeader()
         _fill(c, id=self.id, name=encode_text(self.name, 22, "ScheduleHeader.name"),
               hours=self.hours, segments=self.segments, date_time=to_c_time(self.time))  # fmt: skip
@@ -333,6 +341,7 @@ class ScheduleHeader:
 
     @classmethod
     def from_c(cls, c) -> "ScheduleHeader":
+        """The record read from the library's C layout (ctypes)."""
         return cls(c.id, decode_text(c.name), c.hours, c.segments, from_c_time(c.date_time))
 
 
@@ -343,10 +352,12 @@ class Segment:
     enabled: bool = True
 
     def to_c(self, c) -> None:
+        """This record in the library's C layout (ctypes)."""
         _fill(c, hours=self.hours, minutes=self.minutes, enabled=1 if self.enabled else 0)
 
     @classmethod
     def from_c(cls, c) -> "Segment":
+        """The record read from the library's C layout (ctypes)."""
         return cls(c.hours, c.minutes, bool(c.enabled))
 
 
@@ -367,6 +378,7 @@ class TaskGroup:
     mask_fields: int = 0xFFFF
 
     def to_c(self):
+        """This record in the library's C layout (ctypes)."""
         c = n.CTaskGroup()
         _fill(c, mask_fields=self.mask_fields, id=self.id, items=self.items,
               name=encode_text(self.name, 17, "TaskGroup.name"))  # fmt: skip
@@ -382,6 +394,7 @@ class TaskItem:
     mask_fields: int = 0xFFFF
 
     def to_c(self):
+        """This record in the library's C layout (ctypes)."""
         c = n.CTaskItem()
         _fill(c, mask_fields=self.mask_fields, type=self.type, id=self.id,
               name=encode_text(self.name, 17, "TaskItem.name"),
@@ -403,6 +416,7 @@ class UserEventAnswer:
     aux: Sequence[str] = field(default_factory=tuple)
 
     def to_c(self):
+        """This record in the library's C layout (ctypes)."""
         if len(self.aux) > 10:
             raise ValueError("UserEventAnswer.aux holds at most 10 texts")
         c = n.CUserEventAnswer()
@@ -424,5 +438,6 @@ class DisplayMessage:
     font: int = 0
 
     def to_c(self, c) -> None:
+        """This record in the library's C layout (ctypes)."""
         _fill(c, line=self.line, pos=self.pos, cmd_line=self.cmd_line, cmd_pos=self.cmd_pos,
               font=self.font, data=encode_text(self.data, 50, "DisplayMessage.data"))  # fmt: skip

@@ -101,6 +101,26 @@ int main(void) {
   /* Works before nax_init; null buffer gives null. */
   if (nax_lib_version(NULL) != NULL) ++failures;
   if (nax_lib_version(version) != version || strcmp(version, "1.1.13") != 0) ++failures;
+  {
+    /* The header's version macros name the library they came with, and compare in order. */
+    char from_macros[32];
+    static const struct {
+      int major, minor, patch, at_least;
+    } checks[] = {{1, 1, 13, 1}, {1, 1, 14, 0}, {1, 2, 0, 0},
+                  {2, 0, 0, 0},  {1, 0, 99, 1}, {0, 99, 99, 1}};
+    size_t i;
+    snprintf(from_macros, sizeof from_macros, "%d.%d.%d", NAX_VERSION_MAJOR, NAX_VERSION_MINOR,
+             NAX_VERSION_PATCH);
+    if (strcmp(version, from_macros) != 0) ++failures;
+    for (i = 0; i < sizeof checks / sizeof checks[0]; ++i) {
+      if (!NAX_VERSION_CHECK(checks[i].major, checks[i].minor, checks[i].patch) !=
+          !checks[i].at_least) {
+        printf("NAX_VERSION_CHECK(%d, %d, %d) wrong\n", checks[i].major, checks[i].minor,
+               checks[i].patch);
+        ++failures;
+      }
+    }
+  }
   if (nax_uninit() != NAX_ERR_NOT_INIT) ++failures;
   if (nax_close(1) != NAX_ERR_NOT_INIT) ++failures;
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix, builds the C consumer against it
-# through the CMake package (shared and static) and through pkg-config, and
-# runs each against the installed naxsim.
+# through the CMake package (shared and static) and through pkg-config, and the
+# C example through the CMake package, and runs each against the installed naxsim.
 # usage: check_install.sh BUILD_DIR SOURCE_DIR VERSION
 set -euo pipefail
 build=$1
@@ -17,7 +17,7 @@ for f in include/vedodiroz.h bin/naxsim bin/naxctl; do
   [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
 libdir=$(dirname "$(find "$prefix" -name vedodiroz.pc)")/..
-for page in man3/nax_get_time.3 man3/vedodiroz.3 man1/naxctl.1 man1/naxsim.1; do
+for page in man3/nax_get_time.3.gz man3/vedodiroz.3.gz man1/naxctl.1.gz man1/naxsim.1.gz; do
   [ -s "$prefix/share/man/$page" ] || { echo "no manual page $page"; exit 1; }
 done
 
@@ -44,7 +44,7 @@ cc -std=c99 -Wall -Werror "$here/consumer.c" -o "$work/consumer_pc" \
   $(pkg-config --cflags --libs vedodiroz) -Wl,-rpath,"$(pkg-config --variable=libdir vedodiroz)"
 
 # The installed simulator serves the node all three talk to.
-"$prefix/bin/naxsim" --port 0 --node 1 >"$work/naxsim.out" &
+"$prefix/bin/naxsim" --port 0 --node 1 --marks 3 --events-every 300 >"$work/naxsim.out" &
 sim=$!
 trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null' EXIT
 conn=
@@ -59,6 +59,9 @@ done
 for consumer in "$work/cmake/consumer_shared" "$work/cmake/consumer_static" "$work/consumer_pc"; do
   "$consumer" "$conn" "$version"
 done
+"$work/cmake/host_example" "$conn" >"$work/host_example.out" ||
+  { cat "$work/host_example.out"; exit 1; }
+grep -q "^event user" "$work/host_example.out" || { echo "the C example saw no event"; exit 1; }
 # The shared consumers use the installed library, not the build's.
 ldd "$work/consumer_pc" | grep -q "$prefix" || { echo "consumer_pc not linked to the prefix"; exit 1; }
 if ldd "$work/cmake/consumer_static" | grep -q libvedodiroz; then echo "consumer_static linked the shared library"; exit 1; fi

@@ -1,16 +1,20 @@
-// Runs the naxctl program as a child process with its output captured and its run time
-// bounded: a child still running at its deadline is killed and reported as timed out.
+// Runs the naxctl program (or another) as a child process with its output in files and
+// its run time bounded: a child still running at its deadline is killed and reported.
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -22,136 +26,84 @@ struct Result {
   bool timed_out = false;
   std::string out;
   std::string err;
-  int64_t elapsed_ms = 0;
 };
 
 class Process {
  public:
-  // Starts naxctl with args; standard input is the file stdin_path (default /dev/null).
-  explicit Process(const std::vector<std::string>& args,
-                   const std::string& stdin_path = "/dev/null")
-      : Process(NAXCTL_PATH, args, stdin_path) {}
-  // Starts another program the same way.
-  Process(const std::string& program, const std::vector<std::string>& args,
-          const std::string& stdin_path)
-      : started_(std::chrono::steady_clock::now()) {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) return;
+  explicit Process(const std::vector<std::string>& args, const std::string& program = NAXCTL_PATH) {
+    static int started = 0;
+    files_ = "/tmp/naxctl_test_" + std::to_string(getpid()) + "_" + std::to_string(++started);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, stdin_path.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addclose(&actions, err[0]);
-    std::vector<std::string> argv_text = {program};
-    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, (files_ + ".out").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (files_ + ".err").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<std::string> text = {program};
+    text.insert(text.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (auto& a : argv_text) argv.push_back(a.data());
+    for (auto& a : text) argv.push_back(a.data());
     argv.push_back(nullptr);
     if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
       pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    out_fd_ = out[0];
-    err_fd_ = err[0];
   }
   ~Process() {
-    if (pid_ > 0 && !reaped_) {
+    if (pid_ > 0) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    if (out_fd_ >= 0) close(out_fd_);
-    if (err_fd_ >= 0) close(err_fd_);
+    std::remove((files_ + ".out").c_str());
+    std::remove((files_ + ".err").c_str());
   }
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
-  // Stdout gathered so far, reading for up to wait_ms more.
-  const std::string& out_so_far(int wait_ms) {
-    pump(wait_ms);
-    return result_.out;
-  }
-
   void signal(int sig) {
-    if (pid_ > 0 && !reaped_) kill(pid_, sig);
+    if (pid_ > 0) kill(pid_, sig);
   }
 
   // Waits for the end, at most timeout_ms in all since the start.
   Result finish(int timeout_ms = 15000) {
-    const auto deadline = started_ + std::chrono::milliseconds(timeout_ms);
-    while (out_fd_ >= 0 || err_fd_ >= 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            deadline - std::chrono::steady_clock::now())
-                            .count();
-      if (left <= 0) {
-        result_.timed_out = true;
-        break;
+    Result r;
+    int status = 0;
+    while (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > started_ + std::chrono::milliseconds(timeout_ms)) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        r.timed_out = true;
       }
-      pump(static_cast<int>(left));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    if (pid_ > 0) {
-      if (result_.timed_out) kill(pid_, SIGKILL);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-      reaped_ = true;
-      if (WIFEXITED(status)) result_.exit_code = WEXITSTATUS(status);
-    }
-    result_.elapsed_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::steady_clock::now() - started_)
-                             .count();
-    return result_;
+    if (pid_ > 0 && !r.timed_out && WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
+    pid_ = -1;
+    r.out = read(files_ + ".out");
+    r.err = read(files_ + ".err");
+    return r;
   }
 
  private:
-  void pump(int wait_ms) {
-    pollfd fds[2];
-    int n = 0;
-    if (out_fd_ >= 0) fds[n++] = {out_fd_, POLLIN, 0};
-    if (err_fd_ >= 0) fds[n++] = {err_fd_, POLLIN, 0};
-    if (n == 0 || poll(fds, static_cast<nfds_t>(n), wait_ms) <= 0) return;
-    for (int i = 0; i < n; ++i) {
-      if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buffer[4096];
-      const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-      const bool is_out = fds[i].fd == out_fd_;
-      if (got <= 0) {
-        close(fds[i].fd);
-        (is_out ? out_fd_ : err_fd_) = -1;
-        continue;
-      }
-      (is_out ? result_.out : result_.err).append(buffer, static_cast<size_t>(got));
-    }
+  static std::string read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
   pid_t pid_ = -1;
-  bool reaped_ = false;
-  int out_fd_ = -1;
-  int err_fd_ = -1;
-  std::chrono::steady_clock::time_point started_;
-  Result result_;
+  std::string files_;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 
 inline Result run(const std::vector<std::string>& args, int timeout_ms = 15000,
-                  const std::string& stdin_path = "/dev/null") {
-  Process p(args, stdin_path);
-  return p.finish(timeout_ms);
-}
-
-inline Result run_program(const std::string& program, const std::vector<std::string>& args,
-                          int timeout_ms) {
-  Process p(program, args, "/dev/null");
-  return p.finish(timeout_ms);
+                  const std::string& program = NAXCTL_PATH) {
+  return Process(args, program).finish(timeout_ms);
 }
 
 // Lines of a text, without their line ends.
 inline std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> out;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = std::min(text.find('\n', start), text.size());
     out.push_back(text.substr(start, end - start));
     start = end + 1;
   }

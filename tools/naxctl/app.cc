@@ -27,6 +27,52 @@ int usage_error(const std::string& message) {
   return kExitUsage;
 }
 
+// Help in words: each value is named (NUMBER, TEXT, a choice like 1|2) instead of the
+// parser's type strings, and a subcommand's help ends with the global options, which
+// may follow the subcommand as well.
+class HelpInWords : public CLI::Formatter {
+ public:
+  std::string make_option_opts(const CLI::Option* opt) const override {
+    if (!opt->get_option_text().empty()) return " " + opt->get_option_text();
+    if (opt->get_expected_max() == 0 || opt->get_type_name().empty()) return "";  // a flag
+    std::string out = " " + value_word(opt->get_type_name());
+    if (!opt->get_default_str().empty()) out += " (default " + opt->get_default_str() + ")";
+    if (opt->get_required() && !opt->get_positional()) out += " (required)";
+    return out;
+  }
+
+  std::string make_help(const CLI::App* app, std::string name,
+                        CLI::AppFormatMode mode) const override {
+    std::string out = CLI::Formatter::make_help(app, name, mode);
+    if (mode == CLI::AppFormatMode::Sub || app->get_parent() == nullptr) return out;
+    const CLI::App* root = app;
+    while (root->get_parent() != nullptr) root = root->get_parent();
+    const auto globals = root->get_options([root](const CLI::Option* opt) {
+      return opt->nonpositional() && opt != root->get_help_ptr() &&
+             opt != root->get_help_all_ptr() && opt != root->get_version_ptr();
+    });
+    return out + make_group("Global options (before or after the subcommand)", false, globals);
+  }
+
+ private:
+  // "INT:{1,2}" -> "1|2", "UINT:NUMBER 0..65535:INT in [1 - 512]" -> "NUMBER".
+  static std::string value_word(const std::string& type) {
+    const std::size_t open = type.find('{');
+    const std::size_t close = type.find('}', open);
+    if (open != std::string::npos && close != std::string::npos) {
+      std::string choices = type.substr(open + 1, close - open - 1);
+      for (char& c : choices) {
+        if (c == ',') c = '|';
+      }
+      return choices;
+    }
+    if (type.find("DATE-TIME") != std::string::npos) return "DATE-TIME";
+    const std::string base = type.substr(0, type.find(':'));
+    if (base == "INT" || base == "UINT" || base == "FLOAT" || base == "NUMBER") return "NUMBER";
+    return base == "TEXT" ? "TEXT" : "VALUE";
+  }
+};
+
 void add_global_options(CLI::App& app, Options& o, CLI::Option*& node) {
   app.add_option("--conn", o.conn,
                  "Connection string: host:port, \"a.b.c.d port\", ttyS0:9600, /dev/pts/3:115200");
@@ -58,16 +104,17 @@ std::string read_file(const std::string& path) {
 }
 
 void write_file(const std::string& path, const std::string& data) {
-  if (path == "-") {
-    std::fwrite(data.data(), 1, data.size(), stdout);
-    std::fflush(stdout);
-    return;
+  if (path == "-") return write_stdout(data);
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (out == nullptr) throw OutputError(path + ": " + std::strerror(errno));
+  errno = 0;
+  const bool written = std::fwrite(data.data(), 1, data.size(), out) == data.size();
+  const int write_errno = errno;
+  // The close flushes, so a full disk may show only there.
+  if (std::fclose(out) != 0 || !written) {
+    const int reason = write_errno != 0 ? write_errno : errno;
+    throw OutputError(path + ": " + (reason != 0 ? std::strerror(reason) : "write failed"));
   }
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw InputError(path + ": " + std::strerror(errno));
-  out.write(data.data(), static_cast<std::streamsize>(data.size()));
-  out.close();
-  if (!out) throw InputError(path + ": write failed");
 }
 
 void add_node_commands(CLI::App& parent, Cli& cli) {
@@ -92,14 +139,15 @@ int run_naxctl(int argc, char** argv) {
       "Numbers may be decimal or 0x-prefixed hexadecimal.  Global options may also follow the "
       "subcommand.",
       "naxctl"};
+  app.formatter(std::make_shared<HelpInWords>());
   app.fallthrough();
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "Print the help of every subcommand");
   char version[16];
   app.set_version_flag("--version", std::string("naxctl ") + nax_lib_version(version));
   app.footer(
-      "Exit status: 0 success, 1 a node or link failure (or an unreadable input file), "
-      "2 a usage error.");
+      "Exit status: 0 success, 1 a node or link failure (or a file or output that could not "
+      "be read or written), 2 a usage error, 130 stopped by Ctrl-C.");
   CLI::Option* node = nullptr;
   add_global_options(app, o, node);
 
@@ -141,7 +189,11 @@ int run_naxctl(int argc, char** argv) {
   o.listen = listen->parsed();
 
   try {
-    if (cli.no_link) return cli.no_link();
+    if (cli.no_link) {
+      const int status = cli.no_link();
+      check_stdout();  // the demo prints as it goes
+      return status;
+    }
     if (!cli.action) return usage_error("no command given");
     if (!o.listen && o.conn.empty()) {
       return usage_error("--conn is required (or wait for a node with: naxctl listen PORT ...)");
@@ -156,8 +208,16 @@ int run_naxctl(int argc, char** argv) {
     return usage_error(e.what());
   } catch (const UsageError& e) {
     return usage_error(e.what());
+  } catch (const Interrupted& e) {
+    return e.exit_status();
   } catch (const NaxError& e) {
     std::fprintf(stderr, "naxctl: %s\n", e.what());
+    if (e.status() == NAX_ERR_NO_ANSWER) {
+      std::fprintf(stderr,
+                   "naxctl: hint: check the node number (--node, now %u), the packet protocol "
+                   "(--protocol, now %d) and the time-out (--timeout, now %u ms)\n",
+                   static_cast<unsigned>(o.node), o.protocol, static_cast<unsigned>(o.timeout_ms));
+    }
   } catch (const InputError& e) {
     std::fprintf(stderr, "naxctl: %s\n", e.what());
   } catch (const std::exception& e) {

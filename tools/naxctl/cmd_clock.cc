@@ -47,11 +47,7 @@ void add_clock_commands(CLI::App& parent, Cli& cli) {
   auto* set = clock->add_subcommand("set", "Set the node's clock to a given date and time");
   set->add_option("when", args->when, "\"YYYY-MM-DD hh:mm:ss\", year 2000-2099")
       ->required()
-      ->check(CLI::Validator(
-          [](std::string& text) -> std::string {
-            return parse_date_time(text) ? "" : "'" + text + "' is not \"YYYY-MM-DD hh:mm:ss\"";
-          },
-          "DATE-TIME"));
+      ->check(CLI::Validator(check_date_time, "DATE-TIME"));
   set->add_option("--weekday", args->weekday,
                   "Weekday to send, as the node counts (default: from the date, 0 = Sunday)")
       ->check(CLI::Range(0, 255));

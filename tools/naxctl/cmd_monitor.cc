@@ -10,10 +10,11 @@ namespace naxctl {
 
 namespace {
 
-std::atomic<bool> g_stop{false};
+// The signal that asked the monitor to stop; 0 while it runs.
+std::atomic<int> g_stop{0};
 
-extern "C" void stop_on_signal(int) {
-  g_stop.store(true);
+extern "C" void stop_on_signal(int signal_number) {
+  g_stop.store(signal_number);
 }
 
 struct MonitorArgs {
@@ -102,7 +103,7 @@ void monitor(Session& s, const MonitorArgs& a) {
   // protocol from the first frame it receives reports nothing before it.
   nax_date_time t{};
   check(nax_get_time(s.link(), s.node(), &t), "nax_get_time");
-  g_stop.store(false);
+  g_stop.store(0);
   // std::signal, not sigaction: the tool runs on Windows too.
   const auto old_int = std::signal(SIGINT, stop_on_signal);
   const auto old_term = std::signal(SIGTERM, stop_on_signal);
@@ -110,14 +111,13 @@ void monitor(Session& s, const MonitorArgs& a) {
                         std::chrono::milliseconds(static_cast<int64_t>(a.seconds * 1000));
   uint64_t seen = 0;
   uint32_t lost = 0;
-  while (!g_stop.load() && (a.count == 0 || seen < a.count) &&
+  while (g_stop.load() == 0 && (a.count == 0 || seen < a.count) &&
          (a.seconds <= 0 || std::chrono::steady_clock::now() < deadline)) {
     Event e;
     if (!s.next_event(e, 100)) continue;
     ++seen;
     const std::string text = s.json() ? event_json(e).dump() + "\n" : event_line(e);
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
+    write_stdout(text);
     if (e.kind == Event::Kind::Conn && e.link == s.link() && e.conn_state != NAX_CONN_CONNECTED) {
       lost = e.conn_state == NAX_CONN_NO_KEEPALIVE ? NAX_ERR_NODE_LOST : NAX_ERR_CONN_CLOSED;
       break;
@@ -127,6 +127,8 @@ void monitor(Session& s, const MonitorArgs& a) {
   std::signal(SIGINT, old_int);
   std::signal(SIGTERM, old_term);
   if (lost != 0) throw NaxError("monitor", lost);
+  // Shells report a program ended by a signal as 128 + its number; so does naxctl.
+  if (g_stop.load() != 0) throw Interrupted(128 + g_stop.load());
 }
 
 }  // namespace

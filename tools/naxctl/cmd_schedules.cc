@@ -51,11 +51,7 @@ std::string header_text(const nax_schd_header& h) {
 }
 
 CLI::Validator date_check() {
-  return CLI::Validator(
-      [](std::string& text) -> std::string {
-        return parse_date_time(text) ? "" : "'" + text + "' is not \"YYYY-MM-DD hh:mm:ss\"";
-      },
-      "DATE-TIME");
+  return CLI::Validator(check_date_time, "DATE-TIME");
 }
 
 void add_header_commands(CLI::App* schedule, Cli& cli) {
@@ -153,10 +149,8 @@ void add_segment_commands(CLI::App* schedule, Cli& cli) {
       std::snprintf(time, sizeof time, "%02d:%02d", all[i].hours, all[i].minutes);
       rows.push_back({std::to_string(a->first + i), time, all[i].enabled ? "yes" : "no"});
     }
-    std::fputs(
-        render_list(list_format(a->format, s.json()), {"index", "time", "enabled"}, rows, j, "")
-            .c_str(),
-        stdout);
+    write_stdout(
+        render_list(list_format(a->format, s.json()), {"index", "time", "enabled"}, rows, j, ""));
   });
 
   auto set_args = std::make_shared<ScheduleArgs>();
@@ -225,10 +219,8 @@ void add_list_command(CLI::App* schedule, Cli& cli) {
       j.push(entry);
       rows.push_back({std::to_string(e.id), name});
     }
-    std::fputs(render_list(list_format(a->format, s.json()), {"id", "name"}, rows, j,
-                           count_of(all.size(), "schedule") + "\n")
-                   .c_str(),
-               stdout);
+    write_stdout(render_list(list_format(a->format, s.json()), {"id", "name"}, rows, j,
+                             count_of(all.size(), "schedule") + "\n"));
   });
 }
 

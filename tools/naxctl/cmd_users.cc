@@ -189,14 +189,14 @@ void add_list(CLI::App& users, Cli& cli) {
       case ListFormat::Json: {
         Json j = Json::array();
         for (const auto& u : all) j.push(user_to_json(u));
-        std::fputs((j.dump(2) + "\n").c_str(), stdout);
+        write_stdout((j.dump(2) + "\n"));
         break;
       }
       case ListFormat::Csv:
-        std::fputs(users_to_csv(all).c_str(), stdout);
+        write_stdout(users_to_csv(all));
         break;
       case ListFormat::Table:
-        std::fputs((users_table(all) + count_of(all.size(), "user") + "\n").c_str(), stdout);
+        write_stdout((users_table(all) + count_of(all.size(), "user") + "\n"));
         break;
     }
   });

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "csv.h"
 
@@ -62,9 +64,22 @@ std::string count_of(uint64_t n, const std::string& noun) {
 }
 
 void emit(bool json, const std::string& text, const Json& value) {
-  const std::string out = json ? value.dump(2) + "\n" : text;
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  std::fflush(stdout);
+  write_stdout(json ? value.dump(2) + "\n" : text);
+}
+
+void write_stdout(const std::string& text) {
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) check_stdout();
+  check_stdout();
+}
+
+void check_stdout() {
+  const int earlier = errno;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    const int reason = errno != 0 ? errno : earlier;
+    throw OutputError(std::string("standard output: ") +
+                      (reason != 0 ? std::strerror(reason) : "write failed"));
+  }
 }
 
 Progress::Progress(std::string label, uint64_t total)

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +32,16 @@ std::string render_list(ListFormat format, const std::vector<std::string>& heade
 
 // Writes to stdout: the JSON (pretty) when json is set, else the text.
 void emit(bool json, const std::string& text, const Json& value);
+// Writes text to stdout and flushes it; throws OutputError with the system's reason.
+void write_stdout(const std::string& text);
+// Flushes stdout; throws OutputError when that or an earlier write to it failed.
+void check_stdout();
+
+// A result that could not be written (a full disk, a closed pipe); exit status 1.
+class OutputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // One progress line: "label [####      ]  40% 400/1000  120.0/s  5s left" (known total) or
 // "label 400  120.0/s" (unknown total); the rate and time left appear once time has passed.

@@ -31,32 +31,47 @@ int days_in_month(int year, int month) {
 
 }  // namespace
 
-std::optional<nax_date_time> parse_date_time(std::string_view text) {
+std::string date_time_problem(std::string_view text) {
   // Exactly "YYYY-MM-DD hh:mm:ss": digits where digits belong, nothing before or after.
   static constexpr std::string_view kShape = "dddd-dd-dd dd:dd:dd";
-  if (text.size() != kShape.size()) return std::nullopt;
-  for (size_t i = 0; i < kShape.size(); ++i) {
+  bool shaped = text.size() == kShape.size();
+  for (size_t i = 0; shaped && i < kShape.size(); ++i) {
     const bool digit = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
-    if (kShape[i] == 'd' ? !digit
-                         : (i == 10 ? text[i] != ' ' && text[i] != 'T' : text[i] != kShape[i])) {
-      return std::nullopt;
-    }
+    shaped = kShape[i] == 'd' ? digit
+                              : (i == 10 ? text[i] == ' ' || text[i] == 'T' : text[i] == kShape[i]);
   }
-  const auto number = [&](size_t at, size_t width) {
-    int v = 0;
-    for (size_t i = at; i < at + width; ++i) v = v * 10 + (text[i] - '0');
-    return v;
-  };
-  const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
-  const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
-  if (year < 2000 || year > 2099 || month < 1 || month > 12 || day < 1 ||
-      day > days_in_month(year, month) || hour > 23 || minute > 59 || second > 59) {
-    return std::nullopt;
+  if (!shaped) return "is not in the form \"YYYY-MM-DD hh:mm:ss\"";
+  const auto number = [&](size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
+  const int year = number(0) * 100 + number(2), month = number(5), day = number(8);
+  static const char* const kMonths[] = {"January",   "February", "March",    "April",
+                                        "May",       "June",     "July",     "August",
+                                        "September", "October",  "November", "December"};
+  if (year < 2000 || year > 2099)
+    return "has a year outside 2000 to 2099 (the node keeps two digits)";
+  if (month < 1 || month > 12) return "has no month " + std::to_string(month);
+  if (day < 1 || day > days_in_month(year, month)) {
+    return "has no day " + std::to_string(day) + ": " + kMonths[month - 1] + " " +
+           std::to_string(year) + " has " + std::to_string(days_in_month(year, month)) + " days";
   }
+  if (number(11) > 23 || number(14) > 59 || number(17) > 59) {
+    return "has no time " + std::string(text.substr(11)) + " (00:00:00 to 23:59:59)";
+  }
+  return {};
+}
+
+std::string check_date_time(std::string& text) {
+  const std::string problem = date_time_problem(text);
+  return problem.empty() ? problem : "'" + text + "' " + problem;
+}
+
+std::optional<nax_date_time> parse_date_time(std::string_view text) {
+  if (!date_time_problem(text).empty()) return std::nullopt;
+  const auto number = [&](size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
+  const int year = 2000 + number(2), month = number(5), day = number(8);
   nax_date_time t{};
-  t.hour = static_cast<uint8_t>(hour);
-  t.minute = static_cast<uint8_t>(minute);
-  t.second = static_cast<uint8_t>(second);
+  t.hour = static_cast<uint8_t>(number(11));
+  t.minute = static_cast<uint8_t>(number(14));
+  t.second = static_cast<uint8_t>(number(17));
   t.year = static_cast<uint8_t>(year - 2000);
   t.month = static_cast<uint8_t>(month);
   t.day = static_cast<uint8_t>(day);

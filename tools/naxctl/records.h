@@ -25,6 +25,11 @@ class InputError : public std::runtime_error {
 // "YYYY-MM-DD hh:mm:ss" (or with a 'T'); years 2000-2099 (the node keeps two digits).
 // The weekday is computed, 0 = Sunday.
 std::optional<nax_date_time> parse_date_time(std::string_view text);
+// What is wrong with text as a date and time ("February 2025 has 28 days"); empty when
+// parse_date_time takes it.
+std::string date_time_problem(std::string_view text);
+// A CLI11 check of a date-time argument, naming the fault.
+std::string check_date_time(std::string& text);
 // "20YY-MM-DD hh:mm:ss"; fields out of range are printed as they are.
 std::string format_date_time(const nax_date_time& t);
 // 0 = Sunday ... 6 = Saturday, for a full year.

@@ -31,6 +31,11 @@ bool starts_with_nocase(const std::string& text, const char* prefix) {
 
 ConnTarget parse_conn(const std::string& conn) {
   ConnTarget target;
+  if (!conn.empty() && conn.front() == '[') {
+    target.error = "connection string \"" + conn +
+                   "\": IPv6 addresses are not supported; give an IPv4 address or a host name";
+    return target;
+  }
   const std::size_t sep = conn.find_first_of(": ");
   if (conn.empty() || sep == std::string::npos || sep == 0) {
     target.error = "connection string \"" + conn + "\" is not DEVICE:PARAMETER";
@@ -126,6 +131,20 @@ void Session::accept_link() {
   const uint32_t status_accept =
       nax_accept(&id, &node, &port, static_cast<uint8_t>(options_.protocol), options_.source,
                  options_.accept_timeout_ms, static_cast<int32_t>(options_.timeout_ms));
+  if (status_accept != NAX_OK && options_.expect_node != 0) {
+    // The claim fails without saying which node came: claim whatever waits on the port,
+    // read its number, and name it.  naxctl ends here anyway, closing that link too.
+    uint32_t other_id = 0;
+    uint16_t other_node = 0;
+    if (nax_accept(&other_id, &other_node, &port, static_cast<uint8_t>(options_.protocol),
+                   options_.source, 200, static_cast<int32_t>(options_.timeout_ms)) == NAX_OK) {
+      nax_close(static_cast<int32_t>(other_id));
+      // Scanning ends with 1059 at its time-out; the cause was the number, as 1057 says.
+      throw NaxError("nax_accept", NAX_ERR_NODE_NUMBER,
+                     "node " + std::to_string(other_node) + " connected, not node " +
+                         std::to_string(options_.expect_node));
+    }
+  }
   if (status_accept == NAX_ERR_NO_SUCH_LINK) {
     // Scanning for any waiting link ends with "beyond every id" when none came.
     throw NaxError("nax_accept", status_accept,

@@ -48,6 +48,18 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The operator stopped a command (Ctrl-C): the link is closed in order, and naxctl
+// exits with exit_status (128 + the signal's number).
+class Interrupted : public std::runtime_error {
+ public:
+  explicit Interrupted(int exit_status)
+      : std::runtime_error("interrupted"), exit_status_(exit_status) {}
+  int exit_status() const { return exit_status_; }
+
+ private:
+  int exit_status_;
+};
+
 // A connection string as naxctl checks it before the library sees it.
 struct ConnTarget {
   std::string device;  // before the separator

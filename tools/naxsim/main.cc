@@ -1,5 +1,6 @@
 // naxsim: serve a simulated node until interrupted: on a TCP port, on a pseudo-terminal,
 // or over connections it makes to a host's listener.
+#include <arpa/inet.h>
 #include <sys/resource.h>
 
 #include <cerrno>
@@ -21,6 +22,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: naxsim [options]\n"
     "  --port N             TCP port to listen on (default 0: any free port)\n"
+    "  --bind ADDRESS       IPv4 address to listen on (default 127.0.0.1; 0.0.0.0: every\n"
+    "                       interface, so that other machines reach the node)\n"
     "  --serial             serve a pseudo-terminal; the host opens the slave path printed\n"
     "  --connect HOST:PORT  connect to a host's listener instead of waiting for hosts\n"
     "  --count N            with --connect: make N connections (default 1)\n"
@@ -128,6 +131,14 @@ int main(int argc, char** argv) {
       if (!take_number(0xFFFF)) return bad_value();
       config.port = static_cast<uint16_t>(number);
       port_given = true;
+    } else if (option == "--bind") {
+      in_addr address{};
+      if (value == nullptr || ::inet_pton(AF_INET, value, &address) != 1) {
+        return usage_error("--bind needs a dotted IPv4 address" +
+                           (value ? ", not " + std::string(value) : std::string()));
+      }
+      config.bind = value;
+      ++i;
     } else if (option == "--serial") {
       serial = true;
     } else if (option == "--connect") {

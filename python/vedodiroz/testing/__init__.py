@@ -4,7 +4,8 @@
     with Simulator(protocol=2, delay=200) as sim:       # any naxsim fault, as a keyword
         with nax.open(sim.conn, protocol=2) as link: ...
 
-In a conftest.py, ``pytest_plugins = ["vedodiroz.testing"]`` brings the fixtures
+Installed, the package registers these as a pytest plugin (entry point ``pytest11``);
+from a source tree, ``pytest_plugins = ["vedodiroz.testing"]`` in a conftest.py brings the fixtures
 ``nax_library`` (the library, initialised once per session), ``naxsim`` (a running
 simulator with default settings) and ``naxsim_factory`` (call it with keywords to start
 simulators with faults; all are stopped after the test).
@@ -13,6 +14,7 @@ simulators with faults; all are stopped after the test).
 from __future__ import annotations
 
 import atexit
+import functools
 import os
 import re
 import shutil
@@ -56,11 +58,12 @@ def find_naxsim() -> str:
     raise FileNotFoundError("naxsim not found: set NAXSIM to its path")
 
 
-def naxsim_options(program: Optional[str] = None) -> set:
+@functools.lru_cache(maxsize=None)
+def naxsim_options(program: Optional[str] = None) -> frozenset:
     """The long options that this naxsim program knows (from its --help)."""
     out = subprocess.run([program or find_naxsim(), "--help"], capture_output=True, text=True,
                          timeout=10).stdout  # fmt: skip
-    return set(re.findall(r"^\s+(--[a-z-]+)", out, re.M))
+    return frozenset(re.findall(r"^\s+(--[a-z-]+)", out, re.M))
 
 
 class Simulator:
@@ -72,16 +75,25 @@ class Simulator:
     ``naxsim --help`` lists (True gives a bare flag, False or None leaves it out).
     ``connect="127.0.0.1:4000"`` makes the node connect to a host's listener instead;
     ``serial=True`` serves a pseudo-terminal, and ``conn`` is then "/dev/pts/N:115200".
+
+    Without ``protocol`` the node learns each connection's protocol from the first
+    request it receives, and sends no events before that: a host that only waits for
+    events (``for event in link.events()``) must send one command first, or start the
+    simulator with ``protocol=1`` or ``protocol=2``.
     """
 
     def __init__(self, program: Optional[str] = None, extra_args: Sequence[str] = (),
                  **options) -> None:  # fmt: skip
         self.program = program or find_naxsim()
         self.args = [self.program]
+        known = naxsim_options(self.program)
         for key, value in options.items():
             if value is None or value is False:
                 continue
             flag = "--" + key.replace("_", "-")
+            if flag not in known:
+                raise TypeError(f"Simulator: naxsim has no option {flag} (keyword {key}=); "
+                                "naxsim --help lists them")  # fmt: skip
             self.args.append(flag)
             if value is not True:
                 self.args.append(str(value))
@@ -93,6 +105,7 @@ class Simulator:
         self.node = 0
 
     def start(self, timeout: float = 10.0) -> "Simulator":
+        """Starts naxsim and waits until it serves; RuntimeError with its first error line."""
         self._stderr = tempfile.TemporaryFile()
         self.process = subprocess.Popen(self.args, stdout=subprocess.PIPE,
                                         stderr=self._stderr, text=True)  # fmt: skip
@@ -105,8 +118,8 @@ class Simulator:
         if not match:
             self.stop()
             self._stderr.seek(0)
-            err = self._stderr.read().decode(errors="replace").strip()
-            raise RuntimeError(f"naxsim did not start ({' '.join(self.args)}): {err}")
+            err = self._stderr.read().decode(errors="replace").strip().split("\n")[0]
+            raise RuntimeError(f"naxsim did not start ({' '.join(self.args[1:])}): {err}")
         self.conn = match.group(2)
         if match.group(1) == "serial on":  # a pseudo-terminal: the host opens its slave side
             self.conn += ":115200"
@@ -120,6 +133,7 @@ class Simulator:
         return self
 
     def stop(self) -> None:
+        """Stops naxsim (SIGTERM, then SIGKILL after 5 s); stopping twice does nothing."""
         if self.process is None:
             return
         if self.process.poll() is None:
@@ -133,6 +147,7 @@ class Simulator:
 
     @property
     def running(self) -> bool:
+        """True while the naxsim process runs."""
         return self.process is not None and self.process.poll() is None
 
     def __enter__(self) -> "Simulator":
