@@ -45,7 +45,7 @@ uint32_t close_link(uint32_t link_id, bool wait, const char* context) {
   // that thread is closing already (its connection callback reports the loss) answers
   // as any link already closing does.
   if (status == NAX_OK && wait && current_reception_link() == link_id) {
-    status = link_acquire(link_id, &link, kStatesClosable, kKeepState, kAnyHolds, kNoWait);
+    status = link_acquire(link_id, &link, {.states = kStatesClosable, .max_holds = kAnyHolds});
     if (status == NAX_OK) {
       link_release(link_id);
       status = NAX_ERR_OWN_THREAD;

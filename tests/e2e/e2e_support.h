@@ -1,83 +1,172 @@
-// Shared set-up for end-to-end tests: the library against an in-process
-// simulated node over loopback, with short time-outs.
+// Shared set-up for end-to-end tests: the library against a simulated node
+// with short time-outs.  The suite that runs on every platform talks to the
+// node through Node alone: in-process here, a naxsim process reached through
+// its control channel under Wine.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "naxsim.h"
+#include "support/support.h"
 #include "vedodiroz.h"
+#ifdef _WIN32
+#include "wine/remote_sim.h"
+#else
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "control.h"
+#include "naxsim.h"
+#endif
 
 namespace e2e {
 
-inline constexpr uint16_t kHostNode = 0x0100;
-inline constexpr uint16_t kSimNode = 7;
+using test_support::elapsed_ms;
+using test_support::eventually;
+using test_support::kHostNode;
+using test_support::kSimNode;
+using test_support::Recorder;
 
-// Waits up to timeout for pred to hold.
-inline bool eventually(const std::function<bool()>& pred, int timeout_ms = 10000) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+// The simulated node: control lines as naxsim's control channel takes them
+// ("faults no-answer", "user ID INDEX EVENT DIRECTION", "count", ...).
+class Node {
+ public:
+#ifdef _WIN32
+  bool start() {
+    return control("faults") == "ok";
   }
-  return pred();
-}
-
-inline int64_t elapsed_ms(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               since)
-      .count();
-}
-
-// Everything the callbacks saw, safe to read from the test thread.
-struct Recorder {
-  std::mutex m;
-  std::vector<nax_user_event> users;
-  std::vector<uint32_t> user_nodes;
-  std::vector<nax_aux_input_event> aux;
-  std::vector<std::pair<int32_t, uint32_t>> conn;  // link id, state
-  std::function<void(int32_t link, const nax_user_event&)> on_user;
-
-  static void NAX_CALL user_cb(void* args, int32_t link, uint32_t node, nax_user_event* ev) {
-    auto* r = static_cast<Recorder*>(args);
-    std::function<void(int32_t, const nax_user_event&)> hook;
-    {
-      std::lock_guard<std::mutex> lock(r->m);
-      r->users.push_back(*ev);
-      r->user_nodes.push_back(node);
-      hook = r->on_user;
+  std::string control(const std::string& line) {
+    return wine::control(line);
+  }
+  std::string tcp() const {
+    return wine::sim_conn();
+  }
+  // A fresh serial line, by the name the host opens it by.
+  std::string serial() {
+    return wine::fresh_serial_line() ? wine::sim_com() : "";
+  }
+  uint16_t free_port() const {
+    return static_cast<uint16_t>(std::atoi(wine::env("NAXSIM_LISTEN_PORT").c_str()));
+  }
+#else
+  bool start() {
+    naxsim::Config config;
+    config.node = kSimNode;
+    sim_ = std::make_unique<naxsim::Simulator>(config);
+    return sim_->start();
+  }
+  std::string control(const std::string& line) {
+    return naxsim::control_command(*sim_, line);
+  }
+  std::string tcp() const {
+    return sim_->conn_string();
+  }
+  std::string serial() {
+    const std::string answer = control("serial");
+    return answer.rfind("ok ", 0) == 0 ? answer.substr(3) : "";
+  }
+  uint16_t free_port() const {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    socklen_t n = sizeof a;
+    uint16_t port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), n) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n) == 0) {
+      port = ntohs(a.sin_port);
     }
-    if (hook) hook(link, *ev);
+    ::close(fd);
+    return port;
   }
-  static void NAX_CALL aux_cb(void* args, int32_t, uint32_t, nax_aux_input_event* ev) {
-    auto* r = static_cast<Recorder*>(args);
-    std::lock_guard<std::mutex> lock(r->m);
-    r->aux.push_back(*ev);
+#endif
+  // Connections, requests and keepalives the node has seen.
+  struct Counts {
+    unsigned long connections = 0, requests = 0, keepalives = 0;
+  };
+  Counts counts() {
+    Counts c;
+    std::sscanf(control("count").c_str(), "ok %lu %lu %lu", &c.connections, &c.requests,
+                &c.keepalives);
+    return c;
   }
-  static void NAX_CALL conn_cb(void* args, int32_t link, uint32_t state) {
-    auto* r = static_cast<Recorder*>(args);
-    std::lock_guard<std::mutex> lock(r->m);
-    r->conn.emplace_back(link, state);
-  }
-  size_t user_count() {
-    std::lock_guard<std::mutex> lock(m);
-    return users.size();
-  }
-  size_t conn_count() {
-    std::lock_guard<std::mutex> lock(m);
-    return conn.size();
-  }
+
+ private:
+#ifndef _WIN32
+  std::unique_ptr<naxsim::Simulator> sim_;
+#endif
 };
 
-// A started simulator and an initialised library; open() makes links to it.
+// The node started and the library initialised; open() makes links to it,
+// closed again at the end.
+class NodeFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(node_.start()) << "is the simulator up?";
+    ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);
+  }
+  void TearDown() override {
+    for (uint32_t id : links_) nax_close(static_cast<int32_t>(id));
+    node_.control("faults");
+    nax_uninit();
+  }
+  int32_t open(const std::string& conn, uint8_t protocol, int32_t rcv_timeout_ms = 500) {
+    uint32_t status = 0;
+    uint32_t id = nax_open(&status, kHostNode, protocol, conn.c_str(), 1000, &rec_,
+                           Recorder::user_cb, Recorder::aux_cb, Recorder::conn_cb);
+    EXPECT_EQ(status, NAX_OK) << conn;
+    if (id != 0) {
+      links_.push_back(id);
+      EXPECT_EQ(nax_set_rcv_timeout(static_cast<int32_t>(id), rcv_timeout_ms), NAX_OK);
+    }
+    return static_cast<int32_t>(id);
+  }
+  void forget(int32_t id) { std::erase(links_, static_cast<uint32_t>(id)); }
+
+  Node node_;
+  Recorder rec_;
+  std::vector<uint32_t> links_;
+};
+
+// A transport and a protocol: every shared test runs over each.
+struct Route {
+  const char* name;
+  bool serial;
+  uint8_t protocol;
+};
+
+class RouteFixture : public NodeFixture, public ::testing::WithParamInterface<Route> {
+ protected:
+  void SetUp() override {
+    NodeFixture::SetUp();
+    conn_ = GetParam().serial ? node_.serial() : node_.tcp();
+    ASSERT_FALSE(conn_.empty());
+    if (GetParam().serial) conn_ += ":115200";
+  }
+  bool p1() const { return GetParam().protocol == 1; }
+  int32_t open_route(int32_t rcv_timeout_ms = 500) {
+    return open(conn_, GetParam().protocol, rcv_timeout_ms);
+  }
+  std::string conn_;
+};
+
+inline auto routes() {
+  return ::testing::Values(Route{"tcp_p1", false, 1}, Route{"tcp_p2", false, 2},
+                           Route{"com_p1", true, 1}, Route{"com_p2", true, 2});
+}
+inline std::string route_name(const ::testing::TestParamInfo<Route>& route) {
+  return route.param.name;
+}
+
+#ifndef _WIN32
+// A started simulator and an initialised library, for the tests that reach
+// into the simulator itself; open() makes links to it.
 class SimFixture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -114,5 +203,6 @@ class SimFixture : public ::testing::Test {
   Recorder recorder_;
   std::vector<uint32_t> links_;
 };
+#endif
 
 }  // namespace e2e

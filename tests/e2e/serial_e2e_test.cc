@@ -37,24 +37,6 @@ class SerialE2E : public ::testing::TestWithParam<uint8_t> {
   e2e::Recorder rec_;
 };
 
-TEST_P(SerialE2E, ClockAndEventsOverTheLine) {
-  uint32_t link = open();
-  ASSERT_NE(link, 0u);
-  nax_date_time set{6, 5, 4, 25, 11, 30, 0};
-  ASSERT_EQ(nax_set_time(link, 1, &set), NAX_OK);
-  nax_date_time got{};
-  ASSERT_EQ(nax_get_time(link, 1, &got), NAX_OK);
-  EXPECT_EQ(got.day, 30);
-  EXPECT_EQ(got.hour, 6);
-  naxsim::UserEvent ev{};
-  ev.id = 4242;
-  ev.index = 1;
-  ASSERT_TRUE(sim_->send_user_event(ev));
-  ASSERT_TRUE(e2e::eventually([&] { return rec_.user_count() == 1; }));
-  EXPECT_EQ(rec_.users[0].id, 4242u);
-  EXPECT_EQ(nax_close(link), NAX_OK);
-}
-
 TEST_P(SerialE2E, UnsupportedBaudRateIsRefusedAndThePortReleased) {
   uint32_t status = 0;
   std::string conn = slave_ + ":4800";
@@ -80,15 +62,6 @@ TEST_P(SerialE2E, SilentLineTimesOutAndCloseReturnsPromptly) {
   EXPECT_EQ(nax_close(link), NAX_OK);
   EXPECT_LT(e2e::elapsed_ms(start), 1000);
   EXPECT_EQ(rec_.conn_count(), 0u);
-}
-
-TEST_P(SerialE2E, SimulatorClosingItsSideIsALostLink) {
-  uint32_t link = open();
-  nax_date_time got{};
-  ASSERT_EQ(nax_get_time(link, 1, &got), NAX_OK);
-  sim_->drop_connections();
-  ASSERT_TRUE(e2e::eventually([&] { return rec_.conn_count() == 1; }));
-  EXPECT_EQ(rec_.conn[0].second, static_cast<uint32_t>(NAX_CONN_LOST));
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, SerialE2E, ::testing::Values(1, 2),

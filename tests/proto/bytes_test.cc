@@ -136,24 +136,5 @@ TEST(ReserveU16, SlotFilledAfterLaterFields) {
   EXPECT_EQ(Bytes(buffer, buffer + 4), (Bytes{0x02, 0x01, 0x33, 0x00}));
 }
 
-TEST(PutGet, RoundTrip) {
-  uint8_t buffer[7];
-  uint8_t* cursor = buffer;
-  put_u8(cursor, 0xFE);
-  put_u16(cursor, 0xBEEF);
-  put_u32(cursor, 0xCAFEF00D);
-  uint16_t position = 0;
-  uint8_t a = 0;
-  uint16_t b = 0;
-  uint32_t c = 0;
-  ASSERT_EQ(get_u8(&a, buffer, position, sizeof buffer), kOk);
-  ASSERT_EQ(get_u16(&b, buffer, position, sizeof buffer), kOk);
-  ASSERT_EQ(get_u32(&c, buffer, position, sizeof buffer), kOk);
-  EXPECT_EQ(a, 0xFE);
-  EXPECT_EQ(b, 0xBEEF);
-  EXPECT_EQ(c, 0xCAFEF00Du);
-  EXPECT_EQ(position, 7);
-}
-
 }  // namespace
 }  // namespace nax

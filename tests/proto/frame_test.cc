@@ -40,13 +40,6 @@ std::string case_name(const testing::TestParamInfo<Case>& info) {
   return info.param.name;
 }
 
-TEST(HeaderLength, ProtocolOneIsSevenAnyOtherIsEleven) {
-  EXPECT_EQ(header_length(1), 7u);
-  EXPECT_EQ(header_length(2), 11u);
-  EXPECT_EQ(header_length(0), 11u);
-  EXPECT_EQ(header_length(3), 11u);
-}
-
 TEST(SizeClass, SmallestClassHoldingCommandAndData) {
   struct Row {
     std::size_t data_size;
@@ -283,25 +276,6 @@ TEST(ReceiveFrameP1, Index15FrameNeedsAll57Bytes) {
   a->fresh = 56;
   EXPECT_EQ(parse_p1(*a), kAsmBody);
   EXPECT_EQ(a->need, 1u);
-}
-
-TEST(AssemblerReset, StartsEmptyWithTheHeaderLengthAndGivenTimeout) {
-  struct Row {
-    uint8_t protocol;
-    uint32_t timeout;
-    uint32_t need;
-  };
-  const Row rows[] = {{1, 5000, 7}, {2, 0xFFFFFFFF, 11}, {0, 30, 11}};
-  for (const Row& r : rows) {
-    auto a = std::make_unique<frame_assembler>();
-    std::memset(a.get(), 0xAB, sizeof *a);
-    assembler_reset(*a, r.protocol, r.timeout);
-    EXPECT_EQ(a->need, r.need);
-    EXPECT_EQ(a->read_timeout, r.timeout);
-    EXPECT_EQ(a->write_pos + a->frame_start + a->fresh + a->state, 0u);
-    EXPECT_TRUE(
-        std::all_of(a->buffer, a->buffer + kFrameBufferSize, [](uint8_t b) { return b == 0; }));
-  }
 }
 
 }  // namespace

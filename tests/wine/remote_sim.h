@@ -7,20 +7,17 @@
 
 #include <winsock2.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
-#include "vedodiroz.h"
+#include "support/support.h"
 
 namespace wine {
 
-inline constexpr uint16_t kHostNode = 0x0100;
-inline constexpr uint16_t kSimNode = 7;
+using test_support::eventually;
+using test_support::kHostNode;
+using test_support::kSimNode;
+using test_support::Recorder;
 
 inline std::string env(const char* name) {
   const char* value = std::getenv(name);
@@ -35,15 +32,6 @@ inline std::string sim_conn() {
 // "COMn" mapped onto the simulator's pseudo-terminal.
 inline std::string sim_com() {
   return env("NAXSIM_COM");
-}
-
-inline bool eventually(const std::function<bool()>& pred, int timeout_ms = 10000) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return pred();
 }
 
 // One command, one answer line; a fresh connection per command keeps the
@@ -76,45 +64,5 @@ inline std::string control(const std::string& line) {
 inline bool fresh_serial_line() {
   return control("serial " + env("NAXSIM_COM_LINK")).rfind("ok ", 0) == 0;
 }
-
-// Connections, requests and keepalives the simulator has seen.
-struct Counts {
-  unsigned long connections = 0, requests = 0, keepalives = 0;
-};
-inline Counts counts() {
-  Counts c;
-  std::sscanf(control("count").c_str(), "ok %lu %lu %lu", &c.connections, &c.requests,
-              &c.keepalives);
-  return c;
-}
-
-// Everything the callbacks saw.
-struct Recorder {
-  std::mutex m;
-  std::vector<nax_user_event> users;
-  std::vector<nax_aux_input_event> aux;
-  std::vector<std::pair<int32_t, uint32_t>> conn;
-
-  static void NAX_CALL user_cb(void* args, int32_t, uint32_t, nax_user_event* ev) {
-    auto* r = static_cast<Recorder*>(args);
-    std::lock_guard<std::mutex> lock(r->m);
-    r->users.push_back(*ev);
-  }
-  static void NAX_CALL aux_cb(void* args, int32_t, uint32_t, nax_aux_input_event* ev) {
-    auto* r = static_cast<Recorder*>(args);
-    std::lock_guard<std::mutex> lock(r->m);
-    r->aux.push_back(*ev);
-  }
-  static void NAX_CALL conn_cb(void* args, int32_t link, uint32_t state) {
-    auto* r = static_cast<Recorder*>(args);
-    std::lock_guard<std::mutex> lock(r->m);
-    r->conn.emplace_back(link, state);
-  }
-  template <class T>
-  size_t size_of(const std::vector<T>& v) {
-    std::lock_guard<std::mutex> lock(m);
-    return v.size();
-  }
-};
 
 }  // namespace wine

@@ -77,4 +77,25 @@ TEST_F(WineSpecAnswers, BindRefusedForAnotherReasonIsNotWaitedFor) {
   closesocket(other);
 }
 
+// A serial line whose other end hangs up fails its reads with 1020, which the
+// reception thread retries; the keepalive finds the node gone and reports it.
+TEST_F(WineSpecAnswers, SerialHangUpIsFoundByTheKeepalive) {
+  ASSERT_EQ(nax_uninit(), NAX_OK);
+  ASSERT_EQ(nax_set_keepalive(300, 1, 0xFFFF), NAX_OK);
+  ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);
+  const int32_t link = static_cast<int32_t>(open(wine::sim_com() + ":115200", 2));
+  ASSERT_NE(link, 0);
+  nax_date_time got{};
+  ASSERT_EQ(nax_get_time(link, kSimNode, &got), NAX_OK);
+  ASSERT_EQ(wine::control("faults no-answer"), "ok");
+  ASSERT_EQ(wine::control("drop"), "ok");
+  const uint32_t waited = nax_get_time(link, kSimNode, &got);
+  EXPECT_TRUE(waited == NAX_ERR_IO || waited == NAX_ERR_NODE_LOST) << waited;
+  ASSERT_TRUE(wine::eventually([&] { return rec_.size_of(rec_.conn) >= 1; }));
+  EXPECT_EQ(rec_.conn[0], std::make_pair(link, static_cast<uint32_t>(NAX_CONN_NO_KEEPALIVE)));
+  ASSERT_EQ(nax_uninit(), NAX_OK);
+  ASSERT_EQ(nax_set_keepalive(0, 0, 0xFFFF), NAX_OK);
+  ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);
+}
+
 }  // namespace

@@ -43,6 +43,8 @@ bool apply_fault(const std::string& item, Faults& f) {
     f.bad_crc = true;
   } else if (name == "drop-mid-frame") {
     f.drop_mid_frame = true;
+  } else if (name == "cut-events") {
+    f.cut_events = true;
   } else if (name == "ignore-keepalives") {
     f.ignore_keepalives = true;
   } else if (name == "delay" && number(UINT32_MAX)) {

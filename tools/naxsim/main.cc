@@ -48,6 +48,7 @@ constexpr const char* kUsage =
     "  --split-bytes        write frames one byte at a time\n"
     "  --bad-crc            send frames with a wrong CRC-16\n"
     "  --drop-mid-frame     send half of each answer, then close the connection\n"
+    "  --cut-events         send only the first half of each event\n"
     "  --ignore-keepalives  count keepalives but do not answer them\n"
     "  --events-every MS    send a user event to every connection each MS milliseconds\n"
     "  --chaos SEED         answer at random: valid, mutated, cut short, garbage, silent,\n"
@@ -212,6 +213,8 @@ int main(int argc, char** argv) {
       faults.bad_crc = true;
     } else if (option == "--drop-mid-frame") {
       faults.drop_mid_frame = true;
+    } else if (option == "--cut-events") {
+      faults.cut_events = true;
     } else if (option == "--ignore-keepalives") {
       faults.ignore_keepalives = true;
     } else if (option == "--events-every") {

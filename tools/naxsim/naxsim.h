@@ -80,6 +80,7 @@ struct Faults {
   bool split_bytes = false;        // one byte per write, about 1 ms apart
   bool bad_crc = false;            // the CRC-16 of the frame is wrong
   bool drop_mid_frame = false;     // each answer: send its first half, then close the connection
+  bool cut_events = false;         // each event: send its first half only, as line noise would
   bool ignore_keepalives = false;  // keepalives are counted but not answered
   uint32_t event_every_ms = 0;     // spontaneous user events to every connection
   // Chaos mode (chaos.h): every answer perturbed at random, from this seed.

@@ -396,7 +396,7 @@ void Simulator::Impl::queue_frame(Endpoint& endpoint, const nax::nax_packet& pac
   std::vector<uint8_t> bytes = garbage(f.garbage_before);
   std::size_t keep = length;
   const bool drop = kind == FrameKind::Answer && f.drop_mid_frame;
-  if (drop) keep = length / 2;
+  if (drop || (kind == FrameKind::Event && f.cut_events)) keep = length / 2;
   bytes.insert(bytes.end(), frame, frame + keep);
 
   const uint64_t due = now_ms() + (kind == FrameKind::Answer ? f.delay_ms : 0);

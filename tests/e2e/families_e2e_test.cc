@@ -1,56 +1,36 @@
-// Every command family through the DLL under Wine, in both protocols where the
-// family exists in both and refused without a transaction where it does not,
-// over TCP and over the mapped COM port.  What a family writes is read back
-// from the node, so a codec that garbles a field on the wire shows up here.
-#include <gtest/gtest.h>
-
+// Every command family on every platform, in both protocols where the family
+// exists in both and refused without a transaction where it does not, over TCP
+// and a serial line.  What a family writes is read back from the node, so a
+// codec that garbles a field on the wire shows up here.
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "remote_sim.h"
+#include "e2e_support.h"
 
 namespace {
 
-using wine::kHostNode;
-using wine::kSimNode;
+using e2e::kHostNode;
+using e2e::kSimNode;
 
-struct Route {
-  const char* name;
-  bool serial;
-  uint8_t protocol;
-  uint32_t id_base;  // keeps the users of one route apart from another's
-};
-
-class WineFamilies : public ::testing::TestWithParam<Route> {
+class FamiliesE2E : public e2e::RouteFixture {
  protected:
   void SetUp() override {
-    ASSERT_EQ(wine::control("faults"), "ok") << "is the simulator's control channel up?";
-    ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);
-    if (GetParam().serial) {
-      ASSERT_TRUE(wine::fresh_serial_line());
-    }
-    const std::string conn = GetParam().serial ? wine::sim_com() + ":115200" : wine::sim_conn();
-    uint32_t status = 0;
-    link_ = static_cast<int32_t>(nax_open(&status, kHostNode, GetParam().protocol, conn.c_str(),
-                                          1000, nullptr, nullptr, nullptr, nullptr));
-    ASSERT_EQ(status, NAX_OK) << conn;
-    ASSERT_EQ(nax_set_rcv_timeout(link_, 2000), NAX_OK);
+    RouteFixture::SetUp();
+    link_ = open_route(2000);
+    ASSERT_NE(link_, 0);
   }
-  void TearDown() override {
-    if (link_ != 0) nax_close(link_);
-    wine::control("faults");
-    nax_uninit();
-  }
-  bool p1() const { return GetParam().protocol == 1; }
   uint32_t only_p2() const { return p1() ? uint32_t{NAX_ERR_WRONG_PROTOCOL} : uint32_t{NAX_OK}; }
-  uint32_t id(uint32_t n) const { return GetParam().id_base + n; }
+  // Keeps the records of one route apart from another's on a node they share.
+  uint32_t id(uint32_t n) const {
+    return 10000u * (1u + (GetParam().serial ? 2u : 0u) + GetParam().protocol) + n;
+  }
 
   int32_t link_ = 0;
 };
 
-TEST_P(WineFamilies, LinkSettingsTakeEffectOnTheLink) {
+TEST_P(FamiliesE2E, LinkSettingsTakeEffectOnTheLink) {
   EXPECT_EQ(nax_set_source_node(link_, kHostNode), NAX_OK);
   EXPECT_EQ(nax_set_packet_protocol(link_, GetParam().protocol), NAX_OK);
   EXPECT_EQ(nax_get_packet_protocol(link_), GetParam().protocol);
@@ -66,11 +46,11 @@ TEST_P(WineFamilies, LinkSettingsTakeEffectOnTheLink) {
   nax_date_time got{};
   EXPECT_EQ(nax_get_time(link_, kSimNode, &got), NAX_OK);
   ASSERT_EQ(nax_set_rcv_timeout(link_, 300), NAX_OK);
-  ASSERT_EQ(wine::control("faults answer-to=0x0100"), "ok");
+  ASSERT_EQ(node_.control("faults answer-to=0x0100"), "ok");
   EXPECT_EQ(nax_get_time(link_, kSimNode, &got), NAX_ERR_NO_ANSWER);
 }
 
-TEST_P(WineFamilies, NumericParametersAreReadBackAsWritten) {
+TEST_P(FamiliesE2E, NumericParametersAreReadBackAsWritten) {
   struct Case {
     const char* name;
     uint32_t width;
@@ -106,7 +86,7 @@ TEST_P(WineFamilies, NumericParametersAreReadBackAsWritten) {
   EXPECT_EQ(nax_set_num_cfg(link_, kSimNode, 3, 1, 1), p1() ? 0u : 3u);
 }
 
-TEST_P(WineFamilies, AuxInputsAndRelayRoundTrip) {
+TEST_P(FamiliesE2E, AuxInputsAndRelayRoundTrip) {
   nax_aux_input in{1, 0, 5, 6, 1, 1, 7, 8, 0x0102, {1, 2, 3, 4, 5, 6, 7, 8}};
   ASSERT_EQ(nax_set_aux_input(link_, kSimNode, 2, &in), NAX_OK);
   nax_aux_input back{};
@@ -121,7 +101,7 @@ TEST_P(WineFamilies, AuxInputsAndRelayRoundTrip) {
   EXPECT_EQ(nax_answer_aux_input_event(link_, kSimNode, 1), only_p2());
 }
 
-TEST_P(WineFamilies, UsersAreAddedListedAndDeleted) {
+TEST_P(FamiliesE2E, UsersAreAddedListedAndDeleted) {
   nax_user users[2]{};
   for (uint32_t i = 0; i < 2; ++i) {
     users[i].mask = NAX_USER_ID | NAX_USER_PSW | NAX_USER_SEC_LEVEL | NAX_USER_SCHEDULE_ID;
@@ -142,7 +122,8 @@ TEST_P(WineFamilies, UsersAreAddedListedAndDeleted) {
     uint16_t stored = 0;
     const uint32_t status = nax_list_users(link_, kSimNode, index, 16, listed, &stored);
     ASSERT_TRUE(status == NAX_OK || status == 8u) << status;
-    for (uint16_t i = 0; i < stored && i < 16; ++i) {
+    ASSERT_LE(stored, 16);  // never more than asked for
+    for (uint16_t i = 0; i < stored; ++i) {
       if (listed[i].id == id(0)) {
         found = true;
         EXPECT_EQ(listed[i].psw, 4321u);
@@ -162,8 +143,8 @@ TEST_P(WineFamilies, UsersAreAddedListedAndDeleted) {
   EXPECT_EQ(nax_add_user(link_, kSimNode, 0, 0, users, &taken), NAX_ERR_INVALID_ARG);
 }
 
-TEST_P(WineFamilies, MarksStoredOnTheNodeAreListed) {
-  ASSERT_EQ(wine::control("mark " + std::to_string(id(77))), "ok");
+TEST_P(FamiliesE2E, MarksStoredOnTheNodeAreListed) {
+  ASSERT_EQ(node_.control("mark " + std::to_string(id(77))), "ok");
   bool found = false;
   uint16_t index = 0;
   for (int page = 0; page < 256 && !found; ++page) {
@@ -171,7 +152,8 @@ TEST_P(WineFamilies, MarksStoredOnTheNodeAreListed) {
     uint16_t stored = 0;
     const uint32_t status = nax_list_marks(link_, kSimNode, index, 16, page_marks, &stored);
     ASSERT_TRUE(status == NAX_OK || status == 8u) << status;
-    for (uint16_t i = 0; i < stored && i < 16; ++i) found = found || page_marks[i].id == id(77);
+    ASSERT_LE(stored, 16);
+    for (uint16_t i = 0; i < stored; ++i) found = found || page_marks[i].id == id(77);
     if (status == 8u || stored == 0) break;
     index = static_cast<uint16_t>(index + stored);
   }
@@ -182,7 +164,7 @@ TEST_P(WineFamilies, MarksStoredOnTheNodeAreListed) {
 }
 
 // The node's verdict on a refused request, in the number each protocol gives it.
-TEST_P(WineFamilies, RefusalsPassTheNodesVerdict) {
+TEST_P(FamiliesE2E, RefusalsPassTheNodesVerdict) {
   struct Case {
     const char* what;
     uint32_t p1;
@@ -198,19 +180,19 @@ TEST_P(WineFamilies, RefusalsPassTheNodesVerdict) {
       {"users", 4, 17, [&](int32_t l) { return nax_list_users(l, kSimNode, 0, 2, users, &stored); }},
   };
   // clang-format on
-  ASSERT_EQ(wine::control("faults refuse-status=17 refuse-error=4"), "ok");
+  ASSERT_EQ(node_.control("faults refuse-status=17 refuse-error=4"), "ok");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     stored = 0xFFFF;
     EXPECT_EQ(c.call(link_), p1() ? c.p1 : c.p2);
     EXPECT_EQ(stored, 0);
   }
-  ASSERT_EQ(wine::control("faults"), "ok");
+  ASSERT_EQ(node_.control("faults"), "ok");
   nax_date_time got{};
   EXPECT_EQ(nax_get_time(link_, kSimNode, &got), NAX_OK);
 }
 
-TEST_P(WineFamilies, AdministrationCommands) {
+TEST_P(FamiliesE2E, AdministrationCommands) {
   char answer[512] = {};
   ASSERT_EQ(nax_get_info(link_, kSimNode, "model", answer), NAX_OK);
   EXPECT_GT(std::strlen(answer), 0u);
@@ -221,7 +203,7 @@ TEST_P(WineFamilies, AdministrationCommands) {
   EXPECT_EQ(nax_reset_node(link_, kSimNode, 1, -1), NAX_OK);
 }
 
-TEST_P(WineFamilies, SchedulesRoundTrip) {
+TEST_P(FamiliesE2E, SchedulesRoundTrip) {
   nax_schd_header h{};
   h.id = 4;
   std::strcpy(h.name, "night shift");
@@ -246,25 +228,24 @@ TEST_P(WineFamilies, SchedulesRoundTrip) {
   EXPECT_EQ(nax_del_schd(link_, kSimNode, 4), NAX_OK);
 }
 
-// Written on protocol 2 (the only one that writes them), read on both: the
-// protocol 1 route of a transport reads what its protocol 2 route wrote.
-TEST_P(WineFamilies, TemplatesWrittenAreReadBack) {
-  const uint32_t user = GetParam().serial ? 556 : 555;
+// Written on protocol 2 (the only one that writes them), read on the route's
+// own link.
+TEST_P(FamiliesE2E, TemplatesWrittenAreReadBack) {
+  const uint32_t user = id(555);
   uint8_t tpl[384];
   for (int i = 0; i < 384; ++i) tpl[i] = static_cast<uint8_t>(i * 7 + user);
   EXPECT_EQ(nax_write_template(link_, kSimNode, 0, user, 1, tpl, 384), only_p2());
-  if (!p1()) {
-    ASSERT_EQ(nax_write_template(link_, kSimNode, 0, user, 2, tpl, 100), NAX_OK);
-  }
+  const int32_t writer = p1() ? open(node_.tcp(), 2, 2000) : link_;
+  ASSERT_EQ(nax_write_template(writer, kSimNode, 0, user, 1, tpl, 384), NAX_OK);
+  ASSERT_EQ(nax_write_template(writer, kSimNode, 0, user, 2, tpl, 100), NAX_OK);
   uint8_t back[384]{};
   ASSERT_EQ(nax_read_template(link_, kSimNode, 0, user, 1, back, sizeof back), NAX_OK);
   EXPECT_EQ(std::memcmp(tpl, back, sizeof tpl), 0);
-  // The second template goes; the first stays for the protocol 1 route.
   EXPECT_EQ(nax_del_template(link_, kSimNode, 0, user, 2), only_p2());
   EXPECT_EQ(nax_flush_templates(link_, kSimNode, 1), only_p2());
 }
 
-TEST_P(WineFamilies, TasksExistOnProtocol2Only) {
+TEST_P(FamiliesE2E, TasksExistOnProtocol2Only) {
   nax_task_group g{0xFFFF, 2, "packing", 1};
   const uint32_t expected = p1() ? uint32_t{NAX_ERR_INVALID_ARG} : uint32_t{NAX_OK};
   EXPECT_EQ(nax_add_task_group(link_, kSimNode, &g), expected);
@@ -272,7 +253,7 @@ TEST_P(WineFamilies, TasksExistOnProtocol2Only) {
   EXPECT_EQ(nax_add_task_item(link_, kSimNode, 2, &it), expected);
 }
 
-TEST_P(WineFamilies, FilesAreWrittenReadAndDeleted) {
+TEST_P(FamiliesE2E, FilesAreWrittenReadAndDeleted) {
   const std::string name = std::string("n") + GetParam().name + ".txt";
   uint32_t size = 0;
   EXPECT_EQ(nax_fopen(link_, kSimNode, name.c_str(), 1, &size), only_p2());
@@ -299,7 +280,7 @@ TEST_P(WineFamilies, FilesAreWrittenReadAndDeleted) {
   EXPECT_NE(nax_fopen(link_, kSimNode, name.c_str(), 0, &size), NAX_OK);
 }
 
-TEST_P(WineFamilies, EventAnswersAndTheDisplay) {
+TEST_P(FamiliesE2E, EventAnswersAndTheDisplay) {
   nax_user_event_answer ans{};
   ans.user.mask = NAX_USER_ID;
   ans.user.id = id(0);
@@ -311,17 +292,6 @@ TEST_P(WineFamilies, EventAnswersAndTheDisplay) {
   EXPECT_EQ(nax_display_msg(link_, kSimNode, 1, &msg, 5, &word), only_p2());
 }
 
-std::string route_name(const ::testing::TestParamInfo<Route>& route) {
-  return route.param.name;
-}
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Routes, WineFamilies,
-                         ::testing::Values(Route{"tcp_p2", false, 2, 10000},
-                                           Route{"tcp_p1", false, 1, 20000},
-                                           Route{"com_p2", true, 2, 30000},
-                                           Route{"com_p1", true, 1, 40000}),
-                         route_name);
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Routes, FamiliesE2E, e2e::routes(), e2e::route_name);
 
 }  // namespace
