@@ -5,6 +5,7 @@ using System.Collections.Generic;
 using System.IO;
 using System.Linq;
 using System.Runtime.CompilerServices;
+using System.Threading;
 using NUnit.Framework;
 using Vedodiroz;
 using Vedodiroz.Testing;
@@ -201,6 +202,8 @@ public class BindingTests
             UserEventArgs first, second;
             AuxInputEventArgs input;
             Assert.AreEqual("ok", sim.Control("wait 1 " + Wait)); // naxsim has taken the connection
+            Func<int> requests = () => int.Parse(sim.Control("count").Split(' ')[2]);
+            int before = requests();
             Assert.AreEqual("ok", sim.Control("user 77 3 0x6B 2"));
             Assert.IsTrue(users.TryTake(out first, Wait));
             GC.Collect(); // the callbacks the library holds must outlive any collection
@@ -218,6 +221,12 @@ public class BindingTests
                 Assert.IsTrue(inputs.TryTake(out input, Wait));
                 Assert.AreEqual(new object[] { (byte)2, (byte)1, true }, new object[] { input.Input, input.Value, input.Time.HasValue });
             }
+            // Each answer goes out once its handler has returned; a command sent before the
+            // last one is out would wait for the link its reception thread needs to send it.
+            int answers = protocol == 2 ? 3 : 2;
+            var deadline = DateTime.UtcNow.AddMilliseconds(Wait);
+            while (requests() < before + answers && DateTime.UtcNow < deadline) Thread.Sleep(10);
+            Assert.AreEqual(before + answers, requests());
             Exception closing;
             Assert.IsTrue(refused.TryTake(out closing, Wait));
             Assert.IsFalse(link.Closed);
