@@ -32,11 +32,6 @@ uint32_t create_reception_thread(Link* link, uint32_t link_id) {
   return NAX_OK;
 }
 
-void link_ready(Link* link, uint32_t state) {
-  link->link_state = state;
-  link->ready_event->set();
-}
-
 uint32_t close_link(uint32_t link_id, bool wait, const char* context) {
   log_printf(1, context, "close link id = %d", link_id);
   Link* link = nullptr;

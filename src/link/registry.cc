@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/lifecycle.h"
+#include "link/link.h"
 
 namespace nax {
 namespace {
@@ -199,6 +200,14 @@ uint32_t link_release(uint32_t link_id) {
   // Closing OS objects happens outside the registry lock.
   if (doomed != nullptr) destroy_link(doomed);
   return NAX_OK;
+}
+
+// Under the registry lock: the reception thread this wakes may find its node gone at
+// once and free the link, which it can only do once set() has returned.
+void link_ready(Link* link, uint32_t state) {
+  platform::MutexLock lock(g_registry_mutex);
+  link->link_state = state;
+  link->ready_event->set();
 }
 
 uint32_t link_free(uint32_t link_id) {

@@ -16,7 +16,7 @@ uint16_t listen_port() {
   return static_cast<uint16_t>(std::atoi(wine::env("NAXSIM_LISTEN_PORT").c_str()));
 }
 
-class WineSpecAnswers : public ::testing::Test {
+class WineInterfaceAnswers : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(wine::control("faults"), "ok") << "is the simulator's control channel up?";
@@ -37,7 +37,7 @@ class WineSpecAnswers : public ::testing::Test {
 
 // The COM port is opened without sharing and the listener binds its port
 // exclusively: both open again at once only if nax_uninit closed them.
-TEST_F(WineSpecAnswers, UninitClosesWhatIsStillOpenSoThatItOpensAgain) {
+TEST_F(WineInterfaceAnswers, UninitClosesWhatIsStillOpenSoThatItOpensAgain) {
   const std::string com = wine::sim_com() + ":115200";
   ASSERT_NE(open(wine::sim_conn(), 2), 0u);
   ASSERT_NE(open(com, 1), 0u);
@@ -59,7 +59,7 @@ TEST_F(WineSpecAnswers, UninitClosesWhatIsStillOpenSoThatItOpensAgain) {
 
 // A port another socket of this process holds exclusively is refused with
 // WSAEACCES: that is no "port in use" to wait out.
-TEST_F(WineSpecAnswers, BindRefusedForAnotherReasonIsNotWaitedFor) {
+TEST_F(WineInterfaceAnswers, BindRefusedForAnotherReasonIsNotWaitedFor) {
   SOCKET other = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   ASSERT_NE(other, INVALID_SOCKET);
   BOOL on = TRUE;
@@ -79,7 +79,7 @@ TEST_F(WineSpecAnswers, BindRefusedForAnotherReasonIsNotWaitedFor) {
 
 // A serial line whose other end hangs up fails its reads with 1020, which the
 // reception thread retries; the keepalive finds the node gone and reports it.
-TEST_F(WineSpecAnswers, SerialHangUpIsFoundByTheKeepalive) {
+TEST_F(WineInterfaceAnswers, SerialHangUpIsFoundByTheKeepalive) {
   ASSERT_EQ(nax_uninit(), NAX_OK);
   ASSERT_EQ(nax_set_keepalive(300, 1, 0xFFFF), NAX_OK);
   ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);

@@ -38,7 +38,7 @@ struct CallbackProbe {
   }
 };
 
-using SpecAnswers = e2e::SimFixture;
+using InterfaceAnswers = e2e::SimFixture;
 
 enum class Trigger { UserEvent, AuxEvent, LinkLost, NodeConnectsIn };
 enum class Call { Close, Uninit };
@@ -46,7 +46,7 @@ enum class Call { Close, Uninit };
 // A call that would wait for the thread it runs on is refused with 1065 and
 // changes nothing; a close of a link its own thread is closing already is
 // answered as any close of a closing link (1056).
-TEST_F(SpecAnswers, CallsFromInsideCallbacksGetTheAnswerOfTheirCase) {
+TEST_F(InterfaceAnswers, CallsFromInsideCallbacksGetTheAnswerOfTheirCase) {
   struct Case {
     const char* name;
     uint8_t protocol;
@@ -111,7 +111,7 @@ TEST_F(SpecAnswers, CallsFromInsideCallbacksGetTheAnswerOfTheirCase) {
 // nax_uninit closes what the host left open, as nax_close and nax_close_listen
 // would, waits for a link lost a moment earlier whose thread is still reporting
 // it, and leaves no thread or descriptor behind; nax_init then starts afresh.
-TEST_F(SpecAnswers, UninitClosesWhatIsStillOpenAndLeavesNothingBehind) {
+TEST_F(InterfaceAnswers, UninitClosesWhatIsStillOpenAndLeavesNothingBehind) {
   naxsim::Config dialler;
   dialler.node = 9;
   dialler.listen = false;
