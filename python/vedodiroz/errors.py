@@ -36,7 +36,6 @@ NEXT_STEP = {
     "(link.set_rcv_timeout)",
     1035: "the protocol is 1 or 2",
     1038: "this command needs a protocol-2 link",
-    1064: "close the links and the listener first (vedodiroz.close_all()), or use Library()",
 }
 
 
