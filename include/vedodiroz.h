@@ -93,10 +93,11 @@
 #define NAX_VERSION_MAJOR 1
 #define NAX_VERSION_MINOR 1
 #define NAX_VERSION_PATCH 13
-#define NAX_VERSION_CHECK(major, minor, patch)                                      \
-  (NAX_VERSION_MAJOR > (major) ||                                                   \
-   (NAX_VERSION_MAJOR == (major) &&                                                 \
-    (NAX_VERSION_MINOR > (minor) || (NAX_VERSION_MINOR == (minor) && NAX_VERSION_PATCH >= (patch)))))
+#define NAX_VERSION_CHECK(major, minor, patch) \
+  (NAX_VERSION_MAJOR > (major) ||              \
+   (NAX_VERSION_MAJOR == (major) &&            \
+    (NAX_VERSION_MINOR > (minor) ||            \
+     (NAX_VERSION_MINOR == (minor) && NAX_VERSION_PATCH >= (patch)))))
 
 #ifdef __cplusplus
 extern "C" {

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "link/registry.h"
 #include "e2e_support.h"
+#include "link/registry.h"
 
 namespace {
 
