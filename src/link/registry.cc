@@ -180,6 +180,21 @@ uint32_t link_get(uint32_t link_id, Link** link) {
   return link_acquire(link_id, link, {.states = kStatesCommands, .wait = kWaitLinkTimeouts});
 }
 
+namespace {
+
+// Puts the link's slot back on the free list, under the registry lock; returns the
+// record, which the caller destroys once the lock is released.
+Link* vacate(Registry& r, uint32_t link_id) {
+  LinkSlot& slot = r.slots[link_id - 1];
+  Link* link = slot.link;
+  slot = LinkSlot{nullptr, r.free_head, 0, 0};
+  r.free_head = link_id - 1;
+  ++r.free_count;
+  return link;
+}
+
+}  // namespace
+
 uint32_t link_release(uint32_t link_id) {
   Link* doomed = nullptr;
   {
@@ -191,10 +206,7 @@ uint32_t link_release(uint32_t link_id) {
     if (slot.link == nullptr || slot.holds == 0) return NAX_ERR_LINK_UNAVAILABLE;
     --slot.holds;
     if (slot.holds == 0 && slot.free_pending != 0) {
-      doomed = slot.link;
-      slot = LinkSlot{nullptr, r.free_head, 0, 0};
-      r.free_head = link_id - 1;
-      ++r.free_count;
+      doomed = vacate(r, link_id);
     }
   }
   // Closing OS objects happens outside the registry lock.
@@ -223,10 +235,7 @@ uint32_t link_free(uint32_t link_id) {
       slot.free_pending = 1;
       return NAX_ERR_LINK_HELD;
     }
-    doomed = slot.link;
-    slot = LinkSlot{nullptr, r.free_head, 0, 0};
-    r.free_head = link_id - 1;
-    ++r.free_count;
+    doomed = vacate(r, link_id);
   }
   destroy_link(doomed);
   return NAX_OK;
