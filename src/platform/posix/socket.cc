@@ -140,17 +140,12 @@ uint32_t socket_receive(Socket s, const Event* stop, uint32_t timeout_ms, uint8_
                         std::size_t max_count, uint32_t* count) {
   *count = 0;
   const int fd = fd_of(s);
-  ssize_t got = ::recv(fd, buffer, max_count, 0);
-  if (got > 0) {
-    *count = static_cast<uint32_t>(got);
-    return NAX_OK;
-  }
-  if (got == 0 && max_count > 0) return NAX_ERR_CONN_CLOSED;
+  // Wait first: after a whole frame the next read would only find nothing.
   int rc = wait_fd(fd, POLLIN, stop_fd_of(stop), timeout_ms);
   if (rc == -2) return NAX_ERR_CONN_CLOSED;
   if (rc == 0) return NAX_ERR_TIMEOUT;
   if (rc < 0) return NAX_ERR_IO;
-  got = ::recv(fd, buffer, max_count, 0);
+  const ssize_t got = ::recv(fd, buffer, max_count, 0);
   if (got > 0) {
     *count = static_cast<uint32_t>(got);
     return NAX_OK;

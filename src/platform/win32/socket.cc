@@ -157,17 +157,12 @@ uint32_t socket_receive(Socket s, const Event* stop, uint32_t timeout_ms, uint8_
                         std::size_t max_count, uint32_t* count) {
   *count = 0;
   const int size = static_cast<int>(max_count);
-  int got = ::recv(sock_of(s), reinterpret_cast<char*>(buffer), size, 0);
-  if (got > 0) {
-    *count = static_cast<uint32_t>(got);
-    return NAX_OK;
-  }
-  if (got == 0 && max_count > 0) return NAX_ERR_CONN_CLOSED;
+  // Wait first: after a whole frame the next read would only find nothing.
   Ready r = wait_socket(sock_of(s), false, stop, timeout_ms);
   if (r == Ready::stopped) return NAX_ERR_CONN_CLOSED;
   if (r == Ready::timeout) return NAX_ERR_TIMEOUT;
   if (r != Ready::yes) return NAX_ERR_IO;
-  got = ::recv(sock_of(s), reinterpret_cast<char*>(buffer), size, 0);
+  const int got = ::recv(sock_of(s), reinterpret_cast<char*>(buffer), size, 0);
   if (got > 0) {
     *count = static_cast<uint32_t>(got);
     return NAX_OK;
