@@ -171,8 +171,8 @@ struct RawClient {
   int fd = -1;
   uint8_t frame[nax::kFrameBufferSize];
   std::size_t length = 0;
-  nax::frame_assembler a{};
-  nax::nax_packet answer{};
+  nax::FrameAssembler a{};
+  nax::Packet answer{};
 
   explicit RawClient(uint16_t port) {
     fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -181,7 +181,7 @@ struct RawClient {
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) std::exit(1);
-    nax::nax_packet request{};
+    nax::Packet request{};
     request.cmd = nax::kCmdGetTimeP2;
     length = nax::build_frame_p2(kNode, kHostNode, request, frame, sizeof frame);
   }

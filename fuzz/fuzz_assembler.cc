@@ -32,7 +32,7 @@ bool waiting(uint32_t state) {
 
 // A completed frame must lie wholly within the consumed bytes and carry a
 // CRC-16 that matches; a protocol 2 frame never announces more than 512 bytes.
-void check_complete(const nax::frame_assembler& a, uint8_t protocol, bool header_checked) {
+void check_complete(const nax::FrameAssembler& a, uint8_t protocol, bool header_checked) {
   const uint8_t* frame = a.buffer + a.frame_start;
   const uint32_t held = a.write_pos - a.frame_start;
   uint32_t length = 0;
@@ -51,7 +51,7 @@ void check_complete(const nax::frame_assembler& a, uint8_t protocol, bool header
   FUZZ_CHECK(held == length);
   FUZZ_CHECK(nax::crc16(frame, length - 2) == nax::load_u16(frame + length - 2));
 
-  nax::nax_packet packet;
+  nax::Packet packet;
   nax::frame_to_packet(a, protocol, packet);
   FUZZ_CHECK(packet.size == (protocol == 1 ? length - 9 : length - 13));
   FUZZ_CHECK(std::memcmp(packet.data, frame + (protocol == 1 ? 9 : 11), packet.size) == 0);
@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, std::size_t input_si
   const std::size_t largest_chunk[4] = {1, 7, 64, nax::kFrameBufferSize};
   const std::size_t chunk_limit = largest_chunk[(control >> 4) & 0x03];
 
-  nax::frame_assembler a;
+  nax::FrameAssembler a;
   nax::assembler_reset(a, protocol, 0xFFFFFFFF);
   bool switched = false;  // since the last reset
   std::size_t pos = 0;

@@ -34,7 +34,7 @@ using namespace nax::fuzz;
 namespace {
 
 struct Answer {
-  nax_packet packet;
+  Packet packet;
   bool p1;
   uint16_t capacity;
 };
@@ -203,7 +203,7 @@ void list_schd(const Answer& a) {
 
 void read_template(const Answer& a) {
   const uint32_t capacity = a.capacity % 1024;
-  Guarded<template_echo> echo(1);
+  Guarded<TemplateEcho> echo(1);
   Guarded<uint8_t> buffer(capacity);
   check_status(a.p1 ? decode_read_template_p1(a.packet, echo[0], buffer.get(), capacity)
                     : decode_read_template_p2(a.packet, echo[0], buffer.get(), capacity),
@@ -215,7 +215,7 @@ void read_template(const Answer& a) {
 void template_echo_or_flush(const Answer& in) {
   const Answer a = as_p2(in);
   if (in.p1) {
-    Guarded<template_echo> echo(1);
+    Guarded<TemplateEcho> echo(1);
     check_status(decode_template_echo_p2(a.packet, echo[0]), a);
     check_single(echo);
     return;

@@ -18,8 +18,8 @@ using namespace nax::fuzz;
 
 namespace {
 
-nax_packet packet_of(Reader in, uint16_t status, bool p1) {
-  nax_packet packet{};
+Packet packet_of(Reader in, uint16_t status, bool p1) {
+  Packet packet{};
   packet.status = status;
   const std::size_t limit = p1 ? kP1MaxData : kP2MaxReceiveData;
   const std::size_t size = in.rest_size() < limit ? in.rest_size() : limit;
@@ -31,7 +31,7 @@ nax_packet packet_of(Reader in, uint16_t status, bool p1) {
 // Only a complete event reaches a callback; anything else is a documented
 // failure or, in protocol 1, the node's result byte.
 void user_event(const Reader& in, uint16_t status, bool p1) {
-  const nax_packet packet = packet_of(in, status, p1);
+  const Packet packet = packet_of(in, status, p1);
   Guarded<nax_user_event> event(1);
   const uint32_t s =
       p1 ? decode_user_event_p1(packet, event[0]) : decode_user_event_p2(packet, event[0]);
@@ -42,7 +42,7 @@ void user_event(const Reader& in, uint16_t status, bool p1) {
 }
 
 void aux_event(const Reader& in, uint16_t status) {
-  const nax_packet packet = packet_of(in, status, false);
+  const Packet packet = packet_of(in, status, false);
   Guarded<nax_aux_input_event> event(1);
   const uint32_t s = decode_aux_input_event_p2(packet, event[0]);
   FUZZ_CHECK(event.guards_hold());

@@ -24,7 +24,7 @@ constexpr char kFlushConfirmation[4] = {'5', '7', '1', '9'};
 // The longest query with its NUL fits what a node accepts in either protocol.
 static_assert(kInfoMaxQuery + 1 <= kP2MaxRequestData && kInfoMaxQuery + 1 <= kP1MaxData);
 
-uint32_t encode_get_info(nax_packet& request, uint16_t cmd, const char* query) {
+uint32_t encode_get_info(Packet& request, uint16_t cmd, const char* query) {
   if (query == nullptr) return NAX_ERR_INVALID_ARG;
   const std::size_t length = strnlen(query, kInfoMaxQuery + 1);
   if (length > kInfoMaxQuery) return NAX_ERR_INVALID_ARG;
@@ -35,7 +35,7 @@ uint32_t encode_get_info(nax_packet& request, uint16_t cmd, const char* query) {
   return NAX_OK;
 }
 
-void encode_reset_node(nax_packet& request, uint16_t cmd, int32_t device_id, int32_t sub_id) {
+void encode_reset_node(Packet& request, uint16_t cmd, int32_t device_id, int32_t sub_id) {
   begin_request(request, cmd);
   uint8_t* cursor = request.data;
   put_u32(cursor, static_cast<uint32_t>(device_id));
@@ -43,7 +43,7 @@ void encode_reset_node(nax_packet& request, uint16_t cmd, int32_t device_id, int
   end_request(request, cursor);
 }
 
-void encode_one_byte(nax_packet& request, uint16_t cmd, uint8_t value) {
+void encode_one_byte(Packet& request, uint16_t cmd, uint8_t value) {
   begin_request(request, cmd);
   uint8_t* cursor = request.data;
   put_u8(cursor, value);
@@ -52,15 +52,15 @@ void encode_one_byte(nax_packet& request, uint16_t cmd, uint8_t value) {
 
 }  // namespace
 
-uint32_t encode_get_info_p1(nax_packet& request, const char* query) {
+uint32_t encode_get_info_p1(Packet& request, const char* query) {
   return encode_get_info(request, kCmdGetInfoP1, query);
 }
 
-uint32_t encode_get_info_p2(nax_packet& request, const char* query) {
+uint32_t encode_get_info_p2(Packet& request, const char* query) {
   return encode_get_info(request, kCmdGetInfoP2, query);
 }
 
-uint32_t decode_get_info_p1(const nax_packet& answer, char* answer_text) {
+uint32_t decode_get_info_p1(const Packet& answer, char* answer_text) {
   if (answer_text == nullptr) return NAX_ERR_INVALID_ARG;
   answer_text[0] = '\0';
   const uint32_t result = decode_result_byte(answer);
@@ -76,7 +76,7 @@ uint32_t decode_get_info_p1(const nax_packet& answer, char* answer_text) {
   return NAX_OK;
 }
 
-uint32_t decode_get_info_p2(const nax_packet& answer, char* answer_text) {
+uint32_t decode_get_info_p2(const Packet& answer, char* answer_text) {
   if (answer_text == nullptr) return NAX_ERR_INVALID_ARG;
   answer_text[0] = '\0';
   if (answer.status != NAX_OK) return answer.status;
@@ -86,23 +86,23 @@ uint32_t decode_get_info_p2(const nax_packet& answer, char* answer_text) {
   return NAX_OK;
 }
 
-void encode_reset_node_p1(nax_packet& request, int32_t device_id, int32_t sub_id) {
+void encode_reset_node_p1(Packet& request, int32_t device_id, int32_t sub_id) {
   encode_reset_node(request, kCmdResetNodeP1, device_id, sub_id);
 }
 
-void encode_reset_node_p2(nax_packet& request, int32_t device_id, int32_t sub_id) {
+void encode_reset_node_p2(Packet& request, int32_t device_id, int32_t sub_id) {
   encode_reset_node(request, kCmdResetNodeP2, device_id, sub_id);
 }
 
-void encode_block_node_p1(nax_packet& request, uint8_t value) {
+void encode_block_node_p1(Packet& request, uint8_t value) {
   encode_one_byte(request, kCmdBlockNodeP1, value);
 }
 
-void encode_block_node_p2(nax_packet& request, uint8_t value) {
+void encode_block_node_p2(Packet& request, uint8_t value) {
   encode_one_byte(request, kCmdBlockNodeP2, value);
 }
 
-uint32_t encode_flush_table_p1(nax_packet& request, uint8_t table_id) {
+uint32_t encode_flush_table_p1(Packet& request, uint8_t table_id) {
   if (table_id > 1) return NAX_ERR_INVALID_ARG;
   begin_request(request, table_id == 0 ? kCmdFlushTable0P1 : kCmdFlushTable1P1);
   uint8_t* cursor = request.data;
@@ -111,11 +111,11 @@ uint32_t encode_flush_table_p1(nax_packet& request, uint8_t table_id) {
   return NAX_OK;
 }
 
-void encode_flush_table_p2(nax_packet& request, uint8_t table_id) {
+void encode_flush_table_p2(Packet& request, uint8_t table_id) {
   encode_one_byte(request, kCmdFlushTableP2, table_id);
 }
 
-uint32_t decode_block_answer_p1(const nax_packet& answer) {
+uint32_t decode_block_answer_p1(const Packet& answer) {
   uint16_t position = 0;
   uint8_t result = 0;
   uint32_t status = get_u8(&result, answer.data, position, answer.size);
@@ -127,7 +127,7 @@ uint32_t decode_block_answer_p1(const nax_packet& answer) {
   return error == 1 ? NAX_ERR_INVALID_ARG : 16;
 }
 
-void encode_del_records_p2(nax_packet& request, uint8_t table_id, uint16_t count) {
+void encode_del_records_p2(Packet& request, uint8_t table_id, uint16_t count) {
   begin_request(request, kCmdDelRecordsP2);
   uint8_t* cursor = request.data;
   put_u8(cursor, table_id);
@@ -135,7 +135,7 @@ void encode_del_records_p2(nax_packet& request, uint8_t table_id, uint16_t count
   end_request(request, cursor);
 }
 
-uint32_t decode_del_records_p2(const nax_packet& answer, uint16_t& records_deleted) {
+uint32_t decode_del_records_p2(const Packet& answer, uint16_t& records_deleted) {
   if (answer.status != NAX_OK) return answer.status;
   uint16_t position = 0;
   return get_u16(&records_deleted, answer.data, position, answer.size);
@@ -145,12 +145,12 @@ namespace {
 
 uint32_t get_info_held(const LinkHold& hold, int32_t link_id, uint16_t node, const char* query,
                        char* answer_text) {
-  nax_packet request;
+  Packet request;
   uint32_t ret =
       hold.p1() ? encode_get_info_p1(request, query) : encode_get_info_p2(request, query);
   if (ret != NAX_OK) return ret;
   log_printf(1, kCmd, "get info - request = %s for link id = %d", query, link_id);
-  nax_packet answer;
+  Packet answer;
   ret = exchange(hold.link(), node, request, answer);
   if (ret != NAX_OK) return ret;
   ret =
@@ -162,8 +162,8 @@ uint32_t get_info_held(const LinkHold& hold, int32_t link_id, uint16_t node, con
 }
 
 uint32_t reset_node_held(const LinkHold& hold, uint16_t node, int32_t device_id, int32_t sub_id) {
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   if (hold.p1()) {
     encode_reset_node_p1(request, device_id, sub_id);
   } else {
@@ -175,8 +175,8 @@ uint32_t reset_node_held(const LinkHold& hold, uint16_t node, int32_t device_id,
 }
 
 uint32_t block_node_held(const LinkHold& hold, uint16_t node, uint8_t value) {
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   if (hold.p1()) {
     encode_block_node_p1(request, value);
   } else {
@@ -188,8 +188,8 @@ uint32_t block_node_held(const LinkHold& hold, uint16_t node, uint8_t value) {
 }
 
 uint32_t flush_table_held(const LinkHold& hold, uint16_t node, uint8_t table_id) {
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   if (hold.p1()) {
     const uint32_t encoded = encode_flush_table_p1(request, table_id);
     if (encoded != NAX_OK) return encoded;
@@ -205,8 +205,8 @@ uint32_t del_records_held(const LinkHold& hold, int32_t link_id, uint16_t node, 
                           uint16_t count, uint16_t& records_deleted) {
   if (hold.p1()) return NAX_ERR_WRONG_PROTOCOL;
   log_printf(1, kCmd, "del %d records of table_id = %d for link id = %d", count, table_id, link_id);
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   encode_del_records_p2(request, table_id, count);
   const uint32_t ret = exchange(hold.link(), node, request, answer);
   if (ret != NAX_OK) return ret;

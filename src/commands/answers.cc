@@ -26,7 +26,7 @@ const char* aux_slot(const nax_user_event_answer& answer, int i) {
 
 }  // namespace
 
-void encode_answer_user_event_p1(nax_packet& request) {
+void encode_answer_user_event_p1(Packet& request) {
   begin_request(request, kCmdAnswerUserEventP1);
   request.status = NAX_OK;
   end_request(request, request.data);
@@ -41,7 +41,7 @@ std::size_t answer_user_event_p2_size(const nax_user_event_answer& answer) {
   return size;
 }
 
-uint32_t encode_answer_user_event_p2(nax_packet& request, nax_user_event_answer& answer) {
+uint32_t encode_answer_user_event_p2(Packet& request, nax_user_event_answer& answer) {
   if (answer_user_event_p2_size(answer) > kP2MaxRequestData) return NAX_ERR_INVALID_ARG;
   begin_request(request, kCmdAnswerUserEventP2);
   uint8_t* cursor = request.data;
@@ -59,7 +59,7 @@ uint32_t encode_answer_user_event_p2(nax_packet& request, nax_user_event_answer&
   return NAX_OK;
 }
 
-uint32_t encode_display_msg_p2(nax_packet& request, uint16_t count, nax_display_message* messages,
+uint32_t encode_display_msg_p2(Packet& request, uint16_t count, nax_display_message* messages,
                                int32_t timer) {
   if (kDisplayHeaderSize + kDisplayMessageWireSize * count > kP2MaxRequestData) {
     return NAX_ERR_INVALID_ARG;
@@ -81,7 +81,7 @@ uint32_t encode_display_msg_p2(nax_packet& request, uint16_t count, nax_display_
   return NAX_OK;
 }
 
-uint32_t decode_display_msg_p2(const nax_packet& answer, uint16_t& answer_word) {
+uint32_t decode_display_msg_p2(const Packet& answer, uint16_t& answer_word) {
   if (answer.status != NAX_OK) return answer.status;
   uint16_t position = 0;
   return get_u16(&answer_word, answer.data, position, answer.size);
@@ -95,7 +95,7 @@ uint32_t answer_user_event_held(const LinkHold& hold, int32_t link_id, uint16_t 
              "answer user event - status = %d, print_enable = %d, aux0 = %s, aux1 = %s, aux2 = %s "
              "for link id = %d",
              answer.user.st, answer.print_enable, answer.aux0, answer.aux1, answer.aux2, link_id);
-  nax_packet request;
+  Packet request;
   if (hold.p1()) {
     encode_answer_user_event_p1(request);
   } else {
@@ -109,7 +109,7 @@ uint32_t display_msg_held(const LinkHold& hold, int32_t link_id, uint16_t node, 
                           nax_display_message* messages, int32_t timer, uint16_t& answer_word) {
   if (messages == nullptr || count == 0) return NAX_ERR_INVALID_ARG;
   if (hold.p1()) return NAX_ERR_WRONG_PROTOCOL;
-  nax_packet request;
+  Packet request;
   // Encoded before the lines are logged: texts are then cut to their fields
   // and the lines never read past a record.
   uint32_t ret = encode_display_msg_p2(request, count, messages, timer);
@@ -123,7 +123,7 @@ uint32_t display_msg_held(const LinkHold& hold, int32_t link_id, uint16_t node, 
                "%d, data = %s, for link id = %d",
                k, m.line, m.pos, m.cmd_line, m.cmd_pos, m.font, m.data, link_id);
   }
-  nax_packet answer;
+  Packet answer;
   ret = exchange(hold.link(), node, request, answer);
   return ret != NAX_OK ? ret : decode_display_msg_p2(answer, answer_word);
 }

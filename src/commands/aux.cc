@@ -44,14 +44,14 @@ uint32_t get_aux_input(nax_aux_input& aux, const uint8_t* data, uint16_t& positi
   return NAX_OK;
 }
 
-void encode_input_id(nax_packet& request, uint16_t cmd, uint16_t input_id) {
+void encode_input_id(Packet& request, uint16_t cmd, uint16_t input_id) {
   begin_request(request, cmd);
   uint8_t* cursor = request.data;
   put_u16(cursor, input_id);
   end_request(request, cursor);
 }
 
-void encode_set_aux_input(nax_packet& request, uint16_t cmd, uint16_t input_id,
+void encode_set_aux_input(Packet& request, uint16_t cmd, uint16_t input_id,
                           const nax_aux_input& aux_input) {
   begin_request(request, cmd);
   uint8_t* cursor = request.data;
@@ -60,7 +60,7 @@ void encode_set_aux_input(nax_packet& request, uint16_t cmd, uint16_t input_id,
   end_request(request, cursor);
 }
 
-void encode_rele_control(nax_packet& request, uint16_t cmd, uint8_t rele_id, uint8_t time_mode) {
+void encode_rele_control(Packet& request, uint16_t cmd, uint8_t rele_id, uint8_t time_mode) {
   begin_request(request, cmd);
   uint8_t* cursor = request.data;
   put_u8(cursor, rele_id);
@@ -70,43 +70,41 @@ void encode_rele_control(nax_packet& request, uint16_t cmd, uint8_t rele_id, uin
 
 }  // namespace
 
-void encode_get_aux_input_p1(nax_packet& request, uint16_t input_id) {
+void encode_get_aux_input_p1(Packet& request, uint16_t input_id) {
   encode_input_id(request, kCmdGetAuxInputP1, input_id);
 }
 
-void encode_get_aux_input_p2(nax_packet& request, uint16_t input_id) {
+void encode_get_aux_input_p2(Packet& request, uint16_t input_id) {
   encode_input_id(request, kCmdGetAuxInputP2, input_id);
 }
 
-uint32_t decode_get_aux_input_p1(const nax_packet& answer, nax_aux_input& aux_input) {
+uint32_t decode_get_aux_input_p1(const Packet& answer, nax_aux_input& aux_input) {
   const uint32_t result = decode_result_byte(answer);
   if (result != NAX_OK) return result;
   uint16_t position = 1;
   return get_aux_input(aux_input, answer.data, position, answer.size);
 }
 
-uint32_t decode_get_aux_input_p2(const nax_packet& answer, nax_aux_input& aux_input) {
+uint32_t decode_get_aux_input_p2(const Packet& answer, nax_aux_input& aux_input) {
   if (answer.status != NAX_OK) return answer.status;
   uint16_t position = 0;
   return get_aux_input(aux_input, answer.data, position, answer.size);
 }
 
-void encode_set_aux_input_p1(nax_packet& request, uint16_t input_id,
-                             const nax_aux_input& aux_input) {
+void encode_set_aux_input_p1(Packet& request, uint16_t input_id, const nax_aux_input& aux_input) {
   encode_set_aux_input(request, kCmdSetAuxInputP1, input_id, aux_input);
 }
 
-void encode_set_aux_input_p2(nax_packet& request, uint16_t input_id,
-                             const nax_aux_input& aux_input) {
+void encode_set_aux_input_p2(Packet& request, uint16_t input_id, const nax_aux_input& aux_input) {
   encode_set_aux_input(request, kCmdSetAuxInputP2, input_id, aux_input);
 }
 
-void encode_state_aux_input_p2(nax_packet& request) {
+void encode_state_aux_input_p2(Packet& request) {
   begin_request(request, kCmdStateAuxInputP2);
   end_request(request, request.data);
 }
 
-uint32_t decode_status_and_u32_p2(const nax_packet& answer, uint32_t& value) {
+uint32_t decode_status_and_u32_p2(const Packet& answer, uint32_t& value) {
   if (answer.status != NAX_OK) return answer.status;
   uint16_t position = 0;
   uint32_t read = 0;
@@ -116,15 +114,15 @@ uint32_t decode_status_and_u32_p2(const nax_packet& answer, uint32_t& value) {
   return NAX_OK;
 }
 
-void encode_rele_control_p1(nax_packet& request, uint8_t rele_id, uint8_t time_mode) {
+void encode_rele_control_p1(Packet& request, uint8_t rele_id, uint8_t time_mode) {
   encode_rele_control(request, kCmdReleControlP1, rele_id, time_mode);
 }
 
-void encode_rele_control_p2(nax_packet& request, uint8_t rele_id, uint8_t time_mode) {
+void encode_rele_control_p2(Packet& request, uint8_t rele_id, uint8_t time_mode) {
   encode_rele_control(request, kCmdReleControlP2, rele_id, time_mode);
 }
 
-void encode_answer_aux_input_event_p2(nax_packet& request, uint8_t answer_code) {
+void encode_answer_aux_input_event_p2(Packet& request, uint8_t answer_code) {
   begin_request(request, kCmdAnswerAuxInputEventP2);
   uint8_t* cursor = request.data;
   put_u8(cursor, answer_code);
@@ -136,8 +134,8 @@ namespace {
 uint32_t get_aux_input_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint16_t input_id,
                             nax_aux_input& aux_input) {
   log_printf(1, kCmd, "input_id = %05d, for link id = %d", input_id, link_id);
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   if (hold.p1()) {
     encode_get_aux_input_p1(request, input_id);
   } else {
@@ -170,8 +168,8 @@ uint32_t set_aux_input_held(const LinkHold& hold, int32_t link_id, uint16_t node
              aux_input.time_off, aux_input.ev_host, aux_input.ev_historic,
              aux_input.ev_in_condition, aux_input.ev_rele_condition, aux_input.schedule_id,
              link_id);
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   if (hold.p1()) {
     encode_set_aux_input_p1(request, input_id, aux_input);
   } else {
@@ -185,8 +183,8 @@ uint32_t set_aux_input_held(const LinkHold& hold, int32_t link_id, uint16_t node
 uint32_t state_aux_input_held(const LinkHold& hold, int32_t link_id, uint16_t node,
                               uint32_t& input_state) {
   if (hold.p1()) return NAX_ERR_WRONG_PROTOCOL;
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   encode_state_aux_input_p2(request);
   uint32_t ret = exchange(hold.link(), node, request, answer);
   if (ret != NAX_OK) return ret;
@@ -201,8 +199,8 @@ uint32_t rele_control_held(const LinkHold& hold, int32_t link_id, uint16_t node,
                            uint8_t time_mode) {
   log_printf(1, kCmd, "rele control - rele_id = %d, time_mode = %d, for link id = %d", rele_id,
              time_mode, link_id);
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   if (hold.p1()) {
     encode_rele_control_p1(request, rele_id, time_mode);
   } else {
@@ -219,7 +217,7 @@ uint32_t answer_aux_input_event_held(const LinkHold& hold, int32_t link_id, uint
   log_printf(1, kCmd, "answer aux input event - answer code = %d, for link id = %d", answer_code,
              link_id);
   if (hold.p1()) return NAX_ERR_WRONG_PROTOCOL;
-  nax_packet request;
+  Packet request;
   encode_answer_aux_input_event_p2(request, answer_code);
   return send_only(hold.link(), node, request);
 }

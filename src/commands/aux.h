@@ -22,29 +22,27 @@ inline constexpr uint16_t kCmdAnswerAuxInputEventP2 = 0x8051;  // the event's ow
 // and the eight extra bytes.
 inline constexpr uint16_t kAuxInputWireSize = 24;
 
-void encode_get_aux_input_p1(nax_packet& request, uint16_t input_id);
-void encode_get_aux_input_p2(nax_packet& request, uint16_t input_id);
+void encode_get_aux_input_p1(Packet& request, uint16_t input_id);
+void encode_get_aux_input_p2(Packet& request, uint16_t input_id);
 // Fields are stored one by one; the first missing byte gives 1029 with the
 // fields before it already stored.
-uint32_t decode_get_aux_input_p1(const nax_packet& answer, nax_aux_input& aux_input);
-uint32_t decode_get_aux_input_p2(const nax_packet& answer, nax_aux_input& aux_input);
+uint32_t decode_get_aux_input_p1(const Packet& answer, nax_aux_input& aux_input);
+uint32_t decode_get_aux_input_p2(const Packet& answer, nax_aux_input& aux_input);
 
 // Answers: protocol 1 result byte as status, protocol 2 the status word.
-void encode_set_aux_input_p1(nax_packet& request, uint16_t input_id,
-                             const nax_aux_input& aux_input);
-void encode_set_aux_input_p2(nax_packet& request, uint16_t input_id,
-                             const nax_aux_input& aux_input);
+void encode_set_aux_input_p1(Packet& request, uint16_t input_id, const nax_aux_input& aux_input);
+void encode_set_aux_input_p2(Packet& request, uint16_t input_id, const nax_aux_input& aux_input);
 
-void encode_state_aux_input_p2(nax_packet& request);
+void encode_state_aux_input_p2(Packet& request);
 // A status word, then one 32-bit value (also the answer to a file close).
 // value is written only on success.
-uint32_t decode_status_and_u32_p2(const nax_packet& answer, uint32_t& value);
+uint32_t decode_status_and_u32_p2(const Packet& answer, uint32_t& value);
 
 // Answers: protocol 1 result byte as status, protocol 2 the status word.
-void encode_rele_control_p1(nax_packet& request, uint8_t rele_id, uint8_t time_mode);
-void encode_rele_control_p2(nax_packet& request, uint8_t rele_id, uint8_t time_mode);
+void encode_rele_control_p1(Packet& request, uint8_t rele_id, uint8_t time_mode);
+void encode_rele_control_p2(Packet& request, uint8_t rele_id, uint8_t time_mode);
 
 // Sent without waiting for an answer.
-void encode_answer_aux_input_event_p2(nax_packet& request, uint8_t answer_code);
+void encode_answer_aux_input_event_p2(Packet& request, uint8_t answer_code);
 
 }  // namespace nax

@@ -19,8 +19,8 @@ void log_date_time(const nax_date_time& dt, int32_t link_id) {
 
 uint32_t get_time_held(const LinkHold& hold, int32_t link_id, uint16_t node, nax_date_time* dt) {
   const bool p1 = hold.p1();
-  nax_packet request;
-  nax_packet answer{};
+  Packet request;
+  Packet answer{};
   if (p1) {
     encode_get_time_p1(request);
   } else {
@@ -37,8 +37,8 @@ uint32_t set_time_held(const LinkHold& hold, int32_t link_id, uint16_t node,
                        const nax_date_time* dt) {
   log_date_time(*dt, link_id);
   const bool p1 = hold.p1();
-  nax_packet request;
-  nax_packet answer{};
+  Packet request;
+  Packet answer{};
   if (p1) {
     encode_set_time_p1(request, *dt);
   } else {
@@ -51,11 +51,11 @@ uint32_t set_time_held(const LinkHold& hold, int32_t link_id, uint16_t node,
 
 }  // namespace
 
-void encode_get_time_p1(nax_packet& request) {
+void encode_get_time_p1(Packet& request) {
   begin_request(request, kCmdTimeP1);
 }
 
-uint32_t decode_get_time_p1(const nax_packet& answer, nax_date_time& dt) {
+uint32_t decode_get_time_p1(const Packet& answer, nax_date_time& dt) {
   if (answer.size < kP1TimeAnswerSize) return NAX_ERR_SHORT_ANSWER;
   const uint8_t* d = answer.data;
   dt.hour = bcd_byte_from_node(d[1]);
@@ -68,17 +68,17 @@ uint32_t decode_get_time_p1(const nax_packet& answer, nax_date_time& dt) {
   return NAX_OK;
 }
 
-void encode_get_time_p2(nax_packet& request) {
+void encode_get_time_p2(Packet& request) {
   begin_request(request, kCmdGetTimeP2);
 }
 
-uint32_t decode_get_time_p2(const nax_packet& answer, nax_date_time& dt) {
+uint32_t decode_get_time_p2(const Packet& answer, nax_date_time& dt) {
   if (answer.status != NAX_OK) return answer.status;
   uint16_t position = 0;
   return get_date_time(dt, answer.data, position, answer.size);
 }
 
-void encode_set_time_p1(nax_packet& request, const nax_date_time& dt) {
+void encode_set_time_p1(Packet& request, const nax_date_time& dt) {
   begin_request(request, kCmdTimeP1);
   uint8_t* cursor = request.data;
   put_u8(cursor, 0x01);
@@ -93,20 +93,20 @@ void encode_set_time_p1(nax_packet& request, const nax_date_time& dt) {
   end_request(request, cursor);
 }
 
-uint32_t decode_set_time_p1(const nax_packet& answer) {
+uint32_t decode_set_time_p1(const Packet& answer) {
   const uint32_t result = decode_result_byte(answer);
   if (result == NAX_ERR_SHORT_ANSWER || result == NAX_OK) return result;
   return 2;  // the node refused to set its clock
 }
 
-void encode_set_time_p2(nax_packet& request, const nax_date_time& dt) {
+void encode_set_time_p2(Packet& request, const nax_date_time& dt) {
   begin_request(request, kCmdSetTimeP2);
   uint8_t* cursor = request.data;
   put_date_time(cursor, dt);
   end_request(request, cursor);
 }
 
-uint32_t decode_set_time_p2(const nax_packet& answer) {
+uint32_t decode_set_time_p2(const Packet& answer) {
   return answer.status;
 }
 

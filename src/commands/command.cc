@@ -19,15 +19,15 @@ bool LinkHold::p1() const {
   return link_->packet_protocol.load() == 1;
 }
 
-uint32_t exchange(Link* link, uint16_t node, const nax_packet& request, nax_packet& answer) {
+uint32_t exchange(Link* link, uint16_t node, const Packet& request, Packet& answer) {
   return transaction(link, node, request, &answer, kTxSendWait);
 }
 
-uint32_t send_only(Link* link, uint16_t node, const nax_packet& request) {
+uint32_t send_only(Link* link, uint16_t node, const Packet& request) {
   return transaction(link, node, request, nullptr, kTxSend);
 }
 
-void begin_request(nax_packet& request, uint16_t cmd) {
+void begin_request(Packet& request, uint16_t cmd) {
   request.sou_node = 0;
   request.des_node = 0;
   request.cmd = cmd;
@@ -35,11 +35,11 @@ void begin_request(nax_packet& request, uint16_t cmd) {
   request.status = 0;
 }
 
-void end_request(nax_packet& request, const uint8_t* cursor) {
+void end_request(Packet& request, const uint8_t* cursor) {
   request.size = static_cast<uint16_t>(cursor - request.data);
 }
 
-uint32_t decode_result_byte(const nax_packet& answer) {
+uint32_t decode_result_byte(const Packet& answer) {
   if (answer.size < 1) return NAX_ERR_SHORT_ANSWER;
   return answer.data[0];
 }

@@ -58,17 +58,17 @@ uint32_t run_command(const char* name, int32_t link_id, uint16_t node, Body&& bo
 }
 
 // Send the request to node and wait for its answer (transaction flags 3).
-uint32_t exchange(Link* link, uint16_t node, const nax_packet& request, nax_packet& answer);
+uint32_t exchange(Link* link, uint16_t node, const Packet& request, Packet& answer);
 // Send only (transaction flags 1): answers to events.
-uint32_t send_only(Link* link, uint16_t node, const nax_packet& request);
+uint32_t send_only(Link* link, uint16_t node, const Packet& request);
 
 // Starts a request packet: zeroes it and sets the command code.
-void begin_request(nax_packet& request, uint16_t cmd);
+void begin_request(Packet& request, uint16_t cmd);
 // Sets the request size from a cursor that started at request.data.
-void end_request(nax_packet& request, const uint8_t* cursor);
+void end_request(Packet& request, const uint8_t* cursor);
 
 // Protocol-1 answer whose first data byte is the verdict: returns that byte
 // (1 = done), or 1029 when the answer is empty.
-uint32_t decode_result_byte(const nax_packet& answer);
+uint32_t decode_result_byte(const Packet& answer);
 
 }  // namespace nax

@@ -6,7 +6,7 @@
 
 namespace nax {
 
-uint32_t decode_user_event_p1(const nax_packet& packet, nax_user_event& event) {
+uint32_t decode_user_event_p1(const Packet& packet, nax_user_event& event) {
   // result(1) unused(1) id(4, BCD) direction(2) event(2) index+1(1) unused(1) date-time(4)
   constexpr uint16_t kLength = 16;
   if (packet.size < 1) return NAX_ERR_SHORT_ANSWER;
@@ -21,7 +21,7 @@ uint32_t decode_user_event_p1(const nax_packet& packet, nax_user_event& event) {
   return NAX_OK;
 }
 
-uint32_t decode_user_event_p2(const nax_packet& packet, nax_user_event& event) {
+uint32_t decode_user_event_p2(const Packet& packet, nax_user_event& event) {
   if (packet.status != 1) return NAX_ERR_SHORT_ANSWER;
   uint16_t pos = 0;
   uint32_t status = get_u32(&event.id, packet.data, pos, packet.size);
@@ -32,7 +32,7 @@ uint32_t decode_user_event_p2(const nax_packet& packet, nax_user_event& event) {
   return status;
 }
 
-uint32_t decode_aux_input_event_p2(const nax_packet& packet, nax_aux_input_event& event) {
+uint32_t decode_aux_input_event_p2(const Packet& packet, nax_aux_input_event& event) {
   uint16_t pos = 0;
   uint32_t status = get_u8(&event.aux_input, packet.data, pos, packet.size);
   if (status == NAX_OK) status = get_u8(&event.aux_value, packet.data, pos, packet.size);

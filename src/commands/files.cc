@@ -19,7 +19,7 @@ std::size_t name_length(const char* fname) {
 
 }  // namespace
 
-uint32_t encode_fopen_p2(nax_packet& request, const char* fname, uint32_t flags) {
+uint32_t encode_fopen_p2(Packet& request, const char* fname, uint32_t flags) {
   const std::size_t length = name_length(fname);
   if (length > kMaxFileName) return NAX_ERR_INVALID_ARG;
   begin_request(request, kCmdFopenP2);
@@ -30,18 +30,18 @@ uint32_t encode_fopen_p2(nax_packet& request, const char* fname, uint32_t flags)
   return NAX_OK;
 }
 
-uint32_t decode_fopen_p2(const nax_packet& answer, uint32_t& fsize) {
+uint32_t decode_fopen_p2(const Packet& answer, uint32_t& fsize) {
   return decode_status_and_u32_p2(answer, fsize);
 }
 
-void encode_fread_p2(nax_packet& request, uint32_t len) {
+void encode_fread_p2(Packet& request, uint32_t len) {
   begin_request(request, kCmdFreadP2);
   uint8_t* cursor = request.data;
   put_u32(cursor, len);
   end_request(request, cursor);
 }
 
-uint32_t decode_fread_p2(const nax_packet& answer, uint8_t* buffer, uint32_t len,
+uint32_t decode_fread_p2(const Packet& answer, uint8_t* buffer, uint32_t len,
                          uint32_t& read_bytes) {
   if (answer.status != NAX_OK) return answer.status;
   read_bytes = answer.size;
@@ -50,7 +50,7 @@ uint32_t decode_fread_p2(const nax_packet& answer, uint8_t* buffer, uint32_t len
   return NAX_OK;
 }
 
-uint32_t encode_fwrite_p2(nax_packet& request, const uint8_t* data, uint32_t len) {
+uint32_t encode_fwrite_p2(Packet& request, const uint8_t* data, uint32_t len) {
   if (len > kMaxWriteChunk) return NAX_ERR_INVALID_ARG;
   begin_request(request, kCmdFwriteP2);
   uint8_t* cursor = request.data;
@@ -59,7 +59,7 @@ uint32_t encode_fwrite_p2(nax_packet& request, const uint8_t* data, uint32_t len
   return NAX_OK;
 }
 
-void encode_fclose_p2(nax_packet& request) {
+void encode_fclose_p2(Packet& request) {
   begin_request(request, kCmdFcloseP2);
   end_request(request, request.data);
 }
@@ -67,7 +67,7 @@ void encode_fclose_p2(nax_packet& request) {
 // Name and NUL alone always fit the 512 bytes a node accepts.
 static_assert(kMaxFileName + 1 <= kP2MaxRequestData);
 
-uint32_t encode_fdel_p2(nax_packet& request, const char* fname) {
+uint32_t encode_fdel_p2(Packet& request, const char* fname) {
   const std::size_t length = name_length(fname);
   if (length > kMaxFileName) return NAX_ERR_INVALID_ARG;
   begin_request(request, kCmdFdelP2);
@@ -80,8 +80,8 @@ uint32_t encode_fdel_p2(nax_packet& request, const char* fname) {
 namespace {
 
 // Runs an encoded request and returns the status word of a status-only answer.
-uint32_t exchange_status_only(const LinkHold& hold, uint16_t node, const nax_packet& request) {
-  nax_packet answer;
+uint32_t exchange_status_only(const LinkHold& hold, uint16_t node, const Packet& request) {
+  Packet answer;
   const uint32_t ret = exchange(hold.link(), node, request, answer);
   return ret != NAX_OK ? ret : answer.status;
 }
@@ -92,10 +92,10 @@ uint32_t fopen_held(const LinkHold& hold, int32_t link_id, uint16_t node, const 
   if (hold.p1()) return NAX_ERR_WRONG_PROTOCOL;
   log_printf(1, kCmd, "fopen - fname = %s, flags = %lu, for link id = %d", fname,
              static_cast<unsigned long>(flags), link_id);
-  nax_packet request;
+  Packet request;
   uint32_t ret = encode_fopen_p2(request, fname, flags);
   if (ret != NAX_OK) return ret;
-  nax_packet answer;
+  Packet answer;
   ret = exchange(hold.link(), node, request, answer);
   return ret != NAX_OK ? ret : decode_fopen_p2(answer, fsize);
 }
@@ -106,8 +106,8 @@ uint32_t fread_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint8_
   if (hold.p1()) return NAX_ERR_WRONG_PROTOCOL;
   log_printf(1, kCmd, "fread - len = %lu, for link id = %d", static_cast<unsigned long>(len),
              link_id);
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   encode_fread_p2(request, len);
   const uint32_t ret = exchange(hold.link(), node, request, answer);
   return ret != NAX_OK ? ret : decode_fread_p2(answer, buffer, len, read_bytes);
@@ -119,7 +119,7 @@ uint32_t fwrite_held(const LinkHold& hold, int32_t link_id, uint16_t node, const
   if (hold.p1()) return NAX_ERR_WRONG_PROTOCOL;
   log_printf(1, kCmd, "fwrite - len = %lu, for link id = %d", static_cast<unsigned long>(len),
              link_id);
-  nax_packet request;
+  Packet request;
   const uint32_t ret = encode_fwrite_p2(request, data, len);
   return ret != NAX_OK ? ret : exchange_status_only(hold, node, request);
 }
@@ -127,8 +127,8 @@ uint32_t fwrite_held(const LinkHold& hold, int32_t link_id, uint16_t node, const
 uint32_t fclose_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint32_t& crc32) {
   if (hold.p1()) return NAX_ERR_WRONG_PROTOCOL;
   log_printf(1, kCmd, "fclose for link id = %d", link_id);
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   encode_fclose_p2(request);
   const uint32_t ret = exchange(hold.link(), node, request, answer);
   return ret != NAX_OK ? ret : decode_status_and_u32_p2(answer, crc32);
@@ -138,7 +138,7 @@ uint32_t fdel_held(const LinkHold& hold, int32_t link_id, uint16_t node, const c
   if (fname == nullptr) return NAX_ERR_INVALID_ARG;
   if (hold.p1()) return NAX_ERR_WRONG_PROTOCOL;
   log_printf(1, kCmd, "fdel - fname = %s, for link id = %d", fname, link_id);
-  nax_packet request;
+  Packet request;
   const uint32_t ret = encode_fdel_p2(request, fname);
   return ret != NAX_OK ? ret : exchange_status_only(hold, node, request);
 }

@@ -28,8 +28,8 @@ uint32_t list_marks_held(const LinkHold& hold, int32_t link_id, uint16_t node, u
   if (marks == nullptr || count == 0) return NAX_ERR_INVALID_ARG;
   std::memset(marks, 0, sizeof(nax_mark) * count);
   const bool p1 = hold.p1();
-  nax_packet request;
-  nax_packet answer{};
+  Packet request;
+  Packet answer{};
   if (p1) {
     encode_list_marks_p1(request, first_index);
   } else {
@@ -78,23 +78,23 @@ uint32_t get_mark_p2(nax_mark& mark, const uint8_t* data, uint16_t& position, ui
   return s;
 }
 
-void encode_list_marks_p1(nax_packet& request, uint16_t first_index) {
+void encode_list_marks_p1(Packet& request, uint16_t first_index) {
   begin_request(request, first_index == 0 ? kCmdListMarksFirstP1 : kCmdListMarksNextP1);
 }
 
-uint32_t decode_list_marks_p1(const nax_packet& answer, uint16_t first_index, nax_mark* marks,
+uint32_t decode_list_marks_p1(const Packet& answer, uint16_t first_index, nax_mark* marks,
                               uint16_t& stored) {
   // The mark's 16 bytes are read from the start: the result byte is their first.
-  constexpr p1_list_refusals kRefusals{21, kStatusNoFurtherRecords, 18};
+  constexpr P1ListRefusals kRefusals{21, kStatusNoFurtherRecords, 18};
   return decode_list_p1<kMarkAnswerSizeP1>(answer, first_index, 0, kRefusals, marks[0], stored,
                                            get_mark_p1);
 }
 
-void encode_list_marks_p2(nax_packet& request, uint16_t first_index, uint16_t count) {
+void encode_list_marks_p2(Packet& request, uint16_t first_index, uint16_t count) {
   encode_page_request_p2(request, kCmdListMarksP2, first_index, count);
 }
 
-uint32_t decode_list_marks_p2(const nax_packet& answer, uint16_t count, nax_mark* marks,
+uint32_t decode_list_marks_p2(const Packet& answer, uint16_t count, nax_mark* marks,
                               uint16_t& stored) {
   return decode_page_p2(answer, count, marks, stored, get_mark_p2);
 }

@@ -27,14 +27,14 @@ void get_mark_p1(const uint8_t answer[kMarkAnswerSizeP1], nax_mark& mark);
 uint32_t get_mark_p2(nax_mark& mark, const uint8_t* data, uint16_t& position, uint16_t size);
 
 // Protocol 1 pages by command code alone: first (index 0) or next, one mark an answer.
-void encode_list_marks_p1(nax_packet& request, uint16_t first_index);
+void encode_list_marks_p1(Packet& request, uint16_t first_index);
 // A refusal maps error byte 9 to 21 (first page) or 8, others to 18.
-uint32_t decode_list_marks_p1(const nax_packet& answer, uint16_t first_index, nax_mark* marks,
+uint32_t decode_list_marks_p1(const Packet& answer, uint16_t first_index, nax_mark* marks,
                               uint16_t& stored);
-void encode_list_marks_p2(nax_packet& request, uint16_t first_index, uint16_t count);
+void encode_list_marks_p2(Packet& request, uint16_t first_index, uint16_t count);
 // Status 1 or 8 (no further marks) with the records stored, never more than
 // count; the complete records before a break stay stored, with 1029.
-uint32_t decode_list_marks_p2(const nax_packet& answer, uint16_t count, nax_mark* marks,
+uint32_t decode_list_marks_p2(const Packet& answer, uint16_t count, nax_mark* marks,
                               uint16_t& stored);
 
 }  // namespace nax

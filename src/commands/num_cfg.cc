@@ -9,7 +9,7 @@ namespace nax {
 
 namespace {
 
-void encode_get(nax_packet& request, uint16_t cmd, uint8_t num_size, uint16_t num_id) {
+void encode_get(Packet& request, uint16_t cmd, uint8_t num_size, uint16_t num_id) {
   begin_request(request, cmd);
   uint8_t* cursor = request.data;
   put_u8(cursor, num_size);
@@ -17,8 +17,7 @@ void encode_get(nax_packet& request, uint16_t cmd, uint8_t num_size, uint16_t nu
   end_request(request, cursor);
 }
 
-void encode_set(nax_packet& request, uint16_t cmd, uint8_t num_size, uint16_t num_id,
-                int32_t num_val) {
+void encode_set(Packet& request, uint16_t cmd, uint8_t num_size, uint16_t num_id, int32_t num_val) {
   begin_request(request, cmd);
   uint8_t* cursor = request.data;
   put_u8(cursor, num_size);
@@ -27,8 +26,7 @@ void encode_set(nax_packet& request, uint16_t cmd, uint8_t num_size, uint16_t nu
   end_request(request, cursor);
 }
 
-uint32_t read_value(const nax_packet& answer, uint16_t position, uint8_t num_size,
-                    uint32_t& value) {
+uint32_t read_value(const Packet& answer, uint16_t position, uint8_t num_size, uint32_t& value) {
   if (num_size == 1) {
     uint8_t byte = 0;
     const uint32_t status = get_u8(&byte, answer.data, position, answer.size);
@@ -61,8 +59,8 @@ uint32_t set_num_cfg_held(const LinkHold& hold, int32_t link_id, uint16_t node, 
   log_printf(1, kCmd, "num_size = %03d, num_id = %05d, num_val = %05d, for link id = %d", num_size,
              num_id, num_val, link_id);
   const bool p1 = hold.p1();
-  nax_packet request;
-  nax_packet answer{};
+  Packet request;
+  Packet answer{};
   if (p1) {
     encode_set_num_cfg_p1(request, num_size, num_id, num_val);
   } else {
@@ -75,50 +73,48 @@ uint32_t set_num_cfg_held(const LinkHold& hold, int32_t link_id, uint16_t node, 
 
 }  // namespace
 
-void encode_get_num_cfg_p1(nax_packet& request, uint8_t num_size, uint16_t num_id) {
+void encode_get_num_cfg_p1(Packet& request, uint8_t num_size, uint16_t num_id) {
   encode_get(request, kCmdGetNumCfgP1, num_size, num_id);
 }
 
-void encode_get_num_cfg_p2(nax_packet& request, uint8_t num_size, uint16_t num_id) {
+void encode_get_num_cfg_p2(Packet& request, uint8_t num_size, uint16_t num_id) {
   encode_get(request, kCmdGetNumCfgP2, num_size, num_id);
 }
 
-uint32_t decode_get_num_cfg_p1(const nax_packet& answer, uint8_t num_size, uint32_t& value) {
+uint32_t decode_get_num_cfg_p1(const Packet& answer, uint8_t num_size, uint32_t& value) {
   value = 0;
   const uint32_t result = decode_result_byte(answer);
   if (result != NAX_OK) return result;
   return read_value(answer, 1, num_size, value);
 }
 
-uint32_t decode_get_num_cfg_p2(const nax_packet& answer, uint8_t num_size, uint32_t& value) {
+uint32_t decode_get_num_cfg_p2(const Packet& answer, uint8_t num_size, uint32_t& value) {
   value = 0;
   if (answer.status != NAX_OK) return answer.status;
   return read_value(answer, 0, num_size, value);
 }
 
-void encode_set_num_cfg_p1(nax_packet& request, uint8_t num_size, uint16_t num_id,
-                           int32_t num_val) {
+void encode_set_num_cfg_p1(Packet& request, uint8_t num_size, uint16_t num_id, int32_t num_val) {
   encode_set(request, kCmdSetNumCfgP1, num_size, num_id, num_val);
 }
 
-void encode_set_num_cfg_p2(nax_packet& request, uint8_t num_size, uint16_t num_id,
-                           int32_t num_val) {
+void encode_set_num_cfg_p2(Packet& request, uint8_t num_size, uint16_t num_id, int32_t num_val) {
   encode_set(request, kCmdSetNumCfgP2, num_size, num_id, num_val);
 }
 
-uint32_t decode_set_num_cfg_p1(const nax_packet& answer) {
+uint32_t decode_set_num_cfg_p1(const Packet& answer) {
   return decode_result_byte(answer);
 }
 
-uint32_t decode_set_num_cfg_p2(const nax_packet& answer) {
+uint32_t decode_set_num_cfg_p2(const Packet& answer) {
   return answer.status;
 }
 
 uint32_t get_numeric_value(Link* link, uint16_t node, uint8_t num_size, uint16_t num_id,
                            uint32_t* value) {
   const bool p1 = link->packet_protocol.load() == 1;
-  nax_packet request;
-  nax_packet answer{};
+  Packet request;
+  Packet answer{};
   if (p1) {
     encode_get_num_cfg_p1(request, num_size, num_id);
   } else {

@@ -16,13 +16,13 @@ inline constexpr uint8_t kP1ErrorNoRecords = 9;
 
 // What a protocol-1 refusal becomes: error byte 9 means there is nothing (more)
 // to list; which status that is depends on whether the list was just started.
-struct p1_list_refusals {
+struct P1ListRefusals {
   uint32_t empty;       // error 9 on the first page
   uint32_t no_further;  // error 9 on a later page
   uint32_t other;       // any other error byte
 };
 
-inline void encode_page_request_p2(nax_packet& request, uint16_t cmd, uint16_t first_index,
+inline void encode_page_request_p2(Packet& request, uint16_t cmd, uint16_t first_index,
                                    uint16_t count) {
   begin_request(request, cmd);
   uint8_t* cursor = request.data;
@@ -34,8 +34,8 @@ inline void encode_page_request_p2(nax_packet& request, uint16_t cmd, uint16_t f
 // Protocol-1 list answer: result byte 1 and one record of BlockSize bytes
 // starting at block_offset, or the result byte and an error byte.
 template <uint16_t BlockSize, typename Record, typename ReadBlock>
-uint32_t decode_list_p1(const nax_packet& answer, uint16_t first_index, uint16_t block_offset,
-                        const p1_list_refusals& refusals, Record& record, uint16_t& stored,
+uint32_t decode_list_p1(const Packet& answer, uint16_t first_index, uint16_t block_offset,
+                        const P1ListRefusals& refusals, Record& record, uint16_t& stored,
                         ReadBlock read_block) {
   uint16_t position = 0;
   uint8_t result = 0;
@@ -61,7 +61,7 @@ uint32_t decode_list_p1(const nax_packet& answer, uint16_t first_index, uint16_t
 // whatever n says; a record cut short leaves its slot as it was, the whole
 // records before it stay stored and counted, and the result is 1029.
 template <typename Record, typename ReadRecord>
-uint32_t decode_page_p2(const nax_packet& answer, uint16_t count, Record* records, uint16_t& stored,
+uint32_t decode_page_p2(const Packet& answer, uint16_t count, Record* records, uint16_t& stored,
                         ReadRecord read_record) {
   if (answer.status != NAX_OK && answer.status != kStatusNoFurtherRecords) return answer.status;
   uint16_t position = 0;

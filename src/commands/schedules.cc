@@ -19,21 +19,21 @@ struct AnswerHead {
   uint16_t position;
 };
 
-AnswerHead head_p1(const nax_packet& answer) {
+AnswerHead head_p1(const Packet& answer) {
   return {decode_result_byte(answer), 1};
 }
-AnswerHead head_p2(const nax_packet& answer) {
+AnswerHead head_p2(const Packet& answer) {
   return {answer.status, 0};
 }
 
-void encode_schd_id(nax_packet& request, uint16_t cmd, uint16_t schd_id) {
+void encode_schd_id(Packet& request, uint16_t cmd, uint16_t schd_id) {
   begin_request(request, cmd);
   uint8_t* cursor = request.data;
   put_u16(cursor, schd_id);
   end_request(request, cursor);
 }
 
-void encode_set_header(nax_packet& request, uint16_t cmd, nax_schd_header& header) {
+void encode_set_header(Packet& request, uint16_t cmd, nax_schd_header& header) {
   begin_request(request, cmd);
   uint8_t* cursor = request.data;
   put_u16(cursor, header.id);
@@ -58,12 +58,12 @@ uint32_t get_header_block(nax_schd_header& header, const uint8_t* data, uint16_t
   return status;
 }
 
-uint32_t decode_get_header(const nax_packet& answer, AnswerHead head, nax_schd_header& header) {
+uint32_t decode_get_header(const Packet& answer, AnswerHead head, nax_schd_header& header) {
   const uint32_t read = get_header_block(header, answer.data, head.position, answer.size);
   return head.status != NAX_OK ? head.status : read;
 }
 
-void encode_get_segments(nax_packet& request, uint16_t cmd, uint16_t schd_id, uint32_t first_index,
+void encode_get_segments(Packet& request, uint16_t cmd, uint16_t schd_id, uint32_t first_index,
                          uint32_t count) {
   begin_request(request, cmd);
   uint8_t* cursor = request.data;
@@ -73,7 +73,7 @@ void encode_get_segments(nax_packet& request, uint16_t cmd, uint16_t schd_id, ui
   end_request(request, cursor);
 }
 
-uint32_t decode_get_segments(const nax_packet& answer, AnswerHead head, nax_schd_segment* segments,
+uint32_t decode_get_segments(const Packet& answer, AnswerHead head, nax_schd_segment* segments,
                              uint32_t count, uint32_t& received) {
   if (head.status != NAX_OK) return head.status;
   uint16_t position = head.position;
@@ -100,9 +100,9 @@ uint32_t decode_get_segments(const nax_packet& answer, AnswerHead head, nax_schd
   return NAX_OK;
 }
 
-uint32_t encode_set_segments(nax_packet& request, uint16_t cmd, uint32_t max_count,
-                             uint16_t schd_id, const nax_schd_segment* segments,
-                             uint32_t first_index, uint32_t count) {
+uint32_t encode_set_segments(Packet& request, uint16_t cmd, uint32_t max_count, uint16_t schd_id,
+                             const nax_schd_segment* segments, uint32_t first_index,
+                             uint32_t count) {
   if (count > max_count) return NAX_ERR_INVALID_ARG;
   begin_request(request, cmd);
   uint8_t* cursor = request.data;
@@ -119,7 +119,7 @@ uint32_t encode_set_segments(nax_packet& request, uint16_t cmd, uint32_t max_cou
   return NAX_OK;
 }
 
-uint32_t decode_set_segments(const nax_packet& answer, AnswerHead head, uint32_t& count_out) {
+uint32_t decode_set_segments(const Packet& answer, AnswerHead head, uint32_t& count_out) {
   if (head.status != NAX_OK) return head.status;
   uint16_t position = head.position;
   uint32_t skipped = 0;
@@ -131,7 +131,7 @@ uint32_t decode_set_segments(const nax_packet& answer, AnswerHead head, uint32_t
   return NAX_OK;
 }
 
-void encode_list(nax_packet& request, uint16_t cmd, uint16_t start_id, uint32_t capacity) {
+void encode_list(Packet& request, uint16_t cmd, uint16_t start_id, uint32_t capacity) {
   begin_request(request, cmd);
   uint8_t* cursor = request.data;
   put_u16(cursor, start_id);
@@ -139,7 +139,7 @@ void encode_list(nax_packet& request, uint16_t cmd, uint16_t start_id, uint32_t 
   end_request(request, cursor);
 }
 
-uint32_t decode_list(const nax_packet& answer, AnswerHead head, nax_schd_entry* entries,
+uint32_t decode_list(const Packet& answer, AnswerHead head, nax_schd_entry* entries,
                      uint32_t capacity, uint16_t& start_id, uint32_t& received) {
   if (head.status != NAX_OK && head.status != kSchdListPageStatus) return head.status;
   uint16_t position = head.position;
@@ -165,80 +165,80 @@ uint32_t decode_list(const nax_packet& answer, AnswerHead head, nax_schd_entry* 
 
 }  // namespace
 
-void encode_get_schd_header_p1(nax_packet& request, uint16_t schd_id) {
+void encode_get_schd_header_p1(Packet& request, uint16_t schd_id) {
   encode_schd_id(request, kCmdGetSchdHeaderP1, schd_id);
 }
-void encode_get_schd_header_p2(nax_packet& request, uint16_t schd_id) {
+void encode_get_schd_header_p2(Packet& request, uint16_t schd_id) {
   encode_schd_id(request, kCmdGetSchdHeaderP2, schd_id);
 }
-uint32_t decode_get_schd_header_p1(const nax_packet& answer, nax_schd_header& header) {
+uint32_t decode_get_schd_header_p1(const Packet& answer, nax_schd_header& header) {
   return decode_get_header(answer, head_p1(answer), header);
 }
-uint32_t decode_get_schd_header_p2(const nax_packet& answer, nax_schd_header& header) {
+uint32_t decode_get_schd_header_p2(const Packet& answer, nax_schd_header& header) {
   return decode_get_header(answer, head_p2(answer), header);
 }
 
-void encode_set_schd_header_p1(nax_packet& request, nax_schd_header& header) {
+void encode_set_schd_header_p1(Packet& request, nax_schd_header& header) {
   encode_set_header(request, kCmdSetSchdHeaderP1, header);
 }
-void encode_set_schd_header_p2(nax_packet& request, nax_schd_header& header) {
+void encode_set_schd_header_p2(Packet& request, nax_schd_header& header) {
   encode_set_header(request, kCmdSetSchdHeaderP2, header);
 }
 
-void encode_get_schd_segments_p1(nax_packet& request, uint16_t schd_id, uint32_t first_index,
+void encode_get_schd_segments_p1(Packet& request, uint16_t schd_id, uint32_t first_index,
                                  uint32_t count) {
   encode_get_segments(request, kCmdGetSchdSegmentsP1, schd_id, first_index, count);
 }
-void encode_get_schd_segments_p2(nax_packet& request, uint16_t schd_id, uint32_t first_index,
+void encode_get_schd_segments_p2(Packet& request, uint16_t schd_id, uint32_t first_index,
                                  uint32_t count) {
   encode_get_segments(request, kCmdGetSchdSegmentsP2, schd_id, first_index, count);
 }
-uint32_t decode_get_schd_segments_p1(const nax_packet& answer, nax_schd_segment* segments,
+uint32_t decode_get_schd_segments_p1(const Packet& answer, nax_schd_segment* segments,
                                      uint32_t count, uint32_t& received) {
   return decode_get_segments(answer, head_p1(answer), segments, count, received);
 }
-uint32_t decode_get_schd_segments_p2(const nax_packet& answer, nax_schd_segment* segments,
+uint32_t decode_get_schd_segments_p2(const Packet& answer, nax_schd_segment* segments,
                                      uint32_t count, uint32_t& received) {
   return decode_get_segments(answer, head_p2(answer), segments, count, received);
 }
 
-uint32_t encode_set_schd_segments_p1(nax_packet& request, uint16_t schd_id,
+uint32_t encode_set_schd_segments_p1(Packet& request, uint16_t schd_id,
                                      const nax_schd_segment* segments, uint32_t first_index,
                                      uint32_t count) {
   return encode_set_segments(request, kCmdSetSchdSegmentsP1, kSchdMaxWriteSegmentsP1, schd_id,
                              segments, first_index, count);
 }
-uint32_t encode_set_schd_segments_p2(nax_packet& request, uint16_t schd_id,
+uint32_t encode_set_schd_segments_p2(Packet& request, uint16_t schd_id,
                                      const nax_schd_segment* segments, uint32_t first_index,
                                      uint32_t count) {
   return encode_set_segments(request, kCmdSetSchdSegmentsP2, kSchdMaxWriteSegmentsP2, schd_id,
                              segments, first_index, count);
 }
-uint32_t decode_set_schd_segments_p1(const nax_packet& answer, uint32_t& count_out) {
+uint32_t decode_set_schd_segments_p1(const Packet& answer, uint32_t& count_out) {
   return decode_set_segments(answer, head_p1(answer), count_out);
 }
-uint32_t decode_set_schd_segments_p2(const nax_packet& answer, uint32_t& count_out) {
+uint32_t decode_set_schd_segments_p2(const Packet& answer, uint32_t& count_out) {
   return decode_set_segments(answer, head_p2(answer), count_out);
 }
 
-void encode_del_schd_p1(nax_packet& request, uint16_t schd_id) {
+void encode_del_schd_p1(Packet& request, uint16_t schd_id) {
   encode_schd_id(request, kCmdDelSchdP1, schd_id);
 }
-void encode_del_schd_p2(nax_packet& request, uint16_t schd_id) {
+void encode_del_schd_p2(Packet& request, uint16_t schd_id) {
   encode_schd_id(request, kCmdDelSchdP2, schd_id);
 }
 
-void encode_list_schd_p1(nax_packet& request, uint16_t start_id, uint32_t capacity) {
+void encode_list_schd_p1(Packet& request, uint16_t start_id, uint32_t capacity) {
   encode_list(request, kCmdListSchdP1, start_id, capacity);
 }
-void encode_list_schd_p2(nax_packet& request, uint16_t start_id, uint32_t capacity) {
+void encode_list_schd_p2(Packet& request, uint16_t start_id, uint32_t capacity) {
   encode_list(request, kCmdListSchdP2, start_id, capacity);
 }
-uint32_t decode_list_schd_p1(const nax_packet& answer, nax_schd_entry* entries, uint32_t capacity,
+uint32_t decode_list_schd_p1(const Packet& answer, nax_schd_entry* entries, uint32_t capacity,
                              uint16_t& start_id, uint32_t& received) {
   return decode_list(answer, head_p1(answer), entries, capacity, start_id, received);
 }
-uint32_t decode_list_schd_p2(const nax_packet& answer, nax_schd_entry* entries, uint32_t capacity,
+uint32_t decode_list_schd_p2(const Packet& answer, nax_schd_entry* entries, uint32_t capacity,
                              uint16_t& start_id, uint32_t& received) {
   return decode_list(answer, head_p2(answer), entries, capacity, start_id, received);
 }
@@ -258,8 +258,8 @@ void log_segments(const nax_schd_segment* segments, uint32_t first_index, uint32
 uint32_t get_header_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint16_t schd_id,
                          nax_schd_header* header) {
   if (header == nullptr) return NAX_ERR_INVALID_ARG;
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   if (hold.p1()) {
     encode_get_schd_header_p1(request, schd_id);
   } else {
@@ -279,8 +279,8 @@ uint32_t get_header_held(const LinkHold& hold, int32_t link_id, uint16_t node, u
 
 uint32_t set_header_held(const LinkHold& hold, int32_t link_id, uint16_t node,
                          nax_schd_header& header) {
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   // Encoded before the detail line so that the line shows the name as sent.
   if (hold.p1()) {
     encode_set_schd_header_p1(request, header);
@@ -300,8 +300,8 @@ uint32_t get_segments_held(const LinkHold& hold, int32_t link_id, uint16_t node,
                            uint32_t& received) {
   if (segments == nullptr || count == 0) return NAX_ERR_INVALID_ARG;
   std::memset(segments, 0, static_cast<std::size_t>(count) * sizeof *segments);
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   if (hold.p1()) {
     encode_get_schd_segments_p1(request, schd_id, first_index, count);
   } else {
@@ -319,13 +319,13 @@ uint32_t set_segments_held(const LinkHold& hold, int32_t link_id, uint16_t node,
                            const nax_schd_segment* segments, uint32_t first_index, uint32_t count,
                            uint32_t& count_out) {
   if (segments == nullptr || count == 0) return NAX_ERR_INVALID_ARG;
-  nax_packet request;
+  Packet request;
   const uint32_t encoded =
       hold.p1() ? encode_set_schd_segments_p1(request, schd_id, segments, first_index, count)
                 : encode_set_schd_segments_p2(request, schd_id, segments, first_index, count);
   if (encoded != NAX_OK) return encoded;
   log_segments(segments, first_index, count, link_id);
-  nax_packet answer;
+  Packet answer;
   const uint32_t ret = exchange(hold.link(), node, request, answer);
   if (ret != NAX_OK) return ret;
   return hold.p1() ? decode_set_schd_segments_p1(answer, count_out)
@@ -333,8 +333,8 @@ uint32_t set_segments_held(const LinkHold& hold, int32_t link_id, uint16_t node,
 }
 
 uint32_t del_held(const LinkHold& hold, uint16_t node, uint16_t schd_id) {
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   if (hold.p1()) {
     encode_del_schd_p1(request, schd_id);
   } else {
@@ -349,8 +349,8 @@ uint32_t list_held(const LinkHold& hold, int32_t link_id, uint16_t node, nax_sch
                    uint16_t& start_id, uint32_t capacity, uint32_t& received) {
   if (entries == nullptr || capacity == 0) return NAX_ERR_INVALID_ARG;
   std::memset(entries, 0, static_cast<std::size_t>(capacity) * sizeof *entries);
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   if (hold.p1()) {
     encode_list_schd_p1(request, start_id, capacity);
   } else {

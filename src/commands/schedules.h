@@ -40,50 +40,50 @@ inline constexpr uint32_t kSchdMaxWriteSegmentsP2 =
     static_cast<uint32_t>((kP2MaxRequestData - kSchdSetSegmentsHeaderSize) / kSchdSegmentWireSize);
 static_assert(kSchdMaxWriteSegmentsP1 == 170 && kSchdMaxWriteSegmentsP2 == 166);
 
-void encode_get_schd_header_p1(nax_packet& request, uint16_t schd_id);
-void encode_get_schd_header_p2(nax_packet& request, uint16_t schd_id);
+void encode_get_schd_header_p1(Packet& request, uint16_t schd_id);
+void encode_get_schd_header_p2(Packet& request, uint16_t schd_id);
 // Stores the header block field by field whatever the node's status, then
 // returns that status when it is not 1, else 1029 if a field was missing.
-uint32_t decode_get_schd_header_p1(const nax_packet& answer, nax_schd_header& header);
-uint32_t decode_get_schd_header_p2(const nax_packet& answer, nax_schd_header& header);
+uint32_t decode_get_schd_header_p1(const Packet& answer, nax_schd_header& header);
+uint32_t decode_get_schd_header_p2(const Packet& answer, nax_schd_header& header);
 
 // A name of 21 characters or more is cut to 20 in the host's record.
 // Answers: the status only (result byte in protocol 1).
-void encode_set_schd_header_p1(nax_packet& request, nax_schd_header& header);
-void encode_set_schd_header_p2(nax_packet& request, nax_schd_header& header);
+void encode_set_schd_header_p1(Packet& request, nax_schd_header& header);
+void encode_set_schd_header_p2(Packet& request, nax_schd_header& header);
 
-void encode_get_schd_segments_p1(nax_packet& request, uint16_t schd_id, uint32_t first_index,
+void encode_get_schd_segments_p1(Packet& request, uint16_t schd_id, uint32_t first_index,
                                  uint32_t count);
-void encode_get_schd_segments_p2(nax_packet& request, uint16_t schd_id, uint32_t first_index,
+void encode_get_schd_segments_p2(Packet& request, uint16_t schd_id, uint32_t first_index,
                                  uint32_t count);
 // Stores at most count segments (the array's capacity); received tells how
 // many were stored, also when the answer ends inside a segment (1029).
-uint32_t decode_get_schd_segments_p1(const nax_packet& answer, nax_schd_segment* segments,
+uint32_t decode_get_schd_segments_p1(const Packet& answer, nax_schd_segment* segments,
                                      uint32_t count, uint32_t& received);
-uint32_t decode_get_schd_segments_p2(const nax_packet& answer, nax_schd_segment* segments,
+uint32_t decode_get_schd_segments_p2(const Packet& answer, nax_schd_segment* segments,
                                      uint32_t count, uint32_t& received);
 
 // 1037 when the count does not fit one frame of the protocol; nothing is built then.
-uint32_t encode_set_schd_segments_p1(nax_packet& request, uint16_t schd_id,
+uint32_t encode_set_schd_segments_p1(Packet& request, uint16_t schd_id,
                                      const nax_schd_segment* segments, uint32_t first_index,
                                      uint32_t count);
-uint32_t encode_set_schd_segments_p2(nax_packet& request, uint16_t schd_id,
+uint32_t encode_set_schd_segments_p2(Packet& request, uint16_t schd_id,
                                      const nax_schd_segment* segments, uint32_t first_index,
                                      uint32_t count);
-uint32_t decode_set_schd_segments_p1(const nax_packet& answer, uint32_t& count_out);
-uint32_t decode_set_schd_segments_p2(const nax_packet& answer, uint32_t& count_out);
+uint32_t decode_set_schd_segments_p1(const Packet& answer, uint32_t& count_out);
+uint32_t decode_set_schd_segments_p2(const Packet& answer, uint32_t& count_out);
 
 // Answers: the status only (result byte in protocol 1).
-void encode_del_schd_p1(nax_packet& request, uint16_t schd_id);
-void encode_del_schd_p2(nax_packet& request, uint16_t schd_id);
+void encode_del_schd_p1(Packet& request, uint16_t schd_id);
+void encode_del_schd_p2(Packet& request, uint16_t schd_id);
 
-void encode_list_schd_p1(nax_packet& request, uint16_t start_id, uint32_t capacity);
-void encode_list_schd_p2(nax_packet& request, uint16_t start_id, uint32_t capacity);
+void encode_list_schd_p1(Packet& request, uint16_t start_id, uint32_t capacity);
+void encode_list_schd_p2(Packet& request, uint16_t start_id, uint32_t capacity);
 // Accepts status 1 and 31; start_id takes the node's value; stores at most
 // capacity entries and says how many in received.
-uint32_t decode_list_schd_p1(const nax_packet& answer, nax_schd_entry* entries, uint32_t capacity,
+uint32_t decode_list_schd_p1(const Packet& answer, nax_schd_entry* entries, uint32_t capacity,
                              uint16_t& start_id, uint32_t& received);
-uint32_t decode_list_schd_p2(const nax_packet& answer, nax_schd_entry* entries, uint32_t capacity,
+uint32_t decode_list_schd_p2(const Packet& answer, nax_schd_entry* entries, uint32_t capacity,
                              uint16_t& start_id, uint32_t& received);
 
 }  // namespace nax

@@ -9,7 +9,7 @@
 namespace nax {
 namespace {}  // namespace
 
-void encode_add_task_group_p2(nax_packet& request, nax_task_group& group) {
+void encode_add_task_group_p2(Packet& request, nax_task_group& group) {
   begin_request(request, kCmdAddTaskGroupP2);
   uint8_t* cursor = request.data;
   put_u16(cursor, group.mask_fields);
@@ -19,7 +19,7 @@ void encode_add_task_group_p2(nax_packet& request, nax_task_group& group) {
   end_request(request, cursor);
 }
 
-void encode_add_task_item_p2(nax_packet& request, uint8_t group_id, nax_task_item& item) {
+void encode_add_task_item_p2(Packet& request, uint8_t group_id, nax_task_item& item) {
   begin_request(request, kCmdAddTaskItemP2);
   uint8_t* cursor = request.data;
   put_u8(cursor, group_id);
@@ -37,7 +37,7 @@ namespace {
 uint32_t add_group_held(const LinkHold& hold, int32_t link_id, uint16_t node,
                         nax_task_group* group) {
   if (group == nullptr || hold.p1()) return NAX_ERR_INVALID_ARG;
-  nax_packet request;
+  Packet request;
   // Encoded before the detail line: the name is then cut to its field, so
   // the line never reads past the record.
   encode_add_task_group_p2(request, *group);
@@ -45,7 +45,7 @@ uint32_t add_group_held(const LinkHold& hold, int32_t link_id, uint16_t node,
              "add task group - mask_fields = %x, id = %lu, name = %s, items = %d for link id = %d",
              group->mask_fields, static_cast<unsigned long>(group->id), group->name, group->items,
              link_id);
-  nax_packet answer;
+  Packet answer;
   const uint32_t ret = exchange(hold.link(), node, request, answer);
   return ret != NAX_OK ? ret : answer.status;
 }
@@ -53,14 +53,14 @@ uint32_t add_group_held(const LinkHold& hold, int32_t link_id, uint16_t node,
 uint32_t add_item_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint8_t group_id,
                        nax_task_item* item) {
   if (item == nullptr || hold.p1()) return NAX_ERR_INVALID_ARG;
-  nax_packet request;
+  Packet request;
   encode_add_task_item_p2(request, group_id, *item);
   log_printf(1, kCmd,
              "add task item - mask_fields = %x, type = %d, id = %lu, name = %s, job_order = %s, "
              "group_id = %d, for link id = %d",
              item->mask_fields, item->type, static_cast<unsigned long>(item->id), item->name,
              item->job_order, group_id, link_id);
-  nax_packet answer;
+  Packet answer;
   const uint32_t ret = exchange(hold.link(), node, request, answer);
   return ret != NAX_OK ? ret : answer.status;
 }

@@ -16,7 +16,7 @@ inline constexpr uint16_t kTaskJobOrderFieldSize = 10;
 
 // Texts travel length-prefixed; one that does not end within its field is
 // cut in the host's record.  Answers: the status word only.
-void encode_add_task_group_p2(nax_packet& request, nax_task_group& group);
-void encode_add_task_item_p2(nax_packet& request, uint8_t group_id, nax_task_item& item);
+void encode_add_task_group_p2(Packet& request, nax_task_group& group);
+void encode_add_task_item_p2(Packet& request, uint8_t group_id, nax_task_item& item);
 
 }  // namespace nax

@@ -42,7 +42,7 @@ void put_identifiers_p2(uint8_t*& cursor, uint16_t sensor_id, uint32_t access_id
 
 // Stops at the first missing field; callers look at the status word first,
 // so a refused answer yields the node's status rather than 1029.
-uint32_t get_echo_p2(const nax_packet& answer, template_echo& echo, uint16_t& position) {
+uint32_t get_echo_p2(const Packet& answer, TemplateEcho& echo, uint16_t& position) {
   echo = {};
   uint32_t status = get_u16(&echo.sensor_id, answer.data, position, answer.size);
   if (status == NAX_OK) status = get_u32(&echo.access_id, answer.data, position, answer.size);
@@ -50,14 +50,13 @@ uint32_t get_echo_p2(const nax_packet& answer, template_echo& echo, uint16_t& po
   return status;
 }
 
-uint32_t copy_block(const nax_packet& answer, uint16_t position, uint8_t* buffer,
-                    uint32_t capacity) {
+uint32_t copy_block(const Packet& answer, uint16_t position, uint8_t* buffer, uint32_t capacity) {
   return get_bytes(buffer, kTemplateSize, capacity, answer.data, position, answer.size);
 }
 
 }  // namespace
 
-void encode_read_template_p1(nax_packet& request, uint32_t access_id, uint8_t template_id) {
+void encode_read_template_p1(Packet& request, uint32_t access_id, uint8_t template_id) {
   begin_request(request, kCmdReadTemplateP1);
   uint8_t* cursor = request.data;
   bcd8_to_node(access_id, cursor);
@@ -66,7 +65,7 @@ void encode_read_template_p1(nax_packet& request, uint32_t access_id, uint8_t te
   end_request(request, cursor);
 }
 
-void encode_read_template_p2(nax_packet& request, uint16_t sensor_id, uint32_t access_id,
+void encode_read_template_p2(Packet& request, uint16_t sensor_id, uint32_t access_id,
                              uint8_t template_id) {
   begin_request(request, kCmdReadTemplateP2);
   uint8_t* cursor = request.data;
@@ -74,7 +73,7 @@ void encode_read_template_p2(nax_packet& request, uint16_t sensor_id, uint32_t a
   end_request(request, cursor);
 }
 
-uint32_t decode_read_template_p1(const nax_packet& answer, template_echo& echo, uint8_t* buffer,
+uint32_t decode_read_template_p1(const Packet& answer, TemplateEcho& echo, uint8_t* buffer,
                                  uint32_t capacity) {
   echo = {};
   uint16_t position = 0;
@@ -97,7 +96,7 @@ uint32_t decode_read_template_p1(const nax_packet& answer, template_echo& echo, 
   return copy_block(answer, position, buffer, capacity);
 }
 
-uint32_t decode_read_template_p2(const nax_packet& answer, template_echo& echo, uint8_t* buffer,
+uint32_t decode_read_template_p2(const Packet& answer, TemplateEcho& echo, uint8_t* buffer,
                                  uint32_t capacity) {
   uint16_t position = 0;
   const uint32_t read = get_echo_p2(answer, echo, position);
@@ -106,7 +105,7 @@ uint32_t decode_read_template_p2(const nax_packet& answer, template_echo& echo, 
   return copy_block(answer, position, buffer, capacity);
 }
 
-uint32_t encode_write_template_p2(nax_packet& request, uint16_t sensor_id, uint32_t access_id,
+uint32_t encode_write_template_p2(Packet& request, uint16_t sensor_id, uint32_t access_id,
                                   uint8_t template_id, const uint8_t* template_data,
                                   uint32_t length) {
   begin_request(request, kCmdWriteTemplateP2);
@@ -118,7 +117,7 @@ uint32_t encode_write_template_p2(nax_packet& request, uint16_t sensor_id, uint3
   return NAX_OK;
 }
 
-void encode_del_template_p2(nax_packet& request, uint16_t sensor_id, uint32_t access_id,
+void encode_del_template_p2(Packet& request, uint16_t sensor_id, uint32_t access_id,
                             uint8_t template_id) {
   begin_request(request, kCmdDelTemplateP2);
   uint8_t* cursor = request.data;
@@ -126,20 +125,20 @@ void encode_del_template_p2(nax_packet& request, uint16_t sensor_id, uint32_t ac
   end_request(request, cursor);
 }
 
-uint32_t decode_template_echo_p2(const nax_packet& answer, template_echo& echo) {
+uint32_t decode_template_echo_p2(const Packet& answer, TemplateEcho& echo) {
   uint16_t position = 0;
   const uint32_t read = get_echo_p2(answer, echo, position);
   return answer.status != NAX_OK ? answer.status : read;
 }
 
-void encode_flush_templates_p2(nax_packet& request, uint16_t sensor_id) {
+void encode_flush_templates_p2(Packet& request, uint16_t sensor_id) {
   begin_request(request, kCmdFlushTemplatesP2);
   uint8_t* cursor = request.data;
   put_u16(cursor, sensor_id);
   end_request(request, cursor);
 }
 
-uint32_t decode_flush_templates_p2(const nax_packet& answer, uint16_t& sensor_id_read) {
+uint32_t decode_flush_templates_p2(const Packet& answer, uint16_t& sensor_id_read) {
   sensor_id_read = 0;
   uint16_t position = 0;
   const uint32_t read = get_u16(&sensor_id_read, answer.data, position, answer.size);
@@ -148,7 +147,7 @@ uint32_t decode_flush_templates_p2(const nax_packet& answer, uint16_t& sensor_id
 
 namespace {
 
-bool echo_matches(const template_echo& echo, uint16_t sensor_id, uint32_t access_id,
+bool echo_matches(const TemplateEcho& echo, uint16_t sensor_id, uint32_t access_id,
                   uint8_t template_id) {
   return echo.sensor_id == sensor_id && echo.access_id == access_id &&
          echo.template_id == template_id;
@@ -159,8 +158,8 @@ uint32_t read_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint16_
   log_printf(1, kCmd,
              "read template - sensor_id = %d, access_id = %lu, template_id = %d, for link id = %d",
              sensor_id, static_cast<unsigned long>(access_id), template_id, link_id);
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   if (hold.p1()) {
     encode_read_template_p1(request, access_id, template_id);
   } else {
@@ -168,7 +167,7 @@ uint32_t read_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint16_
   }
   uint32_t ret = exchange(hold.link(), node, request, answer);
   if (ret != NAX_OK) return ret;
-  template_echo echo{};
+  TemplateEcho echo{};
   ret = hold.p1() ? decode_read_template_p1(answer, echo, buffer, capacity)
                   : decode_read_template_p2(answer, echo, buffer, capacity);
   if (ret != NAX_OK) return ret;
@@ -190,14 +189,14 @@ uint32_t write_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint16
              "write template - sensor_id = %d, access_id = %lu, template_id = %d, template len = "
              "%d, for link id = %d",
              sensor_id, static_cast<unsigned long>(access_id), template_id, length, link_id);
-  nax_packet request;
+  Packet request;
   uint32_t ret =
       encode_write_template_p2(request, sensor_id, access_id, template_id, template_data, length);
   if (ret != NAX_OK) return ret;
-  nax_packet answer;
+  Packet answer;
   ret = exchange(hold.link(), node, request, answer);
   if (ret != NAX_OK) return ret;
-  template_echo echo{};
+  TemplateEcho echo{};
   ret = decode_template_echo_p2(answer, echo);
   if (ret != NAX_OK) return ret;
   log_printf(6, kCmd,
@@ -213,12 +212,12 @@ uint32_t del_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint16_t
              "delete template - sensor_id = %d, access_id = %lu, template_id = %d, for link id = "
              "%d",
              sensor_id, static_cast<unsigned long>(access_id), template_id, link_id);
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   encode_del_template_p2(request, sensor_id, access_id, template_id);
   uint32_t ret = exchange(hold.link(), node, request, answer);
   if (ret != NAX_OK) return ret;
-  template_echo echo{};
+  TemplateEcho echo{};
   ret = decode_template_echo_p2(answer, echo);
   if (ret != NAX_OK) return ret;
   log_printf(6, kCmd,
@@ -231,8 +230,8 @@ uint32_t del_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint16_t
 uint32_t flush_held(const LinkHold& hold, int32_t link_id, uint16_t node, uint16_t sensor_id) {
   if (hold.p1()) return NAX_ERR_WRONG_PROTOCOL;
   log_printf(1, kCmd, "flush templates - sensor_id = %d for link id = %d", sensor_id, link_id);
-  nax_packet request;
-  nax_packet answer;
+  Packet request;
+  Packet answer;
   encode_flush_templates_p2(request, sensor_id);
   uint32_t ret = exchange(hold.link(), node, request, answer);
   if (ret != NAX_OK) return ret;

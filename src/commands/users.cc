@@ -36,8 +36,8 @@ void log_user(const char* verb, uint32_t index, const nax_user& u, int32_t link_
              u.bio_count, u.bio_level, u.sec_level, u.schedule_id, u.anti_passback, link_id);
 }
 
-uint32_t encode_user_batch_p2(nax_packet& request, uint16_t cmd, uint16_t first_index,
-                              uint16_t count, nax_user* users) {
+uint32_t encode_user_batch_p2(Packet& request, uint16_t cmd, uint16_t first_index, uint16_t count,
+                              nax_user* users) {
   // Sized before anything is written: a batch above what a node accepts in one
   // frame is refused whole rather than sent truncated.
   std::size_t total = kBatchHeaderSize;
@@ -74,8 +74,8 @@ uint32_t list_users_held(const LinkHold& hold, int32_t link_id, uint16_t node, u
   if (users == nullptr || count == 0) return NAX_ERR_INVALID_ARG;
   std::memset(users, 0, sizeof(nax_user) * count);
   const bool p1 = hold.p1();
-  nax_packet request;
-  nax_packet answer{};
+  Packet request;
+  Packet answer{};
   if (p1) {
     encode_list_users_p1(request, first_index);
   } else {
@@ -96,8 +96,8 @@ uint32_t add_user_held(const LinkHold& hold, int32_t link_id, uint16_t node, uin
   if (users == nullptr || count == 0) return NAX_ERR_INVALID_ARG;
   for (uint16_t i = 0; i < count; ++i) log_user("add", first_index + i, users[i], link_id);
   const bool p1 = hold.p1();
-  nax_packet request;
-  nax_packet answer{};
+  Packet request;
+  Packet answer{};
   uint32_t ret = p1 ? encode_add_user_p1(request, users[0])
                     : encode_add_user_p2(request, first_index, count, users);
   if (ret != NAX_OK) return ret;
@@ -111,8 +111,8 @@ uint32_t edit_user_held(const LinkHold& hold, int32_t link_id, uint16_t node, ui
   if (users == nullptr || count == 0) return NAX_ERR_INVALID_ARG;
   if (hold.p1()) return NAX_ERR_WRONG_PROTOCOL;
   log_user("edit", first_index, users[0], link_id);
-  nax_packet request;
-  nax_packet answer{};
+  Packet request;
+  Packet answer{};
   uint32_t ret = encode_edit_user_p2(request, first_index, count, users);
   if (ret != NAX_OK) return ret;
   ret = exchange(hold.link(), node, request, answer);
@@ -127,8 +127,8 @@ uint32_t del_user_held(const LinkHold& hold, int32_t link_id, uint16_t node, uin
              static_cast<unsigned>(users[0].mask), static_cast<unsigned long>(users[0].id),
              link_id);
   const bool p1 = hold.p1();
-  nax_packet request;
-  nax_packet answer{};
+  Packet request;
+  Packet answer{};
   uint32_t ret = p1 ? encode_del_user_p1(request, users[0])
                     : encode_del_user_p2(request, first_index, count, users);
   if (ret != NAX_OK) return ret;
@@ -146,8 +146,8 @@ uint32_t add_user_in1_held(const LinkHold& hold, int32_t link_id, uint16_t node,
              "schedule_id = %d, for link id = %d",
              static_cast<unsigned>(user->mask), static_cast<unsigned long>(user->id), user->psw,
              user->sec_level, user->bio_count, user->schedule_id, link_id);
-  nax_packet request;
-  nax_packet answer{};
+  Packet request;
+  Packet answer{};
   uint32_t ret = encode_add_user_in1_p1(request, *user, extra, extra_count);
   if (ret != NAX_OK) return ret;
   ret = exchange(hold.link(), node, request, answer);
@@ -258,27 +258,27 @@ uint32_t get_user_record_p2(nax_user& user, const uint8_t* data, uint16_t& posit
   return s;
 }
 
-void encode_list_users_p1(nax_packet& request, uint16_t first_index) {
+void encode_list_users_p1(Packet& request, uint16_t first_index) {
   begin_request(request, first_index == 0 ? kCmdListUsersFirstP1 : kCmdListUsersNextP1);
 }
 
-uint32_t decode_list_users_p1(const nax_packet& answer, uint16_t first_index, nax_user* users,
+uint32_t decode_list_users_p1(const Packet& answer, uint16_t first_index, nax_user* users,
                               uint16_t& stored) {
-  constexpr p1_list_refusals kRefusals{7, kStatusNoFurtherRecords, 4};
+  constexpr P1ListRefusals kRefusals{7, kStatusNoFurtherRecords, 4};
   return decode_list_p1<kUserBlockSize>(answer, first_index, 1, kRefusals, users[0], stored,
                                         get_user_block_p1);
 }
 
-void encode_list_users_p2(nax_packet& request, uint16_t first_index, uint16_t count) {
+void encode_list_users_p2(Packet& request, uint16_t first_index, uint16_t count) {
   encode_page_request_p2(request, kCmdListUsersP2, first_index, count);
 }
 
-uint32_t decode_list_users_p2(const nax_packet& answer, uint16_t count, nax_user* users,
+uint32_t decode_list_users_p2(const Packet& answer, uint16_t count, nax_user* users,
                               uint16_t& stored) {
   return decode_page_p2(answer, count, users, stored, get_user_record_p2);
 }
 
-uint32_t encode_add_user_p1(nax_packet& request, const nax_user& user) {
+uint32_t encode_add_user_p1(Packet& request, const nax_user& user) {
   begin_request(request, kCmdAddUserP1);
   uint8_t* cursor = request.data;
   const uint32_t s = put_user_block_p1(cursor, user);
@@ -287,7 +287,7 @@ uint32_t encode_add_user_p1(nax_packet& request, const nax_user& user) {
   return NAX_OK;
 }
 
-uint32_t encode_del_user_p1(nax_packet& request, const nax_user& user) {
+uint32_t encode_del_user_p1(Packet& request, const nax_user& user) {
   if (!(user.mask & NAX_USER_ID)) return NAX_ERR_INVALID_ARG;
   begin_request(request, kCmdDelUserP1);
   uint8_t id[4];
@@ -298,7 +298,7 @@ uint32_t encode_del_user_p1(nax_packet& request, const nax_user& user) {
   return NAX_OK;
 }
 
-uint32_t encode_add_user_in1_p1(nax_packet& request, const nax_user& user, const uint8_t* extra,
+uint32_t encode_add_user_in1_p1(Packet& request, const nax_user& user, const uint8_t* extra,
                                 uint16_t extra_count) {
   const std::size_t extra_size = extra == nullptr ? 0 : extra_count;
   if (kUserBlockSize + extra_size > kP1MaxData) return NAX_ERR_INVALID_ARG;
@@ -311,7 +311,7 @@ uint32_t encode_add_user_in1_p1(nax_packet& request, const nax_user& user, const
   return NAX_OK;
 }
 
-uint32_t decode_user_answer_p1(const nax_packet& answer, uint16_t& taken) {
+uint32_t decode_user_answer_p1(const Packet& answer, uint16_t& taken) {
   uint16_t position = 0;
   uint8_t result = 0;
   uint32_t s = get_u8(&result, answer.data, position, answer.size);
@@ -326,23 +326,23 @@ uint32_t decode_user_answer_p1(const nax_packet& answer, uint16_t& taken) {
   return map_user_error(error);
 }
 
-uint32_t encode_add_user_p2(nax_packet& request, uint16_t first_index, uint16_t count,
+uint32_t encode_add_user_p2(Packet& request, uint16_t first_index, uint16_t count,
                             nax_user* users) {
   return encode_user_batch_p2(request, kCmdAddUserP2, first_index, count, users);
 }
 
-uint32_t encode_edit_user_p2(nax_packet& request, uint16_t first_index, uint16_t count,
+uint32_t encode_edit_user_p2(Packet& request, uint16_t first_index, uint16_t count,
                              nax_user* users) {
   return encode_user_batch_p2(request, kCmdEditUserP2, first_index, count, users);
 }
 
-uint32_t encode_del_user_p2(nax_packet& request, uint16_t first_index, uint16_t count,
+uint32_t encode_del_user_p2(Packet& request, uint16_t first_index, uint16_t count,
                             nax_user* users) {
   for (uint16_t i = 0; i < count; ++i) users[i].mask &= NAX_USER_ID;
   return encode_user_batch_p2(request, kCmdDelUserP2, first_index, count, users);
 }
 
-uint32_t decode_user_answer_p2(const nax_packet& answer, uint16_t& taken) {
+uint32_t decode_user_answer_p2(const Packet& answer, uint16_t& taken) {
   uint16_t position = 0;
   uint16_t unused = 0;
   uint16_t count = 0;

@@ -42,39 +42,37 @@ std::size_t put_user_record_p2(uint8_t*& cursor, nax_user& user);
 uint32_t get_user_record_p2(nax_user& user, const uint8_t* data, uint16_t& position, uint16_t size);
 
 // List.  Protocol 1 pages by command code alone: first (index 0) or next.
-void encode_list_users_p1(nax_packet& request, uint16_t first_index);
+void encode_list_users_p1(Packet& request, uint16_t first_index);
 // At most one user; a refusal maps error byte 9 to 7 (first page) or 8, others to 4.
-uint32_t decode_list_users_p1(const nax_packet& answer, uint16_t first_index, nax_user* users,
+uint32_t decode_list_users_p1(const Packet& answer, uint16_t first_index, nax_user* users,
                               uint16_t& stored);
-void encode_list_users_p2(nax_packet& request, uint16_t first_index, uint16_t count);
+void encode_list_users_p2(Packet& request, uint16_t first_index, uint16_t count);
 // Status 1 or 8 (no further users) with the records stored; never stores more
 // than count records, even when the answer announces more.  The complete
 // records before a break stay stored and counted, with 1029.
-uint32_t decode_list_users_p2(const nax_packet& answer, uint16_t count, nax_user* users,
+uint32_t decode_list_users_p2(const Packet& answer, uint16_t count, nax_user* users,
                               uint16_t& stored);
 
 // Add, edit, delete.  Protocol 1 carries the first record only.
-uint32_t encode_add_user_p1(nax_packet& request, const nax_user& user);
-uint32_t encode_del_user_p1(nax_packet& request, const nax_user& user);
+uint32_t encode_add_user_p1(Packet& request, const nax_user& user);
+uint32_t encode_del_user_p1(Packet& request, const nax_user& user);
 // Block followed by extra bytes.  1037 when the id is missing or the request
 // would exceed the largest protocol-1 frame.
-uint32_t encode_add_user_in1_p1(nax_packet& request, const nax_user& user, const uint8_t* extra,
+uint32_t encode_add_user_in1_p1(Packet& request, const nax_user& user, const uint8_t* extra,
                                 uint16_t extra_count);
 // Result byte 1: taken = 1, status 1.  Otherwise the error byte: 1->5, 2->12,
 // 5->4, 9->8, others 16.
-uint32_t decode_user_answer_p1(const nax_packet& answer, uint16_t& taken);
+uint32_t decode_user_answer_p1(const Packet& answer, uint16_t& taken);
 
 // first_index(2) count(2) and count protocol-2 user records.  1037 before
 // anything is written when they would exceed the 512 data bytes a node accepts
 // (kP2MaxRequestData): the caller sends fewer records per call.
-uint32_t encode_add_user_p2(nax_packet& request, uint16_t first_index, uint16_t count,
-                            nax_user* users);
-uint32_t encode_edit_user_p2(nax_packet& request, uint16_t first_index, uint16_t count,
+uint32_t encode_add_user_p2(Packet& request, uint16_t first_index, uint16_t count, nax_user* users);
+uint32_t encode_edit_user_p2(Packet& request, uint16_t first_index, uint16_t count,
                              nax_user* users);
 // Reduces every record's mask to its id bit, in the host's array, first.
-uint32_t encode_del_user_p2(nax_packet& request, uint16_t first_index, uint16_t count,
-                            nax_user* users);
+uint32_t encode_del_user_p2(Packet& request, uint16_t first_index, uint16_t count, nax_user* users);
 // The status word; taken is read from the data whatever it says (0 when missing).
-uint32_t decode_user_answer_p2(const nax_packet& answer, uint16_t& taken);
+uint32_t decode_user_answer_p2(const Packet& answer, uint16_t& taken);
 
 }  // namespace nax

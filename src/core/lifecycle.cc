@@ -20,13 +20,13 @@ uint32_t is_initialised() {
   return g_initialised.load() ? NAX_OK : NAX_ERR_NOT_INIT;
 }
 
-listen_limit_settings& listen_limits() {
-  static listen_limit_settings settings;
+ListenLimitSettings& listen_limits() {
+  static ListenLimitSettings settings;
   return settings;
 }
 
-listener_registry& listeners() {
-  static listener_registry registry;
+ListenerRegistry& listeners() {
+  static ListenerRegistry registry;
   return registry;
 }
 
@@ -47,7 +47,7 @@ NAX_API uint32_t NAX_CALL nax_init(const char* log_path, int32_t log_level) {
   uint32_t status = registry_create();
   if (status != NAX_OK) return status;
   {
-    listener_registry& lr = listeners();
+    ListenerRegistry& lr = listeners();
     platform::MutexLock lock(lr.mutex);
     lr.created = true;
   }
@@ -71,7 +71,7 @@ NAX_API uint32_t NAX_CALL nax_uninit(void) {
   uint32_t status = registry_destroy();
   if (status != NAX_OK) return status;
   {
-    listener_registry& lr = listeners();
+    ListenerRegistry& lr = listeners();
     platform::MutexLock lock(lr.mutex);
     lr.created = false;
   }

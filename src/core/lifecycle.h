@@ -20,24 +20,24 @@ uint32_t is_initialised();
 // unclaimed link otherwise waits to be claimed for as long as its node stays.
 inline constexpr uint32_t kDefaultMaxUnclaimed = 0;
 inline constexpr uint32_t kDefaultClaimTimeoutMs = 0;
-struct listen_limit_settings {
+struct ListenLimitSettings {
   std::atomic<uint32_t> max_unclaimed{kDefaultMaxUnclaimed};       // 0: no cap
   std::atomic<uint32_t> claim_timeout_ms{kDefaultClaimTimeoutMs};  // 0: kept until closed
   std::atomic<uint32_t> unclaimed{0};  // links created by the listener, not yet claimed or freed
 };
-listen_limit_settings& listen_limits();
+ListenLimitSettings& listen_limits();
 // Ends a link's count as unclaimed, once: when the host claims it or it is freed.
 inline void leave_unclaimed(std::atomic<bool>& counted) {
   if (counted.exchange(false)) listen_limits().unclaimed.fetch_sub(1);
 }
 
 // Listener registry: at most one listener, id 1.
-struct nax_listener;
-struct listener_registry {
+struct Listener;
+struct ListenerRegistry {
   platform::Mutex mutex;
   bool created = false;
-  nax_listener* listener = nullptr;
+  Listener* listener = nullptr;
 };
-listener_registry& listeners();
+ListenerRegistry& listeners();
 
 }  // namespace nax

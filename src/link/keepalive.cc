@@ -14,7 +14,7 @@ uint32_t send_keepalive(uint32_t link_id, uint16_t des_node) {
   Link* link = nullptr;
   uint32_t status = link_acquire(link_id, &link, {.states = kStatesCommands});
   if (status == NAX_OK) {
-    nax_packet request{};
+    Packet request{};
     if (link->packet_protocol.load() == 1) {
       request.cmd = kP1Keepalive;
       request.size = 1;  // one zero byte

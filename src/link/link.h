@@ -26,10 +26,10 @@ inline constexpr uint32_t kThreadStartWaitMs = 10000;
 inline constexpr uint32_t kRetryPauseMs = 100;
 
 // One request/answer exchange on a held link.  answer may be null without kTxWait.
-uint32_t transaction(Link* link, uint16_t des_node, const nax_packet& request, nax_packet* answer,
+uint32_t transaction(Link* link, uint16_t des_node, const Packet& request, Packet* answer,
                      uint32_t flags);
 // Reception thread side of the mailbox: copy, then signal.
-uint32_t answer_handover(Link* link, const nax_packet& packet);
+uint32_t answer_handover(Link* link, const Packet& packet);
 
 // Creates the link's locks and events, starts its reception thread and waits
 // up to 10 s for it to run.  The creator then gives the link its first state

@@ -10,7 +10,7 @@
 
 namespace nax {
 
-struct nax_listener {
+struct Listener {
   platform::Socket listen_socket = platform::kNoSocket;
   uint32_t port = 0;
   platform::Thread thread;
@@ -23,7 +23,7 @@ namespace {
 
 constexpr int32_t kListenId = 1;
 
-uint32_t create_listen_socket(nax_listener* l, int32_t timeout_ms) {
+uint32_t create_listen_socket(Listener* l, int32_t timeout_ms) {
   platform::Socket fd = platform::socket_create_tcp();
   if (fd == platform::kNoSocket) return NAX_ERR_SOCKET;
   l->listen_socket = fd;
@@ -39,7 +39,7 @@ uint32_t create_listen_socket(nax_listener* l, int32_t timeout_ms) {
 }
 
 // One connected node becomes a link in the incoming state.
-uint32_t take_node(nax_listener* l, platform::Socket fd) {
+uint32_t take_node(Listener* l, platform::Socket fd) {
   Link* link = nullptr;
   uint32_t link_id = 0;
   uint32_t status = link_alloc(&link, &link_id);
@@ -74,7 +74,7 @@ uint32_t take_node(nax_listener* l, platform::Socket fd) {
 
 thread_local bool t_listen_thread = false;
 
-void listen_thread_main(nax_listener* l) {
+void listen_thread_main(Listener* l) {
   t_listen_thread = true;
   log_printf(1, "lthr", "init thread for listen id = %d", kListenId);
   for (;;) {
@@ -112,7 +112,7 @@ void listen_thread_main(nax_listener* l) {
   log_printf(1, "lthr", "exit thread for listen id = %d", kListenId);
 }
 
-uint32_t close_listener(nax_listener* l) {
+uint32_t close_listener(Listener* l) {
   uint32_t status = NAX_OK;
   if (l->stop_event) l->stop_event->set();
   if (l->listen_socket == platform::kNoSocket) {
@@ -133,7 +133,7 @@ bool on_listen_thread() {
 }
 
 uint16_t listener_port() {
-  listener_registry& lr = listeners();
+  ListenerRegistry& lr = listeners();
   platform::MutexLock lock(lr.mutex);
   return lr.listener != nullptr ? static_cast<uint16_t>(lr.listener->port) : 0;
 }
@@ -149,13 +149,13 @@ NAX_API uint32_t NAX_CALL nax_listen(uint32_t* status_out, uint16_t port, int32_
   log_printf(1, "lsnt", "listen thread for nodes in port = %d, timeout = %dmS", port, timeout);
   uint32_t status = is_initialised();
   int32_t listen_id = 0;
-  nax_listener* l = nullptr;
+  Listener* l = nullptr;
   if (status == NAX_OK) {
-    listener_registry& lr = listeners();
+    ListenerRegistry& lr = listeners();
     platform::MutexLock lock(lr.mutex);
     if (lr.listener != nullptr) {
       status = NAX_ERR_LISTENER_EXISTS;
-    } else if ((l = new (std::nothrow) nax_listener()) == nullptr) {
+    } else if ((l = new (std::nothrow) Listener()) == nullptr) {
       status = NAX_ERR_NO_MEMORY;
     } else {
       lr.listener = l;
@@ -198,10 +198,10 @@ NAX_API uint32_t NAX_CALL nax_listen(uint32_t* status_out, uint16_t port, int32_
 NAX_API uint32_t NAX_CALL nax_close_listen(int32_t listen_id) {
   log_printf(1, "lsnt", "close listen id = %d", listen_id);
   uint32_t status = is_initialised();
-  nax_listener* l = nullptr;
+  Listener* l = nullptr;
   if (status == NAX_OK && on_listen_thread()) status = NAX_ERR_OWN_THREAD;
   if (status == NAX_OK) {
-    listener_registry& lr = listeners();
+    ListenerRegistry& lr = listeners();
     platform::MutexLock lock(lr.mutex);
     if (listen_id != kListenId || lr.listener == nullptr) {
       status = NAX_ERR_NO_LISTENER;
@@ -218,7 +218,7 @@ NAX_API uint32_t NAX_CALL nax_close_listen(int32_t listen_id) {
 NAX_API uint32_t NAX_CALL nax_set_listen_limits(int32_t max_unclaimed, int32_t claim_timeout) {
   log_printf(2, "init", "set listen limits - max unclaimed = %d, claim timeout = %d mS",
              max_unclaimed, claim_timeout);
-  listen_limit_settings& limits = listen_limits();
+  ListenLimitSettings& limits = listen_limits();
   uint32_t status = NAX_OK;
   if (max_unclaimed < 0 || claim_timeout < 0) {
     status = NAX_ERR_INVALID_ARG;

@@ -60,7 +60,7 @@ uint32_t close_link(uint32_t link_id, bool wait, const char* context) {
     if (link->ready_event) link->ready_event->set();
     // A command waiting for its answer ends now rather than at its time-out.
     if (link->answer_mutex && link->answer_event) {
-      nax_packet closed{};
+      Packet closed{};
       closed.status = NAX_ERR_CONN_CLOSED;
       answer_handover(link, closed);
     }
@@ -81,7 +81,7 @@ uint32_t close_link(uint32_t link_id, bool wait, const char* context) {
 void close_everything() {
   bool listening = false;
   {
-    listener_registry& lr = listeners();
+    ListenerRegistry& lr = listeners();
     platform::MutexLock lock(lr.mutex);
     listening = lr.listener != nullptr;
   }

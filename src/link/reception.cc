@@ -17,8 +17,8 @@ namespace {
 struct Reception {
   uint32_t link_id;
   Link* link = nullptr;
-  frame_assembler assembler{};
-  nax_packet packet{};
+  FrameAssembler assembler{};
+  Packet packet{};
   nax_conn_callback callback_conn = nullptr;
   void* callback_args = nullptr;
   KeepaliveClock keepalive_clock;
@@ -86,7 +86,7 @@ struct Reception {
   uint32_t run() {
     uint32_t status = NAX_OK;
     for (;;) {
-      frame_assembler& a = assembler;
+      FrameAssembler& a = assembler;
       uint32_t count = 0;
       // An unclaimed link's wait ends at its claim deadline; once past it, while
       // nax_accept holds the link, it is retried a pause later.

@@ -51,7 +51,7 @@ struct Link {
   std::atomic<nax_conn_callback> callback_conn{nullptr};
   std::atomic<void*> callback_args{nullptr};
 
-  nax_packet answer{};
+  Packet answer{};
   // Set once the transport is closed; the socket or port itself stays open for a
   // thread still waiting on it and is closed when the record is freed.
   std::atomic<bool> transport_closed{false};

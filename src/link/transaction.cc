@@ -9,7 +9,7 @@
 namespace nax {
 namespace {
 
-uint32_t send_request(Link* link, uint16_t des_node, uint16_t sou_node, const nax_packet& request) {
+uint32_t send_request(Link* link, uint16_t des_node, uint16_t sou_node, const Packet& request) {
   uint8_t frame[kFrameBufferSize];
   std::size_t length;
   if (link->packet_protocol.load() == 2) {
@@ -31,7 +31,7 @@ uint32_t send_request(Link* link, uint16_t des_node, uint16_t sou_node, const na
 
 }  // namespace
 
-uint32_t answer_handover(Link* link, const nax_packet& packet) {
+uint32_t answer_handover(Link* link, const Packet& packet) {
   {
     platform::MutexLock lock(*link->answer_mutex);
     std::memcpy(&link->answer, &packet, sizeof packet);
@@ -40,7 +40,7 @@ uint32_t answer_handover(Link* link, const nax_packet& packet) {
   return NAX_OK;
 }
 
-uint32_t transaction(Link* link, uint16_t des_node, const nax_packet& request, nax_packet* answer,
+uint32_t transaction(Link* link, uint16_t des_node, const Packet& request, Packet* answer,
                      uint32_t flags) {
   if (!link->tx_mutex || !link->answer_mutex || !link->answer_event) return NAX_ERR_MUTEX_WAIT;
   platform::MutexLock tx(*link->tx_mutex);

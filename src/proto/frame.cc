@@ -27,18 +27,18 @@ bool frame_crc_ok(const uint8_t* frame, uint32_t length) {
   return crc16(frame, covered) == load_u16(frame + covered);
 }
 
-uint32_t held(const frame_assembler& a) {
+uint32_t held(const FrameAssembler& a) {
   return a.write_pos - a.frame_start;
 }
 
-void consume(frame_assembler& a, uint32_t count) {
+void consume(FrameAssembler& a, uint32_t count) {
   a.write_pos += count;
   a.fresh -= count;
 }
 
 // Consumes fresh bytes towards a unit of `length` bytes starting at frame_start
 // (held <= length).  False when it is still short; need then says by how much.
-bool collect(frame_assembler& a, uint32_t length) {
+bool collect(FrameAssembler& a, uint32_t length) {
   const uint32_t have = held(a);
   if (have + a.fresh < length) {
     a.need = length - (have + a.fresh);
@@ -51,12 +51,12 @@ bool collect(frame_assembler& a, uint32_t length) {
 
 // The caller owns the counters; if they ever point outside the buffer, the
 // parser refuses to touch it rather than trust them.
-bool counters_sane(const frame_assembler& a) {
+bool counters_sane(const FrameAssembler& a) {
   return a.write_pos <= kFrameBufferSize && a.fresh <= kFrameBufferSize - a.write_pos &&
          a.frame_start <= a.write_pos;
 }
 
-uint32_t drop_all(frame_assembler& a) {
+uint32_t drop_all(FrameAssembler& a) {
   a.fresh = 0;
   a.state = kAsmIdle;
   return kAsmIdle;
@@ -65,7 +65,7 @@ uint32_t drop_all(frame_assembler& a) {
 // States 2 and 4 are shared by both protocols, so after a protocol switch the
 // held bytes may belong to the other layout.  These checks tell whether the
 // held bytes can be a partial frame of this protocol; if not they are dropped.
-bool p1_held_fits_state(const frame_assembler& a) {
+bool p1_held_fits_state(const FrameAssembler& a) {
   const uint32_t have = held(a);
   if (a.state == kAsmHeader) return have < kP1HeaderLength;
   if (a.state == kAsmBody)
@@ -73,7 +73,7 @@ bool p1_held_fits_state(const frame_assembler& a) {
   return false;
 }
 
-bool p2_held_fits_state(const frame_assembler& a) {
+bool p2_held_fits_state(const FrameAssembler& a) {
   const uint32_t have = held(a);
   if (have == 0 || a.buffer[a.frame_start] != kP2StartByte) return false;
   if (a.state == kAsmHeader) return have < kP2HeaderLength;
@@ -87,7 +87,7 @@ bool p2_held_fits_state(const frame_assembler& a) {
 
 // Copies count bytes of the buffer from offset, or nothing when they would
 // run past its end (only a frame that was never checked can do that).
-void copy_data(const frame_assembler& a, std::size_t offset, uint16_t count, nax_packet& packet) {
+void copy_data(const FrameAssembler& a, std::size_t offset, uint16_t count, Packet& packet) {
   const std::size_t start = a.frame_start + offset;
   if (start > kFrameBufferSize || count > kFrameBufferSize - start) {
     packet.size = 0;
@@ -114,8 +114,8 @@ int choose_size_class(std::size_t data_size) {
   return -1;
 }
 
-std::size_t build_frame_p1(uint16_t des_node, uint16_t sou_node, const nax_packet& packet,
-                           uint8_t* out, std::size_t capacity) {
+std::size_t build_frame_p1(uint16_t des_node, uint16_t sou_node, const Packet& packet, uint8_t* out,
+                           std::size_t capacity) {
   std::memset(out, 0, capacity);
   const int index = choose_size_class(packet.size);
   if (index < 0) return 0;
@@ -137,8 +137,8 @@ std::size_t build_frame_p1(uint16_t des_node, uint16_t sou_node, const nax_packe
   return length;
 }
 
-std::size_t build_frame_p2(uint16_t des_node, uint16_t sou_node, const nax_packet& packet,
-                           uint8_t* out, std::size_t capacity) {
+std::size_t build_frame_p2(uint16_t des_node, uint16_t sou_node, const Packet& packet, uint8_t* out,
+                           std::size_t capacity) {
   if (packet.size > kP2MaxSendData) return 0;
   const std::size_t length = packet.size + kP2Overhead;
   if (length > capacity) return 0;
@@ -156,7 +156,7 @@ std::size_t build_frame_p2(uint16_t des_node, uint16_t sou_node, const nax_packe
   return length;
 }
 
-void assembler_reset(frame_assembler& a, uint8_t protocol, uint32_t read_timeout) {
+void assembler_reset(FrameAssembler& a, uint8_t protocol, uint32_t read_timeout) {
   std::memset(a.buffer, 0, sizeof a.buffer);
   a.write_pos = 0;
   a.frame_start = 0;
@@ -166,7 +166,7 @@ void assembler_reset(frame_assembler& a, uint8_t protocol, uint32_t read_timeout
   a.read_timeout = read_timeout;
 }
 
-uint32_t parse_p1(frame_assembler& a) {
+uint32_t parse_p1(FrameAssembler& a) {
   if (!counters_sane(a)) return drop_all(a);
   for (;;) {
     if (!p1_held_fits_state(a)) {
@@ -195,7 +195,7 @@ uint32_t parse_p1(frame_assembler& a) {
   }
 }
 
-uint32_t parse_p2(frame_assembler& a) {
+uint32_t parse_p2(FrameAssembler& a) {
   if (!counters_sane(a)) return drop_all(a);
   for (;;) {
     if (!p2_held_fits_state(a)) {
@@ -233,11 +233,11 @@ uint32_t parse_p2(frame_assembler& a) {
   }
 }
 
-uint32_t parse_frame(frame_assembler& a, uint8_t protocol) {
+uint32_t parse_frame(FrameAssembler& a, uint8_t protocol) {
   return protocol == 1 ? parse_p1(a) : parse_p2(a);
 }
 
-void assembler_make_room(frame_assembler& a) {
+void assembler_make_room(FrameAssembler& a) {
   if (static_cast<uint64_t>(a.write_pos) + a.need <= kFrameBufferSize) return;
   if (a.write_pos > kFrameBufferSize || a.frame_start > a.write_pos)
     a.frame_start = a.write_pos = 0;
@@ -247,7 +247,7 @@ void assembler_make_room(frame_assembler& a) {
   a.frame_start = 0;
 }
 
-void frame_to_packet_p1(const frame_assembler& a, nax_packet& packet) {
+void frame_to_packet_p1(const FrameAssembler& a, Packet& packet) {
   packet.status = 0;
   if (a.frame_start > kFrameBufferSize - kP1Overhead) {
     packet.sou_node = packet.des_node = packet.cmd = packet.size = 0;
@@ -262,7 +262,7 @@ void frame_to_packet_p1(const frame_assembler& a, nax_packet& packet) {
   copy_data(a, kP1HeaderLength + 2, kSizeClass[frame[5] & 0x0F], packet);
 }
 
-void frame_to_packet_p2(const frame_assembler& a, nax_packet& packet) {
+void frame_to_packet_p2(const FrameAssembler& a, Packet& packet) {
   if (a.frame_start > kFrameBufferSize - kP2Overhead) {
     packet.sou_node = packet.des_node = packet.cmd = packet.size = packet.status = 0;
     return;
@@ -275,7 +275,7 @@ void frame_to_packet_p2(const frame_assembler& a, nax_packet& packet) {
   copy_data(a, kP2HeaderLength, load_u16(frame + 9), packet);
 }
 
-void frame_to_packet(const frame_assembler& a, uint8_t protocol, nax_packet& packet) {
+void frame_to_packet(const FrameAssembler& a, uint8_t protocol, Packet& packet) {
   if (protocol == 1) {
     frame_to_packet_p1(a, packet);
   } else {

@@ -41,10 +41,10 @@ int choose_size_class(std::size_t data_size);
 // Builders write one frame into out and return its length, or 0 when the packet
 // does not fit the protocol or the capacity (nothing useful is written then).
 // The protocol 1 builder zero-fills the whole capacity first.
-std::size_t build_frame_p1(uint16_t des_node, uint16_t sou_node, const nax_packet& packet,
-                           uint8_t* out, std::size_t capacity);
-std::size_t build_frame_p2(uint16_t des_node, uint16_t sou_node, const nax_packet& packet,
-                           uint8_t* out, std::size_t capacity);
+std::size_t build_frame_p1(uint16_t des_node, uint16_t sou_node, const Packet& packet, uint8_t* out,
+                           std::size_t capacity);
+std::size_t build_frame_p2(uint16_t des_node, uint16_t sou_node, const Packet& packet, uint8_t* out,
+                           std::size_t capacity);
 
 // Parser states.
 enum : uint32_t {
@@ -57,7 +57,7 @@ enum : uint32_t {
   kAsmComplete = 6,
 };
 
-struct frame_assembler {
+struct FrameAssembler {
   uint8_t buffer[kFrameBufferSize];
   uint32_t write_pos;     // bytes up to here are consumed; the next read stores here
   uint32_t frame_start;   // where the frame being assembled begins
@@ -68,24 +68,24 @@ struct frame_assembler {
 };
 
 // Zeroes the buffer and counters; need = header length of the protocol.
-void assembler_reset(frame_assembler& a, uint8_t protocol, uint32_t read_timeout);
+void assembler_reset(FrameAssembler& a, uint8_t protocol, uint32_t read_timeout);
 
 // Consume a.fresh bytes at a.write_pos.  Returns kAsmComplete when a checked
 // frame lies at a.frame_start; kAsmHunting/kAsmHeader/kAsmBody when more bytes
 // are needed (a.need says how many); kAsmIdle when everything was dropped.
-uint32_t parse_p1(frame_assembler& a);
-uint32_t parse_p2(frame_assembler& a);
+uint32_t parse_p1(FrameAssembler& a);
+uint32_t parse_p2(FrameAssembler& a);
 // Protocol 1 when protocol is 1, protocol 2 for any other value.
-uint32_t parse_frame(frame_assembler& a, uint8_t protocol);
+uint32_t parse_frame(FrameAssembler& a, uint8_t protocol);
 
 // When write_pos + need would pass the buffer end, move the held bytes
 // (frame_start..write_pos) to the start of the buffer.
-void assembler_make_room(frame_assembler& a);
+void assembler_make_room(FrameAssembler& a);
 
 // Copy the checked frame at a.frame_start into packet.  Protocol 1: size is the
 // class value of the frame's index (its last two bytes are the CRC-16), status 0.
-void frame_to_packet_p1(const frame_assembler& a, nax_packet& packet);
-void frame_to_packet_p2(const frame_assembler& a, nax_packet& packet);
-void frame_to_packet(const frame_assembler& a, uint8_t protocol, nax_packet& packet);
+void frame_to_packet_p1(const FrameAssembler& a, Packet& packet);
+void frame_to_packet_p2(const FrameAssembler& a, Packet& packet);
+void frame_to_packet(const FrameAssembler& a, uint8_t protocol, Packet& packet);
 
 }  // namespace nax

@@ -8,7 +8,7 @@ namespace nax {
 
 inline constexpr std::size_t kPacketDataSize = 1024;
 
-struct nax_packet {
+struct Packet {
   uint16_t sou_node;  // received: node that sent the frame
   uint16_t des_node;  // received: node the frame is addressed to
   uint16_t cmd;

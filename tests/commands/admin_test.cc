@@ -26,7 +26,7 @@ const std::string kQuery512(512, 'q');
 
 struct RequestCase {
   std::string name;
-  uint32_t (*encode)(nax_packet&);
+  uint32_t (*encode)(Packet&);
   uint32_t status;
   uint16_t cmd;
   Bytes data;
@@ -36,7 +36,7 @@ class AdminRequest : public testing::TestWithParam<RequestCase> {};
 
 TEST_P(AdminRequest, EncodesGoldenBytes) {
   const RequestCase& c = GetParam();
-  nax_packet request;
+  Packet request;
   std::memset(&request, 0xCC, sizeof request);
   ASSERT_EQ(c.encode(request), c.status);
   if (c.status != NAX_OK) return;
@@ -49,58 +49,57 @@ INSTANTIATE_TEST_SUITE_P(
     Admin, AdminRequest,
     testing::Values(
         RequestCase{"InfoQuery511CharsSize512",
-                    [](nax_packet& r) { return encode_get_info_p2(r, kQuery511.c_str()); }, 1,
-                    0x8030, text_bytes(kQuery511, true)},
+                    [](Packet& r) { return encode_get_info_p2(r, kQuery511.c_str()); }, 1, 0x8030,
+                    text_bytes(kQuery511, true)},
         RequestCase{"InfoQuery512CharsRefused",
-                    [](nax_packet& r) { return encode_get_info_p2(r, kQuery512.c_str()); },
+                    [](Packet& r) { return encode_get_info_p2(r, kQuery512.c_str()); },
                     1037,
                     0,
                     {}},
         RequestCase{"InfoQuery512CharsRefusedP1",
-                    [](nax_packet& r) { return encode_get_info_p1(r, kQuery512.c_str()); },
+                    [](Packet& r) { return encode_get_info_p1(r, kQuery512.c_str()); },
                     1037,
                     0,
                     {}},
         RequestCase{"InfoNullQueryRefused",
-                    [](nax_packet& r) { return encode_get_info_p1(r, nullptr); },
+                    [](Packet& r) { return encode_get_info_p1(r, nullptr); },
                     1037,
                     0,
                     {}},
-        RequestCase{"InfoP1", [](nax_packet& r) { return encode_get_info_p1(r, "model"); }, 1,
-                    0x200E, Bytes{'m', 'o', 'd', 'e', 'l', 0}},
-        RequestCase{"InfoEmptyQueryIsItsNul",
-                    [](nax_packet& r) { return encode_get_info_p2(r, ""); }, 1, 0x8030, Bytes{0}},
+        RequestCase{"InfoP1", [](Packet& r) { return encode_get_info_p1(r, "model"); }, 1, 0x200E,
+                    Bytes{'m', 'o', 'd', 'e', 'l', 0}},
+        RequestCase{"InfoEmptyQueryIsItsNul", [](Packet& r) { return encode_get_info_p2(r, ""); },
+                    1, 0x8030, Bytes{0}},
         RequestCase{"ResetDevice1SubMinus1P1",
-                    [](nax_packet& r) { return ok(encode_reset_node_p1, r, 1, -1); }, 1, 0x001A,
+                    [](Packet& r) { return ok(encode_reset_node_p1, r, 1, -1); }, 1, 0x001A,
                     Bytes{0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}},
         RequestCase{"ResetDevice1SubMinus1P2",
-                    [](nax_packet& r) { return ok(encode_reset_node_p2, r, 1, -1); }, 1, 0x8031,
+                    [](Packet& r) { return ok(encode_reset_node_p2, r, 1, -1); }, 1, 0x8031,
                     Bytes{0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}},
-        RequestCase{"BlockP1", [](nax_packet& r) { return ok(encode_block_node_p1, r, 0x5A); }, 1,
+        RequestCase{"BlockP1", [](Packet& r) { return ok(encode_block_node_p1, r, 0x5A); }, 1,
                     0x0030, Bytes{0x5A}},
-        RequestCase{"BlockP2", [](nax_packet& r) { return ok(encode_block_node_p2, r, 0x5A); }, 1,
+        RequestCase{"BlockP2", [](Packet& r) { return ok(encode_block_node_p2, r, 0x5A); }, 1,
                     0x8032, Bytes{0x5A}},
-        RequestCase{"FlushP1Table0", [](nax_packet& r) { return encode_flush_table_p1(r, 0); }, 1,
+        RequestCase{"FlushP1Table0", [](Packet& r) { return encode_flush_table_p1(r, 0); }, 1,
                     0x0004, Bytes{'5', '7', '1', '9'}},
-        RequestCase{"FlushP1Table1", [](nax_packet& r) { return encode_flush_table_p1(r, 1); }, 1,
+        RequestCase{"FlushP1Table1", [](Packet& r) { return encode_flush_table_p1(r, 1); }, 1,
                     0x0005, Bytes{'5', '7', '1', '9'}},
         RequestCase{"FlushP1Table2Refused",
-                    [](nax_packet& r) { return encode_flush_table_p1(r, 2); },
+                    [](Packet& r) { return encode_flush_table_p1(r, 2); },
                     1037,
                     0,
                     {}},
-        RequestCase{"FlushP2AnyTable",
-                    [](nax_packet& r) { return ok(encode_flush_table_p2, r, 7); }, 1, 0x8035,
-                    Bytes{0x07}},
+        RequestCase{"FlushP2AnyTable", [](Packet& r) { return ok(encode_flush_table_p2, r, 7); }, 1,
+                    0x8035, Bytes{0x07}},
         RequestCase{"DelRecordsP2",
-                    [](nax_packet& r) { return ok(encode_del_records_p2, r, 3, 0x0102); }, 1,
-                    0x8036, Bytes{0x03, 0x02, 0x01}}),
+                    [](Packet& r) { return ok(encode_del_records_p2, r, 3, 0x0102); }, 1, 0x8036,
+                    Bytes{0x03, 0x02, 0x01}}),
     case_name<RequestCase>);
 
 struct InfoAnswerCase {
   std::string name;
   bool p1;
-  nax_packet answer;
+  Packet answer;
   uint32_t status;
   std::string text;
 };
@@ -159,7 +158,7 @@ TEST(AdminInfoAnswer, NullAnswerBufferIsInvalid) {
 
 struct StatusCase {
   std::string name;
-  nax_packet answer;
+  Packet answer;
   uint32_t status;
 };
 
@@ -180,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(Admin, AdminBlockAnswer,
 
 struct DelRecordsCase {
   std::string name;
-  nax_packet answer;
+  Packet answer;
   uint32_t status;
   uint16_t records_deleted;
 };

@@ -63,7 +63,7 @@ TEST_P(UserEventAnswerRequest, EncodesGoldenBytes) {
   const UserAnswerCase& c = GetParam();
   nax_user_event_answer a = base_answer();
   c.prepare(a);
-  nax_packet request;
+  Packet request;
   std::memset(&request, 0xCC, sizeof request);
   ASSERT_EQ(encode_answer_user_event_p2(request, a), c.status);
   if (c.status != NAX_OK) return;
@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(UserEventAnswerRequest, SlotCutInTheHostRecord) {
   nax_user_event_answer a = base_answer();
   fill(a.aux1, std::string(45, 'w'));
-  nax_packet request;
+  Packet request;
   ASSERT_EQ(encode_answer_user_event_p2(request, a), 1u);
   EXPECT_EQ(a.aux1[44], '\0');
   EXPECT_EQ(std::string(a.aux1), std::string(44, 'w'));
@@ -151,13 +151,13 @@ TEST(UserEventAnswerRequest, RefusedRequestCutsNothing) {
   nax_user_event_answer a = base_answer();
   fill_to_512(a);
   std::memset(a.aux9, 'z', sizeof a.aux9);
-  nax_packet request;
+  Packet request;
   ASSERT_EQ(encode_answer_user_event_p2(request, a), 1037u);
   EXPECT_EQ(a.aux9[44], 'z');
 }
 
 TEST(UserEventAnswerRequest, P1IsEmptyWithStatusOne) {
-  nax_packet request;
+  Packet request;
   std::memset(&request, 0xCC, sizeof request);
   encode_answer_user_event_p1(request);
   EXPECT_EQ(request.cmd, 0x0012);
@@ -202,7 +202,7 @@ class DisplayRequest : public testing::TestWithParam<DisplayCase> {};
 TEST_P(DisplayRequest, EncodesGoldenBytes) {
   const DisplayCase& c = GetParam();
   std::vector<nax_display_message> messages = c.messages;
-  nax_packet request;
+  Packet request;
   std::memset(&request, 0xCC, sizeof request);
   ASSERT_EQ(encode_display_msg_p2(request, static_cast<uint16_t>(messages.size()), messages.data(),
                                   c.timer),
@@ -239,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DisplayRequest, DataCutInTheHostRecord) {
   nax_display_message m = message(1, std::string(50, 'd'));
-  nax_packet request;
+  Packet request;
   ASSERT_EQ(encode_display_msg_p2(request, 1, &m, 0), 1u);
   EXPECT_EQ(m.data[49], '\0');
   EXPECT_EQ(std::string(m.data), std::string(49, 'd'));
@@ -247,7 +247,7 @@ TEST(DisplayRequest, DataCutInTheHostRecord) {
 
 struct DisplayAnswerCase {
   std::string name;
-  nax_packet answer;
+  Packet answer;
   uint32_t status;
   uint16_t word;
 };

@@ -42,7 +42,7 @@ bool same(const nax_aux_input& a, const nax_aux_input& b) {
 
 struct RequestCase {
   std::string name;
-  void (*encode)(nax_packet&);
+  void (*encode)(Packet&);
   uint16_t cmd;
   Bytes data;
 };
@@ -51,7 +51,7 @@ class AuxRequest : public testing::TestWithParam<RequestCase> {};
 
 TEST_P(AuxRequest, EncodesGoldenBytes) {
   const RequestCase& c = GetParam();
-  nax_packet request;
+  Packet request;
   std::memset(&request, 0xCC, sizeof request);
   c.encode(request);
   EXPECT_EQ(request.cmd, c.cmd);
@@ -63,34 +63,32 @@ INSTANTIATE_TEST_SUITE_P(
     Aux, AuxRequest,
     testing::Values(
         RequestCase{"SetP2Input3Schedule0102",
-                    [](nax_packet& r) { encode_set_aux_input_p2(r, 3, only_schedule(0x0102)); },
-                    0x8043,
+                    [](Packet& r) { encode_set_aux_input_p2(r, 3, only_schedule(0x0102)); }, 0x8043,
                     cat({{0x03, 0x00}, Bytes(6, 0), Bytes(8, 0), {0x02, 0x01}, Bytes(8, 0)})},
         RequestCase{"SetP1Input3Schedule0102",
-                    [](nax_packet& r) { encode_set_aux_input_p1(r, 3, only_schedule(0x0102)); },
-                    0x200D,
+                    [](Packet& r) { encode_set_aux_input_p1(r, 3, only_schedule(0x0102)); }, 0x200D,
                     cat({{0x03, 0x00}, Bytes(6, 0), Bytes(8, 0), {0x02, 0x01}, Bytes(8, 0)})},
         RequestCase{"SetP2EveryFieldInOrder",
-                    [](nax_packet& r) { encode_set_aux_input_p2(r, 0x1234, kFull); }, 0x8043,
+                    [](Packet& r) { encode_set_aux_input_p2(r, 0x1234, kFull); }, 0x8043,
                     cat({{0x34, 0x12}, kFullWire})},
-        RequestCase{"GetP1", [](nax_packet& r) { encode_get_aux_input_p1(r, 0x1234); }, 0x200C,
+        RequestCase{"GetP1", [](Packet& r) { encode_get_aux_input_p1(r, 0x1234); }, 0x200C,
                     Bytes{0x34, 0x12}},
-        RequestCase{"GetP2", [](nax_packet& r) { encode_get_aux_input_p2(r, 0x1234); }, 0x8042,
+        RequestCase{"GetP2", [](Packet& r) { encode_get_aux_input_p2(r, 0x1234); }, 0x8042,
                     Bytes{0x34, 0x12}},
         RequestCase{"StateP2Empty", encode_state_aux_input_p2, 0x8044, Bytes{}},
-        RequestCase{"ReleP1", [](nax_packet& r) { encode_rele_control_p1(r, 5, 7); }, 0x200F,
+        RequestCase{"ReleP1", [](Packet& r) { encode_rele_control_p1(r, 5, 7); }, 0x200F,
                     Bytes{0x05, 0x07}},
-        RequestCase{"ReleP2", [](nax_packet& r) { encode_rele_control_p2(r, 5, 7); }, 0x8100,
+        RequestCase{"ReleP2", [](Packet& r) { encode_rele_control_p2(r, 5, 7); }, 0x8100,
                     Bytes{0x05, 0x07}},
         RequestCase{"AnswerAuxEventP2CarriesEventCode",
-                    [](nax_packet& r) { encode_answer_aux_input_event_p2(r, 9); }, 0x8051,
+                    [](Packet& r) { encode_answer_aux_input_event_p2(r, 9); }, 0x8051,
                     Bytes{0x09}}),
     case_name<RequestCase>);
 
 struct GetAnswerCase {
   std::string name;
   bool p1;
-  nax_packet answer;
+  Packet answer;
   uint32_t status;
   nax_aux_input expected;
 };
@@ -130,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct U32AnswerCase {
   std::string name;
-  nax_packet answer;
+  Packet answer;
   uint32_t status;
   uint32_t value;
 };

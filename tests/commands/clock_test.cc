@@ -24,7 +24,7 @@ bool same(const nax_date_time& a, const nax_date_time& b) {
 
 struct RequestCase {
   std::string name;
-  void (*encode)(nax_packet&);
+  void (*encode)(Packet&);
   uint16_t cmd;
   Bytes data;
 };
@@ -33,7 +33,7 @@ class ClockRequest : public testing::TestWithParam<RequestCase> {};
 
 TEST_P(ClockRequest, EncodesGoldenBytes) {
   const RequestCase& c = GetParam();
-  nax_packet request;
+  Packet request;
   std::memset(&request, 0xCC, sizeof request);
   c.encode(request);
   EXPECT_EQ(request.cmd, c.cmd);
@@ -43,24 +43,25 @@ TEST_P(ClockRequest, EncodesGoldenBytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Clock, ClockRequest,
-    testing::Values(
-        RequestCase{"SetP1LeapEve", [](nax_packet& r) { encode_set_time_p1(r, kLeapEve); }, 0x0002,
-                    Bytes{0x01, 0x23, 0x59, 0x58, 0x29, 0x02, 0x24, 0x04, 0x00}},
-        RequestCase{"SetP2LeapEve", [](nax_packet& r) { encode_set_time_p2(r, kLeapEve); }, 0x8034,
-                    Bytes{0x17, 0x3B, 0x3A, 0x1D, 0x02, 0x18, 0x04}},
-        RequestCase{"SetP1OutOfRangeSentAsConverted",
-                    [](nax_packet& r) {
-                      encode_set_time_p1(r, {123, 0, 0, 0, 0, 0, 0});
-                    },
-                    0x0002, Bytes{0x01, 0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
-        RequestCase{"GetP1Empty", encode_get_time_p1, 0x0002, Bytes{}},
-        RequestCase{"GetP2Empty", encode_get_time_p2, 0x8033, Bytes{}}),
+    testing::Values(RequestCase{"SetP1LeapEve", [](Packet& r) { encode_set_time_p1(r, kLeapEve); },
+                                0x0002,
+                                Bytes{0x01, 0x23, 0x59, 0x58, 0x29, 0x02, 0x24, 0x04, 0x00}},
+                    RequestCase{"SetP2LeapEve", [](Packet& r) { encode_set_time_p2(r, kLeapEve); },
+                                0x8034, Bytes{0x17, 0x3B, 0x3A, 0x1D, 0x02, 0x18, 0x04}},
+                    RequestCase{"SetP1OutOfRangeSentAsConverted",
+                                [](Packet& r) {
+                                  encode_set_time_p1(r, {123, 0, 0, 0, 0, 0, 0});
+                                },
+                                0x0002,
+                                Bytes{0x01, 0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
+                    RequestCase{"GetP1Empty", encode_get_time_p1, 0x0002, Bytes{}},
+                    RequestCase{"GetP2Empty", encode_get_time_p2, 0x8033, Bytes{}}),
     case_name<RequestCase>);
 
 struct GetAnswerCase {
   std::string name;
   bool p1;
-  nax_packet answer;
+  Packet answer;
   uint32_t status;
   nax_date_time dt;
 };
@@ -101,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct SetAnswerCase {
   std::string name;
   bool p1;
-  nax_packet answer;
+  Packet answer;
   uint32_t status;
 };
 

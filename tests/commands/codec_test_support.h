@@ -46,22 +46,22 @@ inline void write_decoder_seed(uint16_t status, const Bytes& data) {
   }
 }
 
-inline nax_packet answer_of(uint16_t status, const Bytes& data) {
+inline Packet answer_of(uint16_t status, const Bytes& data) {
   write_decoder_seed(status, data);
-  nax_packet p{};
+  Packet p{};
   p.status = status;
   p.size = static_cast<uint16_t>(data.size());
   if (!data.empty()) std::memcpy(p.data, data.data(), data.size());
   return p;
 }
 
-inline Bytes data_of(const nax_packet& p) {
+inline Bytes data_of(const Packet& p) {
   return Bytes(p.data, p.data + p.size);
 }
 
 // Runs an encoder that cannot refuse, as a row of the status-returning table.
 template <typename... Params, typename... Args>
-uint32_t ok(void (*encode)(nax_packet&, Params...), nax_packet& request, Args... args) {
+uint32_t ok(void (*encode)(Packet&, Params...), Packet& request, Args... args) {
   encode(request, args...);
   return NAX_OK;
 }

@@ -31,7 +31,7 @@ const Bytes kChunk513(513, 0x5A);
 
 struct RequestCase {
   std::string name;
-  uint32_t (*encode)(nax_packet&);
+  uint32_t (*encode)(Packet&);
   uint32_t status;
   uint16_t cmd;
   Bytes data;
@@ -41,7 +41,7 @@ class FileRequest : public testing::TestWithParam<RequestCase> {};
 
 TEST_P(FileRequest, EncodesGoldenBytes) {
   const RequestCase& c = GetParam();
-  nax_packet request;
+  Packet request;
   std::memset(&request, 0xCC, sizeof request);
   ASSERT_EQ(c.encode(request), c.status);
   if (c.status != NAX_OK) return;
@@ -55,59 +55,58 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // Flags, name and NUL: 4 + 507 + 1 = 512 bytes, all a node accepts.
         RequestCase{"Open507CharName512Bytes",
-                    [](nax_packet& r) { return encode_fopen_p2(r, kName507.c_str(), 0); }, 1,
-                    0x8070, cat({{0, 0, 0, 0}, with_nul(kName507)})},
+                    [](Packet& r) { return encode_fopen_p2(r, kName507.c_str(), 0); }, 1, 0x8070,
+                    cat({{0, 0, 0, 0}, with_nul(kName507)})},
         RequestCase{"Open508CharName513Bytes",
-                    [](nax_packet& r) { return encode_fopen_p2(r, kName508.c_str(), 0); }, 1,
-                    0x8070, cat({{0, 0, 0, 0}, with_nul(kName508)})},
+                    [](Packet& r) { return encode_fopen_p2(r, kName508.c_str(), 0); }, 1, 0x8070,
+                    cat({{0, 0, 0, 0}, with_nul(kName508)})},
         // The longest name: 4 + 510 + 1 = 515 data bytes.
         RequestCase{"Open510CharName515Bytes",
-                    [](nax_packet& r) { return encode_fopen_p2(r, kName510.c_str(), 7); }, 1,
-                    0x8070, cat({{7, 0, 0, 0}, with_nul(kName510)})},
+                    [](Packet& r) { return encode_fopen_p2(r, kName510.c_str(), 7); }, 1, 0x8070,
+                    cat({{7, 0, 0, 0}, with_nul(kName510)})},
         RequestCase{"Open511CharNameRefused",
-                    [](nax_packet& r) { return encode_fopen_p2(r, kName511.c_str(), 0); },
+                    [](Packet& r) { return encode_fopen_p2(r, kName511.c_str(), 0); },
                     1037,
                     0,
                     {}},
         RequestCase{"OpenEmptyNameIsOneZero",
-                    [](nax_packet& r) { return encode_fopen_p2(r, "", 0x01020304); }, 1, 0x8070,
+                    [](Packet& r) { return encode_fopen_p2(r, "", 0x01020304); }, 1, 0x8070,
                     Bytes{0x04, 0x03, 0x02, 0x01, 0x00}},
         RequestCase{"OpenFlagsThenName",
-                    [](nax_packet& r) { return encode_fopen_p2(r, "a.txt", 0x01020304); }, 1,
-                    0x8070, cat({{0x04, 0x03, 0x02, 0x01}, with_nul("a.txt")})},
-        RequestCase{"Del510CharName",
-                    [](nax_packet& r) { return encode_fdel_p2(r, kName510.c_str()); }, 1, 0x8074,
-                    with_nul(kName510)},
+                    [](Packet& r) { return encode_fopen_p2(r, "a.txt", 0x01020304); }, 1, 0x8070,
+                    cat({{0x04, 0x03, 0x02, 0x01}, with_nul("a.txt")})},
+        RequestCase{"Del510CharName", [](Packet& r) { return encode_fdel_p2(r, kName510.c_str()); },
+                    1, 0x8074, with_nul(kName510)},
         RequestCase{"Del511CharNameRefused",
-                    [](nax_packet& r) { return encode_fdel_p2(r, kName511.c_str()); },
+                    [](Packet& r) { return encode_fdel_p2(r, kName511.c_str()); },
                     1037,
                     0,
                     {}},
-        RequestCase{"DelEmptyName", [](nax_packet& r) { return encode_fdel_p2(r, ""); }, 1, 0x8074,
+        RequestCase{"DelEmptyName", [](Packet& r) { return encode_fdel_p2(r, ""); }, 1, 0x8074,
                     Bytes{0x00}},
-        RequestCase{"ReadLen", [](nax_packet& r) { return ok(encode_fread_p2, r, 256); }, 1, 0x8071,
+        RequestCase{"ReadLen", [](Packet& r) { return ok(encode_fread_p2, r, 256); }, 1, 0x8071,
                     Bytes{0x00, 0x01, 0x00, 0x00}},
         RequestCase{"WriteLen0NoData",
-                    [](nax_packet& r) {
+                    [](Packet& r) {
                       const uint8_t byte = 1;
                       return encode_fwrite_p2(r, &byte, 0);
                     },
                     1, 0x8072, Bytes{}},
         RequestCase{"Write512",
-                    [](nax_packet& r) { return encode_fwrite_p2(r, kChunk512.data(), 512); }, 1,
-                    0x8072, kChunk512},
+                    [](Packet& r) { return encode_fwrite_p2(r, kChunk512.data(), 512); }, 1, 0x8072,
+                    kChunk512},
         RequestCase{"Write513Refused",
-                    [](nax_packet& r) { return encode_fwrite_p2(r, kChunk513.data(), 513); },
+                    [](Packet& r) { return encode_fwrite_p2(r, kChunk513.data(), 513); },
                     1037,
                     0,
                     {}},
-        RequestCase{"CloseNoData", [](nax_packet& r) { return ok(encode_fclose_p2, r); }, 1, 0x8073,
+        RequestCase{"CloseNoData", [](Packet& r) { return ok(encode_fclose_p2, r); }, 1, 0x8073,
                     Bytes{}}),
     case_name<RequestCase>);
 
 struct ReadAnswerCase {
   std::string name;
-  nax_packet answer;
+  Packet answer;
   uint32_t len;
   uint32_t status;
   uint32_t read_bytes;
@@ -145,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct U32AnswerCase {
   std::string name;
-  nax_packet answer;
+  Packet answer;
   uint32_t status;
   uint32_t value;
 };

@@ -18,7 +18,7 @@ using namespace codec_test;
 
 struct RequestCase {
   std::string name;
-  void (*encode)(nax_packet&);
+  void (*encode)(Packet&);
   uint16_t cmd;
   Bytes data;
 };
@@ -27,7 +27,7 @@ class MarksRequest : public testing::TestWithParam<RequestCase> {};
 
 TEST_P(MarksRequest, EncodesGoldenBytes) {
   const RequestCase& c = GetParam();
-  nax_packet request;
+  Packet request;
   std::memset(&request, 0xCC, sizeof request);
   c.encode(request);
   EXPECT_EQ(request.cmd, c.cmd);
@@ -38,10 +38,10 @@ TEST_P(MarksRequest, EncodesGoldenBytes) {
 INSTANTIATE_TEST_SUITE_P(
     Marks, MarksRequest,
     testing::Values(
-        RequestCase{"P1First", [](nax_packet& r) { encode_list_marks_p1(r, 0); }, 0x0006, {}},
-        RequestCase{"P1Next", [](nax_packet& r) { encode_list_marks_p1(r, 3); }, 0x0007, {}},
+        RequestCase{"P1First", [](Packet& r) { encode_list_marks_p1(r, 0); }, 0x0006, {}},
+        RequestCase{"P1Next", [](Packet& r) { encode_list_marks_p1(r, 3); }, 0x0007, {}},
         RequestCase{"P2Page",
-                    [](nax_packet& r) { encode_list_marks_p2(r, 0x2710, 20); },
+                    [](Packet& r) { encode_list_marks_p2(r, 0x2710, 20); },
                     0x8010,
                     {0x10, 0x27, 0x14, 0x00}}),
     case_name<RequestCase>);

@@ -16,7 +16,7 @@ using namespace codec_test;
 
 struct RequestCase {
   std::string name;
-  void (*encode)(nax_packet&);
+  void (*encode)(Packet&);
   uint16_t cmd;
   Bytes data;
 };
@@ -25,7 +25,7 @@ class NumCfgRequest : public testing::TestWithParam<RequestCase> {};
 
 TEST_P(NumCfgRequest, EncodesGoldenBytes) {
   const RequestCase& c = GetParam();
-  nax_packet request;
+  Packet request;
   std::memset(&request, 0xCC, sizeof request);
   c.encode(request);
   EXPECT_EQ(request.cmd, c.cmd);
@@ -36,16 +36,16 @@ TEST_P(NumCfgRequest, EncodesGoldenBytes) {
 INSTANTIATE_TEST_SUITE_P(
     NumCfg, NumCfgRequest,
     testing::Values(
-        RequestCase{"GetP1Param300Size2", [](nax_packet& r) { encode_get_num_cfg_p1(r, 2, 300); },
+        RequestCase{"GetP1Param300Size2", [](Packet& r) { encode_get_num_cfg_p1(r, 2, 300); },
                     0x200A, Bytes{0x02, 0x2C, 0x01}},
-        RequestCase{"GetP2Param300Size2", [](nax_packet& r) { encode_get_num_cfg_p2(r, 2, 300); },
+        RequestCase{"GetP2Param300Size2", [](Packet& r) { encode_get_num_cfg_p2(r, 2, 300); },
                     0x8040, Bytes{0x02, 0x2C, 0x01}},
-        RequestCase{"SetP1Param7Size1To5", [](nax_packet& r) { encode_set_num_cfg_p1(r, 1, 7, 5); },
+        RequestCase{"SetP1Param7Size1To5", [](Packet& r) { encode_set_num_cfg_p1(r, 1, 7, 5); },
                     0x200B, Bytes{0x01, 0x07, 0x00, 0x05, 0x00, 0x00, 0x00}},
-        RequestCase{"SetP2Param7Size1To5", [](nax_packet& r) { encode_set_num_cfg_p2(r, 1, 7, 5); },
+        RequestCase{"SetP2Param7Size1To5", [](Packet& r) { encode_set_num_cfg_p2(r, 1, 7, 5); },
                     0x8041, Bytes{0x01, 0x07, 0x00, 0x05, 0x00, 0x00, 0x00}},
         RequestCase{"SetAlwaysFourValueBytes",
-                    [](nax_packet& r) { encode_set_num_cfg_p2(r, 2, 0xABCD, -2); }, 0x8041,
+                    [](Packet& r) { encode_set_num_cfg_p2(r, 2, 0xABCD, -2); }, 0x8041,
                     Bytes{0x02, 0xCD, 0xAB, 0xFE, 0xFF, 0xFF, 0xFF}}),
     case_name<RequestCase>);
 
@@ -53,7 +53,7 @@ struct GetAnswerCase {
   std::string name;
   bool p1;
   uint8_t num_size;
-  nax_packet answer;
+  Packet answer;
   uint32_t status;
   uint32_t value;
 };
@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct SetAnswerCase {
   std::string name;
   bool p1;
-  nax_packet answer;
+  Packet answer;
   uint32_t status;
 };
 

@@ -52,7 +52,7 @@ std::vector<nax_schd_segment> segments_of(uint32_t n) {
 
 struct RequestCase {
   std::string name;
-  uint32_t (*encode)(nax_packet&);
+  uint32_t (*encode)(Packet&);
   uint32_t status;
   uint16_t cmd;
   Bytes data;
@@ -62,7 +62,7 @@ class SchdRequest : public testing::TestWithParam<RequestCase> {};
 
 TEST_P(SchdRequest, EncodesGoldenBytes) {
   const RequestCase& c = GetParam();
-  nax_packet request;
+  Packet request;
   std::memset(&request, 0xCC, sizeof request);
   ASSERT_EQ(c.encode(request), c.status);
   if (c.status != NAX_OK) return;
@@ -71,7 +71,7 @@ TEST_P(SchdRequest, EncodesGoldenBytes) {
   EXPECT_EQ(data_of(request), c.data);
 }
 
-uint32_t set_segments(nax_packet& r, bool p1, uint32_t count) {
+uint32_t set_segments(Packet& r, bool p1, uint32_t count) {
   const std::vector<nax_schd_segment> segments = segments_of(count);
   return p1 ? encode_set_schd_segments_p1(r, 3, segments.data(), 0, count)
             : encode_set_schd_segments_p2(r, 3, segments.data(), 0, count);
@@ -89,67 +89,66 @@ INSTANTIATE_TEST_SUITE_P(
     Schd, SchdRequest,
     testing::Values(
         RequestCase{"SetHeaderP2Block38Bytes",
-                    [](nax_packet& r) {
+                    [](Packet& r) {
                       nax_schd_header h = make_header(7, "Day shift");
                       encode_set_schd_header_p2(r, h);
                       return 1u;
                     },
                     1, 0x8082, kDayShiftBlock},
         RequestCase{"SetHeaderP1SameBlock",
-                    [](nax_packet& r) {
+                    [](Packet& r) {
                       nax_schd_header h = make_header(7, "Day shift");
                       encode_set_schd_header_p1(r, h);
                       return 1u;
                     },
                     1, 0x2012, kDayShiftBlock},
         RequestCase{"GetHeaderP1",
-                    [](nax_packet& r) { return ok(encode_get_schd_header_p1, r, 0x0102); }, 1,
-                    0x2010, Bytes{0x02, 0x01}},
+                    [](Packet& r) { return ok(encode_get_schd_header_p1, r, 0x0102); }, 1, 0x2010,
+                    Bytes{0x02, 0x01}},
         RequestCase{"GetHeaderP2",
-                    [](nax_packet& r) { return ok(encode_get_schd_header_p2, r, 0x0102); }, 1,
-                    0x8080, Bytes{0x02, 0x01}},
+                    [](Packet& r) { return ok(encode_get_schd_header_p2, r, 0x0102); }, 1, 0x8080,
+                    Bytes{0x02, 0x01}},
         RequestCase{"GetSegmentsP1",
-                    [](nax_packet& r) { return ok(encode_get_schd_segments_p1, r, 3, 0x10, 5); }, 1,
+                    [](Packet& r) { return ok(encode_get_schd_segments_p1, r, 3, 0x10, 5); }, 1,
                     0x2011, cat({{0x03, 0x00}, le32(0x10), le32(5)})},
         RequestCase{"GetSegmentsP2",
-                    [](nax_packet& r) { return ok(encode_get_schd_segments_p2, r, 3, 0x10, 5); }, 1,
+                    [](Packet& r) { return ok(encode_get_schd_segments_p2, r, 3, 0x10, 5); }, 1,
                     0x8081, cat({{0x03, 0x00}, le32(0x10), le32(5)})},
         RequestCase{"SetSegmentsP2TwoSegments",
-                    [](nax_packet& r) {
+                    [](Packet& r) {
                       const nax_schd_segment s[] = {{8, 0, 1}, {17, 30, 0}};
                       return encode_set_schd_segments_p2(r, 3, s, 2, 2);
                     },
                     1, 0x8083,
                     cat({{0x03, 0x00}, le32(2), le32(2), le32(3), {8, 0, 1, 17, 30, 0}})},
-        RequestCase{"SetSegmentsP1Max170", [](nax_packet& r) { return set_segments(r, true, 170); },
-                    1, 0x2013, set_segments_wire(170)},
+        RequestCase{"SetSegmentsP1Max170", [](Packet& r) { return set_segments(r, true, 170); }, 1,
+                    0x2013, set_segments_wire(170)},
         RequestCase{"SetSegmentsP1Refuses171",
-                    [](nax_packet& r) { return set_segments(r, true, 171); },
+                    [](Packet& r) { return set_segments(r, true, 171); },
                     1037,
                     0,
                     {}},
         // 14 + 3 × 166 = 512 bytes, all a node accepts; 167 segments take 515.
-        RequestCase{"SetSegmentsP2Max166",
-                    [](nax_packet& r) { return set_segments(r, false, 166); }, 1, 0x8083,
-                    set_segments_wire(166)},
+        RequestCase{"SetSegmentsP2Max166", [](Packet& r) { return set_segments(r, false, 166); }, 1,
+                    0x8083, set_segments_wire(166)},
         RequestCase{"SetSegmentsP2Refuses167",
-                    [](nax_packet& r) { return set_segments(r, false, 167); },
+                    [](Packet& r) { return set_segments(r, false, 167); },
                     1037,
                     0,
                     {}},
-        RequestCase{"DelP1", [](nax_packet& r) { return ok(encode_del_schd_p1, r, 9); }, 1, 0x2014,
+        RequestCase{"DelP1", [](Packet& r) { return ok(encode_del_schd_p1, r, 9); }, 1, 0x2014,
                     Bytes{0x09, 0x00}},
-        RequestCase{"DelP2", [](nax_packet& r) { return ok(encode_del_schd_p2, r, 9); }, 1, 0x8084,
+        RequestCase{"DelP2", [](Packet& r) { return ok(encode_del_schd_p2, r, 9); }, 1, 0x8084,
                     Bytes{0x09, 0x00}},
-        RequestCase{"ListP1", [](nax_packet& r) { return ok(encode_list_schd_p1, r, 5, 10); }, 1,
+        RequestCase{"ListP1", [](Packet& r) { return ok(encode_list_schd_p1, r, 5, 10); }, 1,
                     0x2015, cat({{0x05, 0x00}, le32(10)})},
-        RequestCase{"ListP2", [](nax_packet& r) { return ok(encode_list_schd_p2, r, 5, 10); }, 1,
+        RequestCase{"ListP2", [](Packet& r) { return ok(encode_list_schd_p2, r, 5, 10); }, 1,
                     0x8085, cat({{0x05, 0x00}, le32(10)})}),
     case_name<RequestCase>);
 
 TEST(SchdSetHeader, Name21CharsSent20AndCutInRecord) {
   nax_schd_header h = make_header(7, "ABCDEFGHIJKLMNOPQRSTU");
-  nax_packet request;
+  Packet request;
   encode_set_schd_header_p2(request, h);
   ASSERT_EQ(request.size, kSchdHeaderBlockSize);
   EXPECT_EQ(Bytes(request.data + 2, request.data + 23), name_field("ABCDEFGHIJKLMNOPQRST"));
@@ -159,7 +158,7 @@ TEST(SchdSetHeader, Name21CharsSent20AndCutInRecord) {
 struct HeaderAnswerCase {
   std::string name;
   bool p1;
-  nax_packet answer;
+  Packet answer;
   uint32_t status;
   uint16_t id;
   std::string header_name;
@@ -206,7 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct SegmentsAnswerCase {
   std::string name;
   bool p1;
-  nax_packet answer;
+  Packet answer;
   uint32_t capacity;
   uint32_t status;
   uint32_t received;
@@ -264,7 +263,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct SetSegmentsAnswerCase {
   std::string name;
   bool p1;
-  nax_packet answer;
+  Packet answer;
   uint32_t status;
   uint32_t count_out;
 };
@@ -294,7 +293,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct ListAnswerCase {
   std::string name;
   bool p1;
-  nax_packet answer;
+  Packet answer;
   uint32_t capacity;
   uint32_t status;
   uint16_t start_id;

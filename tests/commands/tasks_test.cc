@@ -48,7 +48,7 @@ TEST_P(TaskGroupRequest, EncodesGoldenBytes) {
   group.id = c.id;
   fill(group.name, c.group_name);
   group.items = c.items;
-  nax_packet request;
+  Packet request;
   std::memset(&request, 0xCC, sizeof request);
   encode_add_task_group_p2(request, group);
   EXPECT_EQ(request.cmd, 0x8060);
@@ -95,7 +95,7 @@ TEST_P(TaskItemRequest, EncodesGoldenBytes) {
   item.id = c.id;
   fill(item.name, c.item_name);
   fill(item.job_order, c.job_order);
-  nax_packet request;
+  Packet request;
   std::memset(&request, 0xCC, sizeof request);
   encode_add_task_item_p2(request, c.group_id, item);
   EXPECT_EQ(request.cmd, 0x8061);

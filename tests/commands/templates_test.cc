@@ -31,7 +31,7 @@ const Bytes kIdsP2 = {0x02, 0x01, 0x0D, 0x0C, 0x0B, 0x0A, 0x03};
 
 struct RequestCase {
   std::string name;
-  uint32_t (*encode)(nax_packet&);
+  uint32_t (*encode)(Packet&);
   uint32_t status;
   uint16_t cmd;
   Bytes data;
@@ -41,7 +41,7 @@ class TemplateRequest : public testing::TestWithParam<RequestCase> {};
 
 TEST_P(TemplateRequest, EncodesGoldenBytes) {
   const RequestCase& c = GetParam();
-  nax_packet request;
+  Packet request;
   std::memset(&request, 0xCC, sizeof request);
   ASSERT_EQ(c.encode(request), c.status);
   if (c.status != NAX_OK) return;
@@ -50,7 +50,7 @@ TEST_P(TemplateRequest, EncodesGoldenBytes) {
   EXPECT_EQ(data_of(request), c.data);
 }
 
-uint32_t write_of(nax_packet& r, uint32_t length) {
+uint32_t write_of(Packet& r, uint32_t length) {
   const Bytes data = pattern(length, 9);
   return encode_write_template_p2(r, 0x0102, 0x0A0B0C0D, 3, data.data(), length);
 }
@@ -58,42 +58,39 @@ uint32_t write_of(nax_packet& r, uint32_t length) {
 INSTANTIATE_TEST_SUITE_P(
     Template, TemplateRequest,
     testing::Values(
-        RequestCase{"Write385Refused", [](nax_packet& r) { return write_of(r, 385); }, 1037, 0, {}},
-        RequestCase{"Write384Sends391", [](nax_packet& r) { return write_of(r, 384); }, 1, 0x8020,
+        RequestCase{"Write385Refused", [](Packet& r) { return write_of(r, 385); }, 1037, 0, {}},
+        RequestCase{"Write384Sends391", [](Packet& r) { return write_of(r, 384); }, 1, 0x8020,
                     cat({kIdsP2, pattern(384, 9)})},
-        RequestCase{"Write0SendsIdentifiersOnly", [](nax_packet& r) { return write_of(r, 0); }, 1,
+        RequestCase{"Write0SendsIdentifiersOnly", [](Packet& r) { return write_of(r, 0); }, 1,
                     0x8020, kIdsP2},
         RequestCase{"WriteNullTemplateSendsIdentifiersOnly",
-                    [](nax_packet& r) {
+                    [](Packet& r) {
                       return encode_write_template_p2(r, 0x0102, 0x0A0B0C0D, 3, nullptr, 10);
                     },
                     1, 0x8020, kIdsP2},
         RequestCase{"ReadP1AccessIdBcd",
-                    [](nax_packet& r) { return ok(encode_read_template_p1, r, 87654321, 2); }, 1,
+                    [](Packet& r) { return ok(encode_read_template_p1, r, 87654321, 2); }, 1,
                     0x0016, Bytes{0x87, 0x65, 0x43, 0x21, 0x02}},
         RequestCase{"ReadP1AccessIdLowEightDigits",
-                    [](nax_packet& r) { return ok(encode_read_template_p1, r, 100000005, 2); }, 1,
+                    [](Packet& r) { return ok(encode_read_template_p1, r, 100000005, 2); }, 1,
                     0x0016, Bytes{0x00, 0x00, 0x00, 0x05, 0x02}},
-        RequestCase{
-            "ReadP2",
-            [](nax_packet& r) { return ok(encode_read_template_p2, r, 0x0102, 0x0A0B0C0D, 3); }, 1,
-            0x8021, kIdsP2},
-        RequestCase{
-            "DelP2",
-            [](nax_packet& r) { return ok(encode_del_template_p2, r, 0x0102, 0x0A0B0C0D, 3); }, 1,
-            0x8022, kIdsP2},
-        RequestCase{"FlushP2",
-                    [](nax_packet& r) { return ok(encode_flush_templates_p2, r, 0x0304); }, 1,
-                    0x8023, Bytes{0x04, 0x03}}),
+        RequestCase{"ReadP2",
+                    [](Packet& r) { return ok(encode_read_template_p2, r, 0x0102, 0x0A0B0C0D, 3); },
+                    1, 0x8021, kIdsP2},
+        RequestCase{"DelP2",
+                    [](Packet& r) { return ok(encode_del_template_p2, r, 0x0102, 0x0A0B0C0D, 3); },
+                    1, 0x8022, kIdsP2},
+        RequestCase{"FlushP2", [](Packet& r) { return ok(encode_flush_templates_p2, r, 0x0304); },
+                    1, 0x8023, Bytes{0x04, 0x03}}),
     case_name<RequestCase>);
 
 struct ReadAnswerCase {
   std::string name;
   bool p1;
-  nax_packet answer;
+  Packet answer;
   uint32_t capacity;
   uint32_t status;
-  template_echo echo;
+  TemplateEcho echo;
   bool filled;  // the buffer holds kTemplate
 };
 
@@ -102,7 +99,7 @@ class TemplateReadAnswer : public testing::TestWithParam<ReadAnswerCase> {};
 TEST_P(TemplateReadAnswer, CopiesTheBlockOnlyWhole) {
   const ReadAnswerCase& c = GetParam();
   Bytes buffer(c.capacity + 1, 0xEE);
-  template_echo echo{0xFFFF, 0xFFFFFFFF, 0xFF};
+  TemplateEcho echo{0xFFFF, 0xFFFFFFFF, 0xFF};
   const uint32_t status = c.p1 ? decode_read_template_p1(c.answer, echo, buffer.data(), c.capacity)
                                : decode_read_template_p2(c.answer, echo, buffer.data(), c.capacity);
   EXPECT_EQ(status, c.status);
@@ -176,16 +173,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct EchoAnswerCase {
   std::string name;
-  nax_packet answer;
+  Packet answer;
   uint32_t status;
-  template_echo echo;
+  TemplateEcho echo;
 };
 
 class TemplateEchoAnswer : public testing::TestWithParam<EchoAnswerCase> {};
 
 TEST_P(TemplateEchoAnswer, ReadsTheEcho) {
   const EchoAnswerCase& c = GetParam();
-  template_echo echo{0xFFFF, 0xFFFFFFFF, 0xFF};
+  TemplateEcho echo{0xFFFF, 0xFFFFFFFF, 0xFF};
   EXPECT_EQ(decode_template_echo_p2(c.answer, echo), c.status);
   if (c.status == NAX_OK) {
     EXPECT_EQ(echo.sensor_id, c.echo.sensor_id);

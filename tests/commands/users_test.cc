@@ -226,7 +226,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct RequestCase {
   std::string name;
-  uint32_t (*encode)(nax_packet&);
+  uint32_t (*encode)(Packet&);
   uint32_t status;
   uint16_t cmd;
   Bytes data;
@@ -236,7 +236,7 @@ class UsersRequest : public testing::TestWithParam<RequestCase> {};
 
 TEST_P(UsersRequest, EncodesGoldenBytes) {
   const RequestCase& c = GetParam();
-  nax_packet request;
+  Packet request;
   std::memset(&request, 0xCC, sizeof request);
   EXPECT_EQ(c.encode(request), c.status);
   if (c.status != 1) return;
@@ -248,12 +248,12 @@ TEST_P(UsersRequest, EncodesGoldenBytes) {
 const Bytes kBlock12345678 = {0x00, 0x00, 0x12, 0x34, 0x56, 0x78, 0x43, 0x21,
                               0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF};
 
-uint32_t add_two_p2(nax_packet& r) {
+uint32_t add_two_p2(Packet& r) {
   nax_user users[2] = {make_user(0x0003, 87654321, 4321), make_user(0x0001, 7)};
   return encode_add_user_p2(r, 0x0102, 2, users);
 }
 
-uint32_t add_in1_with(nax_packet& r, const uint8_t* extra, uint16_t count) {
+uint32_t add_in1_with(Packet& r, const uint8_t* extra, uint16_t count) {
   return encode_add_user_in1_p1(r, make_user(0x0003, 12345678, 4321), extra, count);
 }
 
@@ -263,7 +263,7 @@ INSTANTIATE_TEST_SUITE_P(
     Users, UsersRequest,
     testing::Values(
         RequestCase{"ListP1First",
-                    [](nax_packet& r) {
+                    [](Packet& r) {
                       encode_list_users_p1(r, 0);
                       return 1u;
                     },
@@ -271,7 +271,7 @@ INSTANTIATE_TEST_SUITE_P(
                     0x0010,
                     {}},
         RequestCase{"ListP1Next",
-                    [](nax_packet& r) {
+                    [](Packet& r) {
                       encode_list_users_p1(r, 5);
                       return 1u;
                     },
@@ -279,7 +279,7 @@ INSTANTIATE_TEST_SUITE_P(
                     0x0011,
                     {}},
         RequestCase{"ListP2",
-                    [](nax_packet& r) {
+                    [](Packet& r) {
                       encode_list_users_p2(r, 0x0102, 0x0304);
                       return 1u;
                     },
@@ -288,21 +288,20 @@ INSTANTIATE_TEST_SUITE_P(
                     {0x02, 0x01, 0x04, 0x03}},
         RequestCase{
             "AddP1Block",
-            [](nax_packet& r) { return encode_add_user_p1(r, make_user(0x0003, 12345678, 4321)); },
-            1, 0x0003, kBlock12345678},
+            [](Packet& r) { return encode_add_user_p1(r, make_user(0x0003, 12345678, 4321)); }, 1,
+            0x0003, kBlock12345678},
         RequestCase{"AddP1WithoutId",
-                    [](nax_packet& r) { return encode_add_user_p1(r, make_user(0x0002, 1, 1)); },
+                    [](Packet& r) { return encode_add_user_p1(r, make_user(0x0002, 1, 1)); },
                     1037,
                     0,
                     {}},
-        RequestCase{
-            "DelP1Id",
-            [](nax_packet& r) { return encode_del_user_p1(r, make_user(0x0FFF, 87654321)); },
-            1,
-            0x0009,
-            {0x87, 0x65, 0x43, 0x21}},
+        RequestCase{"DelP1Id",
+                    [](Packet& r) { return encode_del_user_p1(r, make_user(0x0FFF, 87654321)); },
+                    1,
+                    0x0009,
+                    {0x87, 0x65, 0x43, 0x21}},
         RequestCase{"DelP1WithoutId",
-                    [](nax_packet& r) { return encode_del_user_p1(r, make_user(0x0FFE, 1)); },
+                    [](Packet& r) { return encode_del_user_p1(r, make_user(0x0FFE, 1)); },
                     1037,
                     0,
                     {}},
@@ -311,20 +310,20 @@ INSTANTIATE_TEST_SUITE_P(
                          kIdPswWire,
                          {0x0A, 0x00, 0x01, 0x00, 0x00, 0x00, 0x07, 0x00, 0x00, 0x00}})},
         RequestCase{"EditP2",
-                    [](nax_packet& r) {
+                    [](Packet& r) {
                       nax_user u = make_user(0x0003, 87654321, 4321);
                       return encode_edit_user_p2(r, 9, 1, &u);
                     },
                     1, 0x8002, cat({{0x09, 0x00, 0x01, 0x00}, kIdPswWire})},
-        RequestCase{"AddIn1Extra", [](nax_packet& r) { return add_in1_with(r, kExtra, 3); }, 1,
-                    0x0003, cat({kBlock12345678, {0xE1, 0xE2, 0xE3}})},
-        RequestCase{"AddIn1NullExtra", [](nax_packet& r) { return add_in1_with(r, nullptr, 5); }, 1,
+        RequestCase{"AddIn1Extra", [](Packet& r) { return add_in1_with(r, kExtra, 3); }, 1, 0x0003,
+                    cat({kBlock12345678, {0xE1, 0xE2, 0xE3}})},
+        RequestCase{"AddIn1NullExtra", [](Packet& r) { return add_in1_with(r, nullptr, 5); }, 1,
                     0x0003, kBlock12345678},
         RequestCase{"AddIn1FillsLargestFrame",
-                    [](nax_packet& r) { return add_in1_with(r, kExtra, 510); }, 1, 0x0003,
+                    [](Packet& r) { return add_in1_with(r, kExtra, 510); }, 1, 0x0003,
                     cat({kBlock12345678, Bytes(kExtra, kExtra + 510)})},
         RequestCase{"AddIn1BeyondLargestFrame",
-                    [](nax_packet& r) { return add_in1_with(r, kExtra, 511); },
+                    [](Packet& r) { return add_in1_with(r, kExtra, 511); },
                     1037,
                     0,
                     {}}),
@@ -333,7 +332,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(UsersDelP2, SendsIdsOnlyAndReducesMasksInPlace) {
   nax_user users[3] = {make_user(0x0FFF, 0x01020304, 55), make_user(0x0FFF, 7, 66),
                        make_user(0x0FFE, 9, 77)};
-  nax_packet request;
+  Packet request;
   ASSERT_EQ(encode_del_user_p2(request, 0, 3, users), 1u);
   EXPECT_EQ(request.cmd, 0x8001);
   EXPECT_EQ(data_of(request), cat({{0x00, 0x00, 0x03, 0x00},
@@ -365,7 +364,7 @@ std::vector<nax_user> del_batch(std::size_t with_id, std::size_t without_id) {
   return users;
 }
 
-using BatchEncoder = uint32_t (*)(nax_packet&, uint16_t, uint16_t, nax_user*);
+using BatchEncoder = uint32_t (*)(Packet&, uint16_t, uint16_t, nax_user*);
 
 struct BatchSizeCase {
   std::string name;
@@ -382,7 +381,7 @@ class UsersBatchP2 : public testing::TestWithParam<BatchSizeCase> {};
 TEST_P(UsersBatchP2, FitsWhatANodeAcceptsOrIsRefusedBeforeBuilding) {
   const BatchSizeCase& c = GetParam();
   std::vector<nax_user> users = c.users;
-  nax_packet request;
+  Packet request;
   std::memset(&request, 0xCC, sizeof request);
   ASSERT_EQ(c.encode(request, 0, static_cast<uint16_t>(users.size()), users.data()), c.status);
   if (c.status == NAX_OK) {
@@ -509,7 +508,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct UserAnswerCase {
   std::string name;
   bool p1;
-  nax_packet answer;
+  Packet answer;
   uint32_t status;
   uint16_t taken;
 };

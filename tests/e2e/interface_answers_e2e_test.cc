@@ -186,7 +186,7 @@ TEST_P(SixteenBitArguments, TakeTheirLow16Bits) {
     ASSERT_EQ(nax_add_user(link, kSimNode, 0x10000 + id, 0x10001, &user, &taken), NAX_OK);
     EXPECT_EQ(taken, 1);
     if (GetParam() == 2) {  // index and count lead the request
-      const nax::nax_packet sent = sim_->last_request();
+      const nax::Packet sent = sim_->last_request();
       EXPECT_EQ(sent.data[0] | sent.data[1] << 8, static_cast<int>(id));
       EXPECT_EQ(sent.data[2] | sent.data[3] << 8, 1);
     }

@@ -95,7 +95,7 @@ TEST_F(TemplatesE2E, Protocol1AccessIdBeyondEightDigitsFailsTheEcho) {
 TEST_F(TemplatesE2E, EchoOfAnotherTemplateIdKeepsTheReceivedBlock) {
   const Bytes data = pattern(kTemplateSize, 7);
   sim_->node().register_handler(
-      2, 0x8021, [&](naxsim::Node&, const nax::nax_packet&, nax::nax_packet& answer, int) {
+      2, 0x8021, [&](naxsim::Node&, const nax::Packet&, nax::Packet& answer, int) {
         const Bytes echo = {0x01, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x04};  // template 4, not 3
         std::copy(echo.begin(), echo.end(), answer.data);
         std::copy(data.begin(), data.end(), answer.data + echo.size());

@@ -316,7 +316,7 @@ TEST_F(UsersOnP1E2E, AddWithExtraBytes) {
   std::vector<nax_user> users = make_users(1);
   const uint8_t extra[40] = {1, 2, 3};
   ASSERT_EQ(nax_add_user_in1(link, kSimNode, &users[0], 0xAB, extra, sizeof extra), NAX_OK);
-  const nax::nax_packet sent = sim_->last_request();
+  const nax::Packet sent = sim_->last_request();
   EXPECT_EQ(sent.cmd, 0x0003);
   EXPECT_EQ(sent.data[16], 1);
   EXPECT_EQ(sent.data[18], 3);
@@ -367,7 +367,7 @@ TEST_F(UsersOnP2E2E, LongTextTravelsCutTo254Characters) {
   uint16_t taken = 0;
   EXPECT_EQ(nax_add_user(link, kSimNode, 0, 1, &u, &taken), 4u);
   EXPECT_EQ(std::strlen(u.text1), 254u) << "cut in the host's record";
-  const nax::nax_packet sent = sim_->last_request();
+  const nax::Packet sent = sim_->last_request();
   EXPECT_EQ(sent.size, 4 + 2 + 4 + 4 + 1 + 255) << "length byte 255: 254 characters and NUL";
 }
 

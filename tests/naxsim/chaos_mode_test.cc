@@ -14,8 +14,8 @@ using naxsim::ChaosOutcome;
 using naxsim::OutChunk;
 using Bytes = std::vector<uint8_t>;
 
-nax::nax_packet sample_answer(int i) {
-  nax::nax_packet p{};
+nax::Packet sample_answer(int i) {
+  nax::Packet p{};
   p.cmd = 0x8000 + static_cast<uint16_t>(i % 7);
   p.status = 1;
   p.size = static_cast<uint16_t>(4 + i % 40);
@@ -23,7 +23,7 @@ nax::nax_packet sample_answer(int i) {
   return p;
 }
 
-Bytes clean_frame(const nax::nax_packet& p, int protocol) {
+Bytes clean_frame(const nax::Packet& p, int protocol) {
   uint8_t frame[nax::kFrameBufferSize];
   const std::size_t n = protocol == 1 ? nax::build_frame_p1(0x100, 7, p, frame, sizeof frame)
                                       : nax::build_frame_p2(0x100, 7, p, frame, sizeof frame);
@@ -55,7 +55,7 @@ TEST_P(ChaosMode, EachOutcomeShapesTheFrameAsItSays) {
   const int protocol = GetParam();
   Chaos chaos(12345);
   for (int i = 0; i < 3000; ++i) {
-    const nax::nax_packet answer = sample_answer(i);
+    const nax::Packet answer = sample_answer(i);
     const Bytes clean = clean_frame(answer, protocol);
     const Chaos before = chaos;
     const std::vector<OutChunk> chunks = chaos.answer(answer, 0x100, 7, protocol, 1000);

@@ -51,7 +51,7 @@ TEST(NaxsimMarkLog, EachSpontaneousEventAppendsItsMark) {
   ASSERT_TRUE(sim.start());
   naxsim::preload_marks(sim.node(), 5);
   naxsim_test::RawClient host(sim.port(), 2);
-  nax::nax_packet request{};
+  nax::Packet request{};
   request.cmd = 0x8033;  // get time: teaches the connection its protocol
   request.des_node = 1;
   ASSERT_TRUE(host.request(request));

@@ -22,9 +22,8 @@ namespace naxsim_test {
 
 inline constexpr uint16_t kHostNode = 0x0010;
 
-inline nax::nax_packet make_packet(uint16_t cmd, std::vector<uint8_t> data = {},
-                                   uint16_t status = 0) {
-  nax::nax_packet packet{};
+inline nax::Packet make_packet(uint16_t cmd, std::vector<uint8_t> data = {}, uint16_t status = 0) {
+  nax::Packet packet{};
   packet.cmd = cmd;
   packet.status = status;
   packet.size = static_cast<uint16_t>(data.size());
@@ -33,7 +32,7 @@ inline nax::nax_packet make_packet(uint16_t cmd, std::vector<uint8_t> data = {},
 }
 
 inline std::vector<uint8_t> build_frame(int protocol, uint16_t des, uint16_t sou,
-                                        const nax::nax_packet& packet) {
+                                        const nax::Packet& packet) {
   std::vector<uint8_t> frame(nax::kFrameBufferSize);
   const std::size_t n = protocol == 1
                             ? nax::build_frame_p1(des, sou, packet, frame.data(), frame.size())
@@ -43,9 +42,9 @@ inline std::vector<uint8_t> build_frame(int protocol, uint16_t des, uint16_t sou
 }
 
 // Every checked frame in bytes, fed one byte at a time so that none is lost.
-inline std::vector<nax::nax_packet> decode_frames(int protocol, const std::vector<uint8_t>& bytes) {
-  std::vector<nax::nax_packet> packets;
-  nax::frame_assembler a;
+inline std::vector<nax::Packet> decode_frames(int protocol, const std::vector<uint8_t>& bytes) {
+  std::vector<nax::Packet> packets;
+  nax::FrameAssembler a;
   const uint8_t p = static_cast<uint8_t>(protocol);
   nax::assembler_reset(a, p, 0);
   for (uint8_t byte : bytes) {
@@ -54,7 +53,7 @@ inline std::vector<nax::nax_packet> decode_frames(int protocol, const std::vecto
     a.fresh = 1;
     const uint32_t state = nax::parse_frame(a, p);
     if (state == nax::kAsmComplete) {
-      nax::nax_packet packet{};
+      nax::Packet packet{};
       nax::frame_to_packet(a, p, packet);
       packets.push_back(packet);
       nax::assembler_reset(a, p, 0);
@@ -107,14 +106,14 @@ class RawClient {
     return true;
   }
 
-  bool send(const nax::nax_packet& packet, uint16_t des = 1, uint16_t sou = kHostNode) {
+  bool send(const nax::Packet& packet, uint16_t des = 1, uint16_t sou = kHostNode) {
     return send_bytes(build_frame(protocol_, des, sou, packet));
   }
 
   // Raw bytes until `count` frames decode, the peer closes, or timeout_ms passes.
   struct Received {
     std::vector<uint8_t> bytes;
-    std::vector<nax::nax_packet> packets;
+    std::vector<nax::Packet> packets;
     bool closed = false;
     uint64_t took_ms = 0;  // until the last of the frames waited for was complete
     std::size_t reads = 0;
@@ -142,13 +141,13 @@ class RawClient {
   }
 
   // The next frame, or nothing within timeout_ms.
-  std::optional<nax::nax_packet> next(uint32_t timeout_ms = 2000) {
+  std::optional<nax::Packet> next(uint32_t timeout_ms = 2000) {
     Received r = receive(timeout_ms);
     if (r.packets.empty()) return std::nullopt;
     return r.packets.front();
   }
 
-  std::optional<nax::nax_packet> request(const nax::nax_packet& packet, uint16_t des = 1) {
+  std::optional<nax::Packet> request(const nax::Packet& packet, uint16_t des = 1) {
     if (!send(packet, des)) return std::nullopt;
     return next();
   }

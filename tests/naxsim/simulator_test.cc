@@ -29,15 +29,15 @@ std::unique_ptr<Simulator> start_simulator(Config config = {}) {
   return simulator;
 }
 
-Bytes data_of(const nax::nax_packet& packet, std::size_t count) {
+Bytes data_of(const nax::Packet& packet, std::size_t count) {
   return Bytes(packet.data, packet.data + count);
 }
 
-nax::nax_packet get_time_request(int protocol) {
+nax::Packet get_time_request(int protocol) {
   return make_packet(protocol == 1 ? 0x0002 : 0x8033);
 }
 
-nax::nax_packet keepalive(int protocol) {
+nax::Packet keepalive(int protocol) {
   return protocol == 1 ? make_packet(0x3000, {0x00}) : make_packet(0x8200);
 }
 
@@ -46,7 +46,7 @@ TEST(NaxsimDispatch, Protocol1RequestsReachHandlersWithoutTheirCrc) {
   RawClient host(sim->port(), 1);
   // Seven data bytes travel in class 16: a data area of 14 bytes, zero-filled.
   ASSERT_TRUE(host.request(make_packet(0x0999, {1, 2, 3, 4, 5, 6, 7})));
-  const nax::nax_packet seen = sim->last_request();
+  const nax::Packet seen = sim->last_request();
   EXPECT_EQ(seen.cmd, 0x0999);
   EXPECT_EQ(seen.sou_node, kHostNode);
   EXPECT_EQ(seen.des_node, 1);
@@ -114,7 +114,7 @@ TEST(NaxsimDispatch, NodeHandlersOverrideAndKeepFamilyState) {
     uint8_t calls = 0;
   };
   sim->node().register_handler(
-      2, 0x7F40, [](Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int) {
+      2, 0x7F40, [](Node& node, const nax::Packet& request, nax::Packet& answer, int) {
         answer.data[0] = node.with_state<Counter>([](Counter& c) { return ++c.calls; });
         answer.data[1] = request.data[0];
         answer.size = 2;
@@ -153,8 +153,8 @@ struct FaultCase {
   std::function<void(const RawClient::Received&)> check;
 };
 
-const nax::nax_packet& only_packet(const RawClient::Received& r) {
-  static const nax::nax_packet none{};
+const nax::Packet& only_packet(const RawClient::Received& r) {
+  static const nax::Packet none{};
   EXPECT_EQ(r.packets.size(), 1u);
   return r.packets.empty() ? none : r.packets[0];
 }
@@ -355,14 +355,14 @@ TEST(NaxsimConnections, DropClosesEveryConnection) {
 TEST(NaxsimConnections, HandlersMayDropConnectionsAndSendEvents) {
   auto sim = start_simulator();
   Simulator* simulator = sim.get();
-  sim->node().register_handler(
-      2, 0x8040, [simulator](Node&, const nax::nax_packet& request, nax::nax_packet&, int) {
-        UserEvent event{};
-        event.id = 5;
-        simulator->send_user_event(event);
-        if (request.data[0] == 1) simulator->drop_connections();
-        return false;
-      });
+  sim->node().register_handler(2, 0x8040,
+                               [simulator](Node&, const nax::Packet& request, nax::Packet&, int) {
+                                 UserEvent event{};
+                                 event.id = 5;
+                                 simulator->send_user_event(event);
+                                 if (request.data[0] == 1) simulator->drop_connections();
+                                 return false;
+                               });
   RawClient host(sim->port(), 2);
   ASSERT_TRUE(host.send(make_packet(0x8040, {0})));
   auto event = host.next();

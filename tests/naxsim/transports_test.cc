@@ -35,19 +35,19 @@ constexpr uint16_t kEchoP1 = 0x2F00;
 constexpr uint16_t kEchoP2 = 0x8F00;
 constexpr uint16_t kWhoP2 = 0x8F01;
 
-nax::nax_packet get_time_request(int protocol) {
+nax::Packet get_time_request(int protocol) {
   return make_packet(protocol == 1 ? 0x0002 : 0x8033);
 }
 
 // Answers with the request's data, byte for byte.
-bool echo(Node&, const nax::nax_packet& request, nax::nax_packet& answer, int) {
+bool echo(Node&, const nax::Packet& request, nax::Packet& answer, int) {
   answer.size = request.size;
   std::memcpy(answer.data, request.data, request.size);
   return true;
 }
 
 // Answers with the node's number, low byte first.
-bool who(Node& node, const nax::nax_packet&, nax::nax_packet& answer, int) {
+bool who(Node& node, const nax::Packet&, nax::Packet& answer, int) {
   answer.size = 2;
   answer.data[0] = static_cast<uint8_t>(node.number());
   answer.data[1] = static_cast<uint8_t>(node.number() >> 8);
@@ -67,7 +67,7 @@ class Host {
   bool valid() const { return fd_ >= 0; }
   int fd() const { return fd_; }
 
-  bool send(const nax::nax_packet& packet, uint16_t des = 1) {
+  bool send(const nax::Packet& packet, uint16_t des = 1) {
     const Bytes frame = naxsim_test::build_frame(protocol_, des, kHostNode, packet);
     std::size_t sent = 0;
     while (sent < frame.size()) {
@@ -80,7 +80,7 @@ class Host {
 
   struct Received {
     Bytes bytes;
-    std::vector<nax::nax_packet> packets;
+    std::vector<nax::Packet> packets;
     bool ended = false;  // end of file, or an error such as EIO from a hung-up terminal
     int error = 0;
   };
@@ -105,7 +105,7 @@ class Host {
     return r;
   }
 
-  std::optional<nax::nax_packet> request(const nax::nax_packet& packet, uint16_t des = 1) {
+  std::optional<nax::Packet> request(const nax::Packet& packet, uint16_t des = 1) {
     if (!send(packet, des)) return std::nullopt;
     Received r = receive(2000);
     if (r.packets.empty()) return std::nullopt;

@@ -55,8 +55,8 @@ bool waiting(uint32_t state) {
 // complete frame, reset on a drop, make room while waiting for more.
 Outcome receive(uint8_t protocol, const Bytes& stream, const Chunker& chunk) {
   Outcome out;
-  auto a = std::make_unique<frame_assembler>();
-  auto packet = std::make_unique<nax_packet>();
+  auto a = std::make_unique<FrameAssembler>();
+  auto packet = std::make_unique<Packet>();
   assembler_reset(*a, protocol, 0xFFFFFFFF);
   std::size_t pos = 0;
   while (pos < stream.size()) {
@@ -232,7 +232,7 @@ class OneRead : public testing::TestWithParam<ParseCase> {};
 
 TEST_P(OneRead, ReachesTheExpectedState) {
   const ParseCase& c = GetParam();
-  auto a = std::make_unique<frame_assembler>();
+  auto a = std::make_unique<FrameAssembler>();
   assembler_reset(*a, c.protocol, 0);
   std::memcpy(a->buffer, c.bytes.data(), c.bytes.size());
   a->fresh = static_cast<uint32_t>(c.bytes.size());
@@ -246,7 +246,7 @@ TEST_P(OneRead, ReachesTheExpectedState) {
     EXPECT_EQ(a->write_pos - a->frame_start, c.held);
   }
   if (c.result == kAsmComplete) {
-    auto packet = std::make_unique<nax_packet>();
+    auto packet = std::make_unique<Packet>();
     frame_to_packet(*a, c.protocol, *packet);
     EXPECT_EQ(packet->cmd, c.cmd);
   }
@@ -297,7 +297,7 @@ class MakeRoom : public testing::TestWithParam<RoomCase> {};
 
 TEST_P(MakeRoom, MovesHeldBytesOnlyWhenTheReadWouldNotFit) {
   const RoomCase& c = GetParam();
-  auto a = std::make_unique<frame_assembler>();
+  auto a = std::make_unique<FrameAssembler>();
   assembler_reset(*a, 2, 0);
   for (std::size_t i = 0; i < kFrameBufferSize; ++i) a->buffer[i] = static_cast<uint8_t>(i * 13);
   const Bytes held(a->buffer + c.frame_start, a->buffer + c.write_pos);
@@ -323,7 +323,7 @@ INSTANTIATE_TEST_SUITE_P(Assembler, MakeRoom,
 
 // The link's protocol can change while a frame is half assembled.
 TEST(ProtocolSwitch, P1ParserStartsOverOnHuntingState) {
-  auto a = std::make_unique<frame_assembler>();
+  auto a = std::make_unique<FrameAssembler>();
   assembler_reset(*a, 2, 0);
   std::memcpy(a->buffer, "\x01\x02", 2);
   a->fresh = 2;
@@ -335,7 +335,7 @@ TEST(ProtocolSwitch, P1ParserStartsOverOnHuntingState) {
 }
 
 TEST(ProtocolSwitch, P2ParserDropsHeldP1Bytes) {
-  auto a = std::make_unique<frame_assembler>();
+  auto a = std::make_unique<FrameAssembler>();
   assembler_reset(*a, 1, 0);
   std::memcpy(a->buffer, kP1Index15.data(), 20);
   a->fresh = 20;
@@ -347,7 +347,7 @@ TEST(ProtocolSwitch, P2ParserDropsHeldP1Bytes) {
 }
 
 TEST(Assembler, CountersPointingOutsideTheBufferAreRefused) {
-  auto a = std::make_unique<frame_assembler>();
+  auto a = std::make_unique<FrameAssembler>();
   for (uint8_t protocol : {1, 2}) {
     assembler_reset(*a, protocol, 0);
     a->write_pos = 995;

@@ -26,8 +26,8 @@ Bytes join(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-std::unique_ptr<nax_packet> make_packet(uint16_t cmd, uint16_t status, const Bytes& data) {
-  auto p = std::make_unique<nax_packet>();
+std::unique_ptr<Packet> make_packet(uint16_t cmd, uint16_t status, const Bytes& data) {
+  auto p = std::make_unique<Packet>();
   p->cmd = cmd;
   p->status = status;
   p->size = static_cast<uint16_t>(data.size());
@@ -198,13 +198,13 @@ class ReceiveFrame : public testing::TestWithParam<ReceiveCase> {};
 
 TEST_P(ReceiveFrame, YieldsThePacket) {
   const ReceiveCase& c = GetParam();
-  auto a = std::make_unique<frame_assembler>();
+  auto a = std::make_unique<FrameAssembler>();
   assembler_reset(*a, c.protocol, 0xFFFFFFFF);
   std::memcpy(a->buffer, c.frame.data(), c.frame.size());
   a->fresh = static_cast<uint32_t>(c.frame.size());
   ASSERT_EQ(parse_frame(*a, c.protocol), kAsmComplete);
 
-  auto packet = std::make_unique<nax_packet>();
+  auto packet = std::make_unique<Packet>();
   packet->status = 0x7777;  // must be overwritten, also by protocol 1
   frame_to_packet(*a, c.protocol, *packet);
   EXPECT_EQ(packet->sou_node, c.sou);
@@ -270,7 +270,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReceiveFrameP1, Index15FrameNeedsAll57Bytes) {
   const Bytes frame =
       join({{0x01, 0x00, 0x07, 0x00, 0x7E, 0xAF, 0xCA, 0x20, 0x01}, pattern(46), {0xAE, 0x69}});
-  auto a = std::make_unique<frame_assembler>();
+  auto a = std::make_unique<FrameAssembler>();
   assembler_reset(*a, 1, 0);
   std::memcpy(a->buffer, frame.data(), 56);
   a->fresh = 56;

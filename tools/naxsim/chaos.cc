@@ -23,7 +23,7 @@ std::vector<uint8_t> Chaos::random_bytes(std::size_t n) {
   return bytes;
 }
 
-void Chaos::mutate(nax::nax_packet& answer, uint16_t& des, uint16_t& sou, int protocol) {
+void Chaos::mutate(nax::Packet& answer, uint16_t& des, uint16_t& sou, int protocol) {
   const std::size_t limit = protocol == 1 ? nax::kP1MaxData : nax::kP2MaxReceiveData;
   switch (below(6)) {
     case 0:  // flip random data bytes
@@ -53,8 +53,8 @@ void Chaos::mutate(nax::nax_packet& answer, uint16_t& des, uint16_t& sou, int pr
   }
 }
 
-std::vector<OutChunk> Chaos::answer(nax::nax_packet answer, uint16_t des, uint16_t sou,
-                                    int protocol, uint64_t now_ms) {
+std::vector<OutChunk> Chaos::answer(nax::Packet answer, uint16_t des, uint16_t sou, int protocol,
+                                    uint64_t now_ms) {
   uint32_t total = 0;
   for (uint32_t w : kWeights) total += w;
   uint32_t pick = below(total);

@@ -32,7 +32,7 @@ class Chaos {
 
   // What goes on the wire for the answer (des, sou as the node would send
   // them); no chunks is silence.  A chunk with close_after ends the stream.
-  std::vector<OutChunk> answer(nax::nax_packet answer, uint16_t des, uint16_t sou, int protocol,
+  std::vector<OutChunk> answer(nax::Packet answer, uint16_t des, uint16_t sou, int protocol,
                                uint64_t now_ms);
 
   uint64_t count(ChaosOutcome outcome) const { return counts_[static_cast<int>(outcome)]; }
@@ -40,7 +40,7 @@ class Chaos {
  private:
   uint32_t below(uint32_t n) { return static_cast<uint32_t>(random_() % n); }
   std::vector<uint8_t> random_bytes(std::size_t n);
-  void mutate(nax::nax_packet& answer, uint16_t& des, uint16_t& sou, int protocol);
+  void mutate(nax::Packet& answer, uint16_t& des, uint16_t& sou, int protocol);
 
   uint64_t seed_;
   std::mt19937_64 random_;

@@ -21,8 +21,8 @@ constexpr uint64_t kLingerMaxMs = 1000;
 // Feeds bytes to the assembler no faster than it asks for them, so that bytes after a
 // frame are never swallowed with it.  Returns true, with packet filled, as soon as a frame
 // is complete; consumed tells how far into data it got.
-bool assemble(nax::frame_assembler& a, uint8_t protocol, const uint8_t* data, std::size_t size,
-              std::size_t& consumed, nax::nax_packet& packet) {
+bool assemble(nax::FrameAssembler& a, uint8_t protocol, const uint8_t* data, std::size_t size,
+              std::size_t& consumed, nax::Packet& packet) {
   consumed = 0;
   while (consumed < size) {
     const std::size_t take = std::min<std::size_t>(size - consumed, std::max<uint32_t>(a.need, 1));
@@ -71,7 +71,7 @@ bool Endpoint::finish_connect() {
 }
 
 void Endpoint::receive(const uint8_t* data, std::size_t size, const PacketSink& on_packet) {
-  nax::nax_packet packet;
+  nax::Packet packet;
   std::size_t pos = 0;
   // Until a protocol is known both assemblers see every byte, one at a time, and the
   // first to complete a frame decides.
@@ -85,7 +85,7 @@ void Endpoint::receive(const uint8_t* data, std::size_t size, const PacketSink& 
     ++pos;
     if (protocol_ != 0) on_packet(packet, protocol_);
   }
-  nax::frame_assembler& a = protocol_ == 1 ? p1_ : p2_;
+  nax::FrameAssembler& a = protocol_ == 1 ? p1_ : p2_;
   while (pos < size) {
     std::size_t used = 0;
     const bool complete =

@@ -54,7 +54,7 @@ class Endpoint {
 
   // Reads what the stream holds and hands every checked frame to on_packet.  False when
   // the stream has ended.
-  using PacketSink = std::function<void(nax::nax_packet& packet, int protocol)>;
+  using PacketSink = std::function<void(nax::Packet& packet, int protocol)>;
   bool read_available(const PacketSink& on_packet);
   // Frames bytes already read; exposed for the reader above and for tests.
   void receive(const uint8_t* data, std::size_t size, const PacketSink& on_packet);
@@ -84,8 +84,8 @@ class Endpoint {
   bool connecting_;
   int protocol_;
   uint16_t host_node_ = 0;
-  nax::frame_assembler p1_;
-  nax::frame_assembler p2_;
+  nax::FrameAssembler p1_;
+  nax::FrameAssembler p2_;
   std::deque<OutChunk> out_;
   std::size_t front_sent_ = 0;
   bool closing_ = false;

@@ -29,7 +29,7 @@ constexpr const char* kFlushCode = "5719";
 // Protocol-1 error byte of a flush without the right confirmation code.
 constexpr uint8_t kErrorFlushCode = 2;
 
-void refuse_bad(nax::nax_packet& answer, int protocol) {
+void refuse_bad(nax::Packet& answer, int protocol) {
   refuse(answer, protocol, kStatusBadRequest, kErrorBadRequest);
 }
 
@@ -56,7 +56,7 @@ bool answer_query(Node& node, const std::string& query, std::string& text) {
   return true;
 }
 
-bool get_info(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool get_info(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const std::string query = in.text(kMaxInfoText);
   std::string text;
@@ -72,7 +72,7 @@ bool get_info(Node& node, const nax::nax_packet& request, nax::nax_packet& answe
   return true;
 }
 
-bool reset(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool reset(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const int32_t device_id = static_cast<int32_t>(in.u32());
   const int32_t sub_id = static_cast<int32_t>(in.u32());
@@ -89,7 +89,7 @@ bool reset(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, 
   return true;
 }
 
-bool block(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool block(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint8_t value = in.u8();
   if (!in.ok()) {
@@ -129,7 +129,7 @@ bool delete_records(Node& node, uint8_t table, std::size_t count, std::size_t& d
 }
 
 // Protocol 1 names the table by command code and must carry the confirmation code.
-bool flush_p1(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool flush_p1(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const std::string code = in.bytes(4);
   if (!in.ok() || code != kFlushCode) {
@@ -144,7 +144,7 @@ bool flush_p1(Node& node, const nax::nax_packet& request, nax::nax_packet& answe
   return true;
 }
 
-bool flush_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool flush_p2(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint8_t table = in.u8();
   std::size_t deleted = 0;
@@ -152,8 +152,7 @@ bool flush_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answe
   return true;
 }
 
-bool del_records(Node& node, const nax::nax_packet& request, nax::nax_packet& answer,
-                 int protocol) {
+bool del_records(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint8_t table = in.u8();
   const uint16_t count = in.u16();

@@ -22,7 +22,7 @@ void keep(Node& node, EventAnswer&& answer) {
   });
 }
 
-bool user_event_answer_p1(Node& node, const nax::nax_packet&, nax::nax_packet&, int) {
+bool user_event_answer_p1(Node& node, const nax::Packet&, nax::Packet&, int) {
   EventAnswer answer;
   answer.protocol = 1;
   keep(node, std::move(answer));
@@ -30,7 +30,7 @@ bool user_event_answer_p1(Node& node, const nax::nax_packet&, nax::nax_packet&, 
 }
 
 // A malformed answer is kept as far as it could be read.
-bool user_event_answer_p2(Node& node, const nax::nax_packet& request, nax::nax_packet&, int) {
+bool user_event_answer_p2(Node& node, const nax::Packet& request, nax::Packet&, int) {
   RequestReader in(request);
   EventAnswer answer;
   answer.protocol = 2;
@@ -65,7 +65,7 @@ bool user_event_answer_p2(Node& node, const nax::nax_packet& request, nax::nax_p
   return false;
 }
 
-bool display(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool display(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint16_t count = in.u16();
   const int32_t timer = static_cast<int32_t>(in.u32());

@@ -16,11 +16,11 @@ constexpr uint16_t kCmdSetInputP2 = 0x8043;
 constexpr uint16_t kCmdStateP2 = 0x8044;
 constexpr uint16_t kCmdReleP2 = 0x8100;
 
-void refuse_bad(nax::nax_packet& answer, int protocol) {
+void refuse_bad(nax::Packet& answer, int protocol) {
   refuse(answer, protocol, kStatusBadRequest, kErrorBadRequest);
 }
 
-bool get_input(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool get_input(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint16_t input = in.u16();
   if (!in.ok() || input >= AuxPorts::kInputCount) {
@@ -34,7 +34,7 @@ bool get_input(Node& node, const nax::nax_packet& request, nax::nax_packet& answ
   return true;
 }
 
-bool set_input(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool set_input(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint16_t input = in.u16();
   const std::string config = in.bytes(AuxPorts::kConfigSize);
@@ -51,14 +51,13 @@ bool set_input(Node& node, const nax::nax_packet& request, nax::nax_packet& answ
   return true;
 }
 
-bool input_state(Node& node, const nax::nax_packet&, nax::nax_packet& answer, int) {
+bool input_state(Node& node, const nax::Packet&, nax::Packet& answer, int) {
   AnswerWriter out(answer);
   out.u32(node.with_state<AuxPorts>([](AuxPorts& aux) { return aux.input_state; }));
   return true;
 }
 
-bool rele_control(Node& node, const nax::nax_packet& request, nax::nax_packet& answer,
-                  int protocol) {
+bool rele_control(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint8_t relay = in.u8();
   const uint8_t time_mode = in.u8();
@@ -73,7 +72,7 @@ bool rele_control(Node& node, const nax::nax_packet& request, nax::nax_packet& a
 }
 
 // The host's answer to an aux input event is kept and never answered.
-bool event_answer(Node& node, const nax::nax_packet& request, nax::nax_packet&, int) {
+bool event_answer(Node& node, const nax::Packet& request, nax::Packet&, int) {
   RequestReader in(request);
   const uint8_t code = in.u8();
   if (in.ok()) {

@@ -13,7 +13,7 @@ constexpr uint16_t kSetTimeP1Size = 8;  // flag and seven packed-BCD fields; a t
 
 // Protocol 1 puts get and set under one code: an empty request reads the clock, a request
 // starting with 0x01 sets it.  Fields are packed BCD in the order h m s D M Y wd.
-bool time_p1(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool time_p1(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   const uint8_t* in = request.data;
   if (request.size > 0 && in[0] == kSetTimeP1) {
     nax_date_time time{};
@@ -48,14 +48,13 @@ bool time_p1(Node& node, const nax::nax_packet& request, nax::nax_packet& answer
   return true;
 }
 
-bool get_time_p2(Node& node, const nax::nax_packet&, nax::nax_packet& answer, int) {
+bool get_time_p2(Node& node, const nax::Packet&, nax::Packet& answer, int) {
   put_date_time(answer.data, node.time());
   answer.size = kDateTimeSize;
   return true;
 }
 
-bool set_time_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answer,
-                 int protocol) {
+bool set_time_p2(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   nax_date_time time{};
   if (!get_date_time(request.data, request.size, time) || !node.set_time(time)) {
     refuse(answer, protocol, kStatusBadRequest, kErrorBadRequest);

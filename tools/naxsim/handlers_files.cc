@@ -28,7 +28,7 @@ constexpr uint16_t kCmdDelP2 = 0x8074;
 
 constexpr std::size_t kMaxName = 510;
 
-bool open_file(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int) {
+bool open_file(Node& node, const nax::Packet& request, nax::Packet& answer, int) {
   RequestReader in(request);
   const uint32_t flags = in.u32();
   const std::string name = in.text(kMaxName);
@@ -55,7 +55,7 @@ bool open_file(Node& node, const nax::nax_packet& request, nax::nax_packet& answ
   return true;
 }
 
-bool read_file(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int) {
+bool read_file(Node& node, const nax::Packet& request, nax::Packet& answer, int) {
   RequestReader in(request);
   const uint32_t len = in.u32();
   if (!in.ok()) {
@@ -78,7 +78,7 @@ bool read_file(Node& node, const nax::nax_packet& request, nax::nax_packet& answ
   return true;
 }
 
-bool write_file(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int) {
+bool write_file(Node& node, const nax::Packet& request, nax::Packet& answer, int) {
   node.with_state<Files>([&](Files& files) {
     if (!files.open || files.open_flags == kFileRead) {
       answer.status = kFileStatusNotOpen;
@@ -98,7 +98,7 @@ bool write_file(Node& node, const nax::nax_packet& request, nax::nax_packet& ans
   return true;
 }
 
-bool close_file(Node& node, const nax::nax_packet&, nax::nax_packet& answer, int) {
+bool close_file(Node& node, const nax::Packet&, nax::Packet& answer, int) {
   node.with_state<Files>([&](Files& files) {
     if (!files.open) {
       answer.status = kFileStatusNotOpen;
@@ -113,7 +113,7 @@ bool close_file(Node& node, const nax::nax_packet&, nax::nax_packet& answer, int
   return true;
 }
 
-bool delete_file(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int) {
+bool delete_file(Node& node, const nax::Packet& request, nax::Packet& answer, int) {
   RequestReader in(request);
   const std::string name = in.text(kMaxName);
   if (!in.ok()) {

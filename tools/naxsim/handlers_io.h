@@ -17,8 +17,7 @@ namespace naxsim {
 // so a handler checks once after reading everything it needs.
 class RequestReader {
  public:
-  explicit RequestReader(const nax::nax_packet& request)
-      : data_(request.data), size_(request.size) {}
+  explicit RequestReader(const nax::Packet& request) : data_(request.data), size_(request.size) {}
 
   bool ok() const { return ok_; }
   std::size_t position() const { return position_; }
@@ -79,7 +78,7 @@ class RequestReader {
 // Appends little-endian fields to an answer and keeps its size.
 class AnswerWriter {
  public:
-  explicit AnswerWriter(nax::nax_packet& answer) : answer_(answer) { answer_.size = 0; }
+  explicit AnswerWriter(nax::Packet& answer) : answer_(answer) { answer_.size = 0; }
 
   std::size_t size() const { return answer_.size; }
   void u8(uint8_t v) { put(v, 1); }
@@ -97,7 +96,7 @@ class AnswerWriter {
     for (std::size_t i = 0; i < width; ++i) answer_.data[answer_.size++] = uint8_t(v >> (8 * i));
   }
 
-  nax::nax_packet& answer_;
+  nax::Packet& answer_;
 };
 
 // Nodes send no frame above this many data bytes.
@@ -111,7 +110,7 @@ inline void begin_done(AnswerWriter& out, int protocol) {
 
 // A refusal whose code the node gives directly: the result byte itself in
 // protocol 1, the status word in protocol 2.
-inline void refuse_with(nax::nax_packet& answer, int protocol, uint8_t code) {
+inline void refuse_with(nax::Packet& answer, int protocol, uint8_t code) {
   if (protocol == 1) {
     answer.data[0] = code;
     answer.size = 1;

@@ -45,7 +45,7 @@ void write_mark_p1(const MarkEntry& m, uint8_t* out) {
 }
 
 // Oldest mark first, then the next one per request; the node keeps the position.
-bool list_p1(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool list_p1(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   return node.with_state<MarkLog>([&](MarkLog& log) {
     if (request.cmd == kCmdFirstP1) log.p1_cursor = 0;
     if (log.p1_cursor >= log.marks.size()) {
@@ -92,7 +92,7 @@ void write_mark_p2(const MarkEntry& m, uint8_t*& out) {
 
 // Up to count marks from the first index, as many as fit one answer; status 8 once the
 // page reaches the end of the log.
-bool list_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int) {
+bool list_p2(Node& node, const nax::Packet& request, nax::Packet& answer, int) {
   if (request.size < kPageHeader) {
     answer.status = kStatusBadRequest;
     return true;

@@ -25,7 +25,7 @@ uint32_t keep_width(uint32_t value, uint8_t width) {
 }
 
 // Value bytes go right after the result byte in protocol 1, at the start in protocol 2.
-bool get_param(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool get_param(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   if (request.size < kGetRequestSize) {
     refuse(answer, protocol, kStatusBadRequest, kErrorBadRequest);
     return true;
@@ -53,7 +53,7 @@ bool get_param(Node& node, const nax::nax_packet& request, nax::nax_packet& answ
   return true;
 }
 
-bool set_param(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool set_param(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   if (request.size < kSetRequestSize) {
     refuse(answer, protocol, kStatusBadRequest, kErrorBadRequest);
     return true;

@@ -33,7 +33,7 @@ constexpr std::size_t kEntrySize = 2 + kNameSize;
 constexpr std::size_t kSegmentsHead = 12;  // first index, table size, count
 constexpr std::size_t kListHead = 10;      // next start id, table size, count
 
-void refuse_bad(nax::nax_packet& answer, int protocol) {
+void refuse_bad(nax::Packet& answer, int protocol) {
   refuse(answer, protocol, kStatusBadRequest, kErrorBadRequest);
 }
 
@@ -48,7 +48,7 @@ std::string strip_zeros(std::string s) {
   return s;
 }
 
-bool get_header(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool get_header(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint16_t id = in.u16();
   if (!in.ok()) {
@@ -74,7 +74,7 @@ bool get_header(Node& node, const nax::nax_packet& request, nax::nax_packet& ans
   return true;
 }
 
-bool set_header(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool set_header(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint16_t id = in.u16();
   const std::string name = in.bytes(kNameSize);
@@ -98,8 +98,7 @@ bool set_header(Node& node, const nax::nax_packet& request, nax::nax_packet& ans
   return true;
 }
 
-bool get_segments(Node& node, const nax::nax_packet& request, nax::nax_packet& answer,
-                  int protocol) {
+bool get_segments(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint16_t id = in.u16();
   const uint32_t first = in.u32();
@@ -129,8 +128,7 @@ bool get_segments(Node& node, const nax::nax_packet& request, nax::nax_packet& a
   return true;
 }
 
-bool set_segments(Node& node, const nax::nax_packet& request, nax::nax_packet& answer,
-                  int protocol) {
+bool set_segments(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint16_t id = in.u16();
   const uint32_t first = in.u32();
@@ -162,7 +160,7 @@ bool set_segments(Node& node, const nax::nax_packet& request, nax::nax_packet& a
   return true;
 }
 
-bool del(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool del(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint16_t id = in.u16();
   if (!in.ok()) {
@@ -183,7 +181,7 @@ bool del(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, in
 // A page holds the schedules from the start id on, as many as asked and fit a
 // frame.  The next start id follows the page's last schedule; the page that
 // reaches the end of the table carries kSchdListLastPage instead of 1.
-bool list(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool list(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint16_t start = in.u16();
   const uint32_t capacity = in.u32();

@@ -10,7 +10,7 @@ namespace {
 constexpr uint16_t kCmdAddGroupP2 = 0x8060;
 constexpr uint16_t kCmdAddItemP2 = 0x8061;
 
-bool add_group(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool add_group(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   TaskGroup group;
   group.mask_fields = in.u16();
@@ -28,7 +28,7 @@ bool add_group(Node& node, const nax::nax_packet& request, nax::nax_packet& answ
   return true;
 }
 
-bool add_item(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool add_item(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint8_t group_id = in.u8();
   TaskItem item;

@@ -15,11 +15,11 @@ constexpr uint16_t kCmdReadP2 = 0x8021;
 constexpr uint16_t kCmdDelP2 = 0x8022;
 constexpr uint16_t kCmdFlushP2 = 0x8023;
 
-void refuse_bad(nax::nax_packet& answer, int protocol) {
+void refuse_bad(nax::Packet& answer, int protocol) {
   refuse(answer, protocol, kStatusBadRequest, kErrorBadRequest);
 }
 
-void refuse_not_found(nax::nax_packet& answer, int protocol) {
+void refuse_not_found(nax::Packet& answer, int protocol) {
   refuse(answer, protocol, kTemplateStatusNotFound, kTemplateErrorNotFound);
 }
 
@@ -40,7 +40,7 @@ bool find_template(Node& node, const Templates::Key& key, std::vector<uint8_t>& 
   });
 }
 
-bool read_p1(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool read_p1(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const std::string access_bcd = in.bytes(4);
   const uint8_t template_id = in.u8();
@@ -67,7 +67,7 @@ void put_echo(AnswerWriter& out, uint16_t sensor, uint32_t access_id, uint8_t te
   out.u8(template_id);
 }
 
-bool read_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool read_p2(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint16_t sensor = in.u16();
   const uint32_t access_id = in.u32();
@@ -85,7 +85,7 @@ bool read_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answer
   return true;
 }
 
-bool write_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool write_p2(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint16_t sensor = in.u16();
   const uint32_t access_id = in.u32();
@@ -104,7 +104,7 @@ bool write_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answe
   return true;
 }
 
-bool del_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool del_p2(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint16_t sensor = in.u16();
   const uint32_t access_id = in.u32();
@@ -125,7 +125,7 @@ bool del_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answer,
   return true;
 }
 
-bool flush_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool flush_p2(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   RequestReader in(request);
   const uint16_t sensor = in.u16();
   if (!in.ok()) {

@@ -120,7 +120,7 @@ UserEntry read_block(const uint8_t* in) {
 }
 
 // First or next user; the node keeps the position.
-bool list_p1(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool list_p1(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   return node.with_state<Users>([&](Users& users) {
     if (request.cmd == kCmdListFirstP1) users.p1_cursor = 0;
     if (users.p1_cursor >= users.table.size()) {
@@ -135,7 +135,7 @@ bool list_p1(Node& node, const nax::nax_packet& request, nax::nax_packet& answer
 }
 
 // A block, possibly followed by extra bytes that this node does not keep.
-bool add_p1(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool add_p1(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   if (request.size < kBlockSize) {
     refuse(answer, protocol, kUserStatusBadRecord, kUserErrorBadRecord);
     return true;
@@ -151,7 +151,7 @@ bool add_p1(Node& node, const nax::nax_packet& request, nax::nax_packet& answer,
   return true;
 }
 
-bool del_p1(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool del_p1(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol) {
   if (request.size < 4) {
     refuse(answer, protocol, kUserStatusBadRecord, kUserErrorBadRecord);
     return true;
@@ -258,7 +258,7 @@ class RecordReader {
 
 // Reads the record at pos and moves pos past it (by its length).  mask gets the fields
 // the record carries.
-bool read_record(const nax::nax_packet& request, std::size_t& pos, UserEntry& u, uint32_t& mask) {
+bool read_record(const nax::Packet& request, std::size_t& pos, UserEntry& u, uint32_t& mask) {
   if (pos + 6 > request.size) return false;
   const std::size_t length = le16(request.data + pos);
   if (length < 6 || pos + length > request.size) return false;
@@ -295,7 +295,7 @@ enum class Batch { Add, Edit, Del };
 
 // Works through the records in order and stops at the first one refused; the answer
 // carries how many were taken and the verdict on the one that stopped it.
-bool batch_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, Batch kind) {
+bool batch_p2(Node& node, const nax::Packet& request, nax::Packet& answer, Batch kind) {
   if (request.size < kBatchHeader) {
     answer.status = kStatusBadRequest;
     return true;
@@ -338,19 +338,19 @@ bool batch_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answe
   return true;
 }
 
-bool add_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int) {
+bool add_p2(Node& node, const nax::Packet& request, nax::Packet& answer, int) {
   return batch_p2(node, request, answer, Batch::Add);
 }
-bool edit_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int) {
+bool edit_p2(Node& node, const nax::Packet& request, nax::Packet& answer, int) {
   return batch_p2(node, request, answer, Batch::Edit);
 }
-bool del_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int) {
+bool del_p2(Node& node, const nax::Packet& request, nax::Packet& answer, int) {
   return batch_p2(node, request, answer, Batch::Del);
 }
 
 // Up to count users from the first index, as many as fit one answer; status 8 once the
 // page reaches the end of the table.
-bool list_p2(Node& node, const nax::nax_packet& request, nax::nax_packet& answer, int) {
+bool list_p2(Node& node, const nax::Packet& request, nax::Packet& answer, int) {
   if (request.size < kBatchHeader) {
     answer.status = kStatusBadRequest;
     return true;

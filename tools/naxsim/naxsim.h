@@ -121,8 +121,8 @@ class Node;
 // protocol is 1 or 2.  Returns false when the node sends no answer at all.  Runs on the
 // simulator's loop thread: it may send events and drop connections, but must not block
 // (no stop(), no wait_for_connections()).
-using Handler = std::function<bool(Node& node, const nax::nax_packet& request,
-                                   nax::nax_packet& answer, int protocol)>;
+using Handler =
+    std::function<bool(Node& node, const nax::Packet& request, nax::Packet& answer, int protocol)>;
 
 // Handlers every Node starts with.  A command family registers its handlers from a static
 // object in its own handlers_<family>.cc:
@@ -135,7 +135,7 @@ struct HandlerRegistration {
 };
 
 // Refusal in the shape of the protocol: status word (2) or result byte 0 and error byte (1).
-void refuse(nax::nax_packet& answer, int protocol, uint16_t status, uint8_t error);
+void refuse(nax::Packet& answer, int protocol, uint16_t status, uint8_t error);
 
 // State of one simulated node.  Thread-safe.
 class Node {
@@ -160,7 +160,7 @@ class Node {
   // falls back to the default again.
   void register_handler(int protocol, uint16_t cmd, Handler handler);
   // Runs the handler of request's command.  Returns false when no answer is to be sent.
-  bool handle(const nax::nax_packet& request, nax::nax_packet& answer, int protocol);
+  bool handle(const nax::Packet& request, nax::Packet& answer, int protocol);
 
   // State of a later command family, created on first use, reached under the node's lock
   // (recursive, so fn may call the node's other methods):
@@ -227,7 +227,7 @@ class Simulator {
   // Keepalive frames received, answered or (ignore_keepalives) not.
   uint64_t keepalives_received() const;
   // The latest request frame received (protocol 1: data area without the CRC).
-  nax::nax_packet last_request() const;
+  nax::Packet last_request() const;
 
   // Queue an event to every connection whose protocol is known, in that protocol; true
   // when at least one connection got it.

@@ -41,7 +41,7 @@ void register_default_handler(int protocol, uint16_t cmd, Handler handler) {
   defaults.table[{protocol, cmd}] = std::move(handler);
 }
 
-void refuse(nax::nax_packet& answer, int protocol, uint16_t status, uint8_t error) {
+void refuse(nax::Packet& answer, int protocol, uint16_t status, uint8_t error) {
   if (protocol == 1) {
     answer.data[0] = kResultRefused;
     answer.data[1] = error;
@@ -134,7 +134,7 @@ Handler Node::find_handler(int protocol, uint16_t cmd) const {
   return found == defaults.table.end() ? Handler() : found->second;
 }
 
-bool Node::handle(const nax::nax_packet& request, nax::nax_packet& answer, int protocol) {
+bool Node::handle(const nax::Packet& request, nax::Packet& answer, int protocol) {
   answer.sou_node = request.des_node;
   answer.des_node = request.sou_node;
   answer.cmd = request.cmd;

@@ -110,7 +110,7 @@ struct Simulator::Impl {
   std::atomic<uint64_t> requests{0};
   std::atomic<uint64_t> keepalives{0};
   mutable std::mutex last_request_mutex;
-  nax::nax_packet last_request{};
+  nax::Packet last_request{};
 
   std::mutex connections_mutex;
   std::condition_variable connections_changed;
@@ -182,11 +182,11 @@ struct Simulator::Impl {
   void serve_pending(uint64_t now, int& timeout);
   void serve_ready(Endpoint& endpoint, uint32_t revents, uint64_t now);
   void accept_all(uint64_t now);
-  void on_packet(Endpoint& endpoint, nax::nax_packet& packet, int protocol);
-  void queue_frame(Endpoint& endpoint, const nax::nax_packet& packet, uint16_t des, uint16_t sou,
+  void on_packet(Endpoint& endpoint, nax::Packet& packet, int protocol);
+  void queue_frame(Endpoint& endpoint, const nax::Packet& packet, uint16_t des, uint16_t sou,
                    int protocol, const Faults& f, FrameKind kind);
   std::vector<uint8_t> garbage(uint32_t count);
-  size_t send_event(const std::function<bool(int protocol, nax::nax_packet&)>& encode);
+  size_t send_event(const std::function<bool(int protocol, nax::Packet&)>& encode);
   void send_spontaneous(uint64_t now, const Faults& f);
   void set_connection_count(size_t n);
   size_t established() const;
@@ -378,7 +378,7 @@ std::vector<uint8_t> Simulator::Impl::garbage(uint32_t count) {
   return bytes;
 }
 
-void Simulator::Impl::queue_frame(Endpoint& endpoint, const nax::nax_packet& packet, uint16_t des,
+void Simulator::Impl::queue_frame(Endpoint& endpoint, const nax::Packet& packet, uint16_t des,
                                   uint16_t sou, int protocol, const Faults& f, FrameKind kind) {
   uint8_t frame[nax::kFrameBufferSize];
   const std::size_t length = protocol == 1
@@ -409,7 +409,7 @@ void Simulator::Impl::queue_frame(Endpoint& endpoint, const nax::nax_packet& pac
   }
 }
 
-void Simulator::Impl::on_packet(Endpoint& endpoint, nax::nax_packet& packet, int protocol) {
+void Simulator::Impl::on_packet(Endpoint& endpoint, nax::Packet& packet, int protocol) {
   if (endpoint.closing()) return;
   const Faults f = current_faults();
   const uint16_t own = node.number();
@@ -421,7 +421,7 @@ void Simulator::Impl::on_packet(Endpoint& endpoint, nax::nax_packet& packet, int
     if (f.ignore_keepalives) return;
     endpoint.set_host_node(packet.sou_node);
     if (!addressed) return;
-    nax::nax_packet answer{};
+    nax::Packet answer{};
     answer.cmd = keepalive_cmd;
     answer.status = kStatusDone;
     if (protocol == 1) answer.size = 1;  // one byte 0, as the host sends it
@@ -440,7 +440,7 @@ void Simulator::Impl::on_packet(Endpoint& endpoint, nax::nax_packet& packet, int
   endpoint.set_host_node(packet.sou_node);
   if (!addressed) return;
 
-  nax::nax_packet answer{};
+  nax::Packet answer{};
   if (!node.handle(packet, answer, protocol) || f.no_answer) return;
   if (f.chaos_seed) {
     if (!chaos || chaos->seed() != *f.chaos_seed) chaos = std::make_unique<Chaos>(*f.chaos_seed);
@@ -458,12 +458,11 @@ void Simulator::Impl::on_packet(Endpoint& endpoint, nax::nax_packet& packet, int
               f.answer_from.value_or(packet.des_node), protocol, f, FrameKind::Answer);
 }
 
-size_t Simulator::Impl::send_event(
-    const std::function<bool(int protocol, nax::nax_packet&)>& encode) {
+size_t Simulator::Impl::send_event(const std::function<bool(int protocol, nax::Packet&)>& encode) {
   const Faults f = current_faults();
   const uint16_t own = node.number();
   size_t sent = 0;
-  nax::nax_packet packet{};
+  nax::Packet packet{};
   for (auto& endpoint : endpoints) {
     const int protocol = endpoint->protocol();
     if (protocol == 0 || endpoint->closing() || !encode(protocol, packet)) continue;
@@ -487,7 +486,7 @@ void Simulator::Impl::send_spontaneous(uint64_t now, const Faults& f) {
   event.event = 0x01;  // what event word 0 stands for
   event.time = node.time();
   record_mark(node, event.id, event.time);  // the terminal logs what it reports
-  send_event([&](int protocol, nax::nax_packet& packet) {
+  send_event([&](int protocol, nax::Packet& packet) {
     protocol == 1 ? encode_user_event_p1(event, packet) : encode_user_event_p2(event, packet);
     return true;
   });
@@ -554,7 +553,7 @@ void Simulator::Impl::serve_ready(Endpoint& endpoint, uint32_t revents, uint64_t
   bool alive = true;
   if (revents & (EPOLLIN | EPOLLHUP | EPOLLERR)) {
     alive = endpoint.read_available(
-        [&](nax::nax_packet& packet, int protocol) { on_packet(endpoint, packet, protocol); });
+        [&](nax::Packet& packet, int protocol) { on_packet(endpoint, packet, protocol); });
   }
   if (alive) alive = endpoint.flush(now);
   if (alive) {
@@ -794,7 +793,7 @@ uint64_t Simulator::keepalives_received() const {
   return impl_->keepalives.load();
 }
 
-nax::nax_packet Simulator::last_request() const {
+nax::Packet Simulator::last_request() const {
   std::lock_guard<std::mutex> lock(impl_->last_request_mutex);
   return impl_->last_request;
 }
@@ -802,7 +801,7 @@ nax::nax_packet Simulator::last_request() const {
 bool Simulator::send_user_event(const UserEvent& event) {
   size_t sent = 0;
   impl_->run_on_loop([&] {
-    sent = impl_->send_event([&](int protocol, nax::nax_packet& packet) {
+    sent = impl_->send_event([&](int protocol, nax::Packet& packet) {
       protocol == 1 ? encode_user_event_p1(event, packet) : encode_user_event_p2(event, packet);
       return true;
     });
@@ -824,7 +823,7 @@ std::vector<uint64_t> Simulator::chaos_outcomes() {
 bool Simulator::send_aux_input_event(const AuxEvent& event) {
   size_t sent = 0;
   impl_->run_on_loop([&] {
-    sent = impl_->send_event([&](int protocol, nax::nax_packet& packet) {
+    sent = impl_->send_event([&](int protocol, nax::Packet& packet) {
       if (protocol != 2) return false;
       encode_aux_event_p2(event, packet);
       return true;

@@ -61,7 +61,7 @@ void put_u16(uint8_t* out, uint16_t value) {
   out[1] = static_cast<uint8_t>(value >> 8);
 }
 
-void start_packet(nax::nax_packet& packet, uint16_t cmd, uint16_t size, uint16_t status) {
+void start_packet(nax::Packet& packet, uint16_t cmd, uint16_t size, uint16_t status) {
   std::memset(&packet, 0, sizeof packet);
   packet.cmd = cmd;
   packet.size = size;
@@ -70,7 +70,7 @@ void start_packet(nax::nax_packet& packet, uint16_t cmd, uint16_t size, uint16_t
 
 }  // namespace
 
-void encode_user_event_p1(const UserEvent& event, nax::nax_packet& packet) {
+void encode_user_event_p1(const UserEvent& event, nax::Packet& packet) {
   start_packet(packet, kCmdUserEventP1, 16, 0);
   uint8_t* d = packet.data;
   d[0] = event.result;
@@ -81,7 +81,7 @@ void encode_user_event_p1(const UserEvent& event, nax::nax_packet& packet) {
   pack_mark_date_time(event.time, d + 12);
 }
 
-void encode_user_event_p2(const UserEvent& event, nax::nax_packet& packet) {
+void encode_user_event_p2(const UserEvent& event, nax::Packet& packet) {
   start_packet(packet, kCmdUserEventP2, 8 + kDateTimeSize, event.status);
   uint8_t* d = packet.data;
   put_u16(d, static_cast<uint16_t>(event.id));
@@ -92,7 +92,7 @@ void encode_user_event_p2(const UserEvent& event, nax::nax_packet& packet) {
   put_date_time(d + 8, event.time);
 }
 
-void encode_aux_event_p2(const AuxEvent& event, nax::nax_packet& packet) {
+void encode_aux_event_p2(const AuxEvent& event, nax::Packet& packet) {
   start_packet(packet, kCmdAuxEventP2, 2 + kDateTimeSize, kStatusDone);
   packet.data[0] = event.aux_input;
   packet.data[1] = event.aux_value;

@@ -31,8 +31,8 @@ bool get_date_time(const uint8_t* data, std::size_t size, nax_date_time& time);
 void pack_mark_date_time(const nax_date_time& time, uint8_t out[4]);
 
 // Event packets as the node sends them; cmd, data, size and status are set.
-void encode_user_event_p1(const UserEvent& event, nax::nax_packet& packet);
-void encode_user_event_p2(const UserEvent& event, nax::nax_packet& packet);
-void encode_aux_event_p2(const AuxEvent& event, nax::nax_packet& packet);
+void encode_user_event_p1(const UserEvent& event, nax::Packet& packet);
+void encode_user_event_p2(const UserEvent& event, nax::Packet& packet);
+void encode_aux_event_p2(const AuxEvent& event, nax::Packet& packet);
 
 }  // namespace naxsim
