@@ -44,8 +44,9 @@ uint32_t tcp_receive(Link* link, uint32_t timeout_ms, uint8_t* buffer, std::size
 
 }  // namespace
 
-// Shutting the socket down wakes its reader: no second OS object per link.
-const TransportOps kTcpTransport{.waitable_stop = false,
+// On POSIX shutting the socket down wakes its reader, so a link needs no
+// second OS object; Windows waits on the stop event's object beside the socket.
+const TransportOps kTcpTransport{.waitable_stop = platform::kSocketStopNeedsObject,
                                  .open = tcp_open,
                                  .close = tcp_close,
                                  .send = tcp_send,

@@ -43,7 +43,13 @@ uint32_t socket_send(Socket s, const uint8_t* bytes, std::size_t count, uint32_t
 // Delivers at least one byte (1), or 1021 (time-out), 1020 (failure) or 1061
 // (closed by the peer, shut down by socket_shutdown, or stop set).  stop may
 // be null.  On POSIX a shut-down socket wakes the wait by itself, so stop
-// needs no OS object; elsewhere the wait looks at stop at short intervals.
+// needs no OS object; on Windows the wait includes stop's OS object, so a
+// stop that must end it is made waitable (kSocketStopNeedsObject).
+#ifdef _WIN32
+inline constexpr bool kSocketStopNeedsObject = true;
+#else
+inline constexpr bool kSocketStopNeedsObject = false;
+#endif
 uint32_t socket_receive(Socket s, const Event* stop, uint32_t timeout_ms, uint8_t* buffer,
                         std::size_t max_count, uint32_t* count);
 // Ends both directions, waking a thread that waits on s; s stays valid until

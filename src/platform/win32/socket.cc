@@ -1,6 +1,6 @@
 // Winsock 2.2 implementation of the link and listener sockets.  Every socket
-// is non-blocking and every wait goes through select with a time-out; waits
-// that a close must end look at the stop event between short slices.
+// is non-blocking; a wait that a close must end blocks on the socket's network
+// events and the stop event's object together, any other goes through select.
 #include "platform/socket.h"
 
 #include <winsock2.h>
@@ -16,9 +16,6 @@ static_assert(sizeof(nax::platform::Ipv4Address) == sizeof(sockaddr_in));
 
 namespace nax::platform {
 namespace {
-
-// Longest stretch a stoppable wait goes without looking at its stop event.
-constexpr uint32_t kSliceMs = 20;
 
 SOCKET sock_of(Socket s) {
   return static_cast<SOCKET>(s);
@@ -38,27 +35,44 @@ Ready select_once(SOCKET s, bool for_write, uint32_t timeout_ms) {
   timeval tv;
   tv.tv_sec = static_cast<long>(timeout_ms / 1000);
   tv.tv_usec = static_cast<long>((timeout_ms % 1000) * 1000);
-  int rc = ::select(0, for_write ? nullptr : &set, for_write ? &set : nullptr, &errors, &tv);
+  int rc = ::select(0, for_write ? nullptr : &set, for_write ? &set : nullptr, &errors,
+                    timeout_ms == kWaitForever ? nullptr : &tv);
   if (rc == SOCKET_ERROR) return Ready::failed;
   return rc == 0 ? Ready::timeout : Ready::yes;
 }
 
-// Waits up to timeout_ms (kWaitForever: no limit) in slices, ending early
-// when stop is set.
-Ready wait_socket(SOCKET s, bool for_write, const Event* stop, uint32_t timeout_ms) {
-  if (stop == nullptr && timeout_ms != kWaitForever) return select_once(s, for_write, timeout_ms);
-  const uint64_t start = monotonic_ms();
-  for (;;) {
-    if (stop != nullptr && stop->is_set()) return Ready::stopped;
-    uint32_t slice = kSliceMs;
-    if (timeout_ms != kWaitForever) {
-      const uint64_t spent = monotonic_ms() - start;
-      if (spent >= timeout_ms) return Ready::timeout;
-      if (timeout_ms - spent < slice) slice = static_cast<uint32_t>(timeout_ms - spent);
+// Waits up to timeout_ms (kWaitForever: no limit) for s to become readable (or
+// for a connection to accept) or for stop's OS object to be set, in one blocking
+// wait.  Winsock records a condition that already holds when the selection is
+// made, so data that came before the call is not missed.
+Ready wait_readable(SOCKET s, const Event* stop, uint32_t timeout_ms) {
+  const HANDLE stop_handle = stop != nullptr && stop->native() != kNoWaitable
+                                 ? reinterpret_cast<HANDLE>(stop->native())
+                                 : nullptr;
+  if (stop_handle == nullptr) return select_once(s, false, timeout_ms);
+  WSAEVENT ready = WSACreateEvent();
+  if (ready == WSA_INVALID_EVENT) return Ready::failed;
+  Ready r = Ready::failed;
+  if (WSAEventSelect(s, ready, FD_READ | FD_ACCEPT | FD_CLOSE) == 0) {
+    const HANDLE handles[2] = {ready, stop_handle};
+    switch (WaitForMultipleObjects(2, handles, FALSE,
+                                   timeout_ms == kWaitForever ? INFINITE : timeout_ms)) {
+      case WAIT_OBJECT_0:
+        r = Ready::yes;
+        break;
+      case WAIT_OBJECT_0 + 1:
+        r = Ready::stopped;
+        break;
+      case WAIT_TIMEOUT:
+        r = Ready::timeout;
+        break;
+      default:
+        break;
     }
-    Ready r = select_once(s, for_write, slice);
-    if (r != Ready::timeout) return r;
+    WSAEventSelect(s, nullptr, 0);  // the socket stays non-blocking
   }
+  WSACloseEvent(ready);
+  return r;
 }
 
 }  // namespace
@@ -158,7 +172,7 @@ uint32_t socket_receive(Socket s, const Event* stop, uint32_t timeout_ms, uint8_
   *count = 0;
   const int size = static_cast<int>(max_count);
   // Wait first: after a whole frame the next read would only find nothing.
-  Ready r = wait_socket(sock_of(s), false, stop, timeout_ms);
+  Ready r = wait_readable(sock_of(s), stop, timeout_ms);
   if (r == Ready::stopped) return NAX_ERR_CONN_CLOSED;
   if (r == Ready::timeout) return NAX_ERR_TIMEOUT;
   if (r != Ready::yes) return NAX_ERR_IO;
@@ -206,7 +220,7 @@ bool socket_listen(Socket s) {
 Socket socket_accept(Socket s, const Event* stop, char* peer_text, std::size_t peer_text_size,
                      bool* stopped) {
   *stopped = false;
-  Ready r = wait_socket(sock_of(s), false, stop, kWaitForever);
+  Ready r = wait_readable(sock_of(s), stop, kWaitForever);
   if (r == Ready::stopped || (stop != nullptr && stop->is_set())) {
     *stopped = true;
     return kNoSocket;
