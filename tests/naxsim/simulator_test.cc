@@ -192,7 +192,7 @@ TEST_P(NaxsimFaults, ChangeWhatTheHostReceives) {
   const int want[] = {w.sou, w.des, w.cmd, w.status, w.size, w.data0, w.data1};
   const int got[] = {a.sou_node, a.des_node, a.cmd, a.status, a.size, a.data[0], a.data[1]};
   for (int i = 0; i < 7; ++i) {
-    if (want[i] >= 0) EXPECT_EQ(got[i], want[i]) << "field " << i;
+    EXPECT_TRUE(want[i] < 0 || got[i] == want[i]) << "field " << i << " is " << got[i];
   }
 }
 
@@ -336,7 +336,7 @@ TEST(NaxsimTransports, DropAndStopEndEveryKindOfConnection) {
     EXPECT_LT(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC), 0);  // gone for good
     EXPECT_FALSE(sim->send_user_event(UserEvent{}));
 
-    if (stop) ASSERT_TRUE(sim->start());
+    ASSERT_TRUE(!stop || sim->start());
     EXPECT_TRUE(RawClient(sim->port(), 2).request(get_time_request(2)));
   }
 }
