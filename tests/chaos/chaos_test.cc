@@ -1,15 +1,10 @@
-// Every exported function, from several host threads on several links (TCP
-// out, accepted TCP and a serial line), against a node in chaos mode that
-// answers at random with valid, mutated, cut, garbled, split or no frames and
-// drops connections.  Every call must return within its time-outs and a
-// margin, leave the guard bytes around host buffers alone and give a status
-// from the documented set; once every link is closed, descriptors and threads
-// are back where they started.
-//
-// NAX_CHAOS_SECONDS sets the duration (default 15), NAX_CHAOS_SEED the seed
-// (default: from the clock); the seed is printed so a failure can be run
-// again with it (host threads interleave differently from run to run, so a
-// replay repeats the node's choices and the host's choices, not the timing).
+// Every exported function, from several host threads on TCP, accepted and serial links,
+// against a node in chaos mode (valid, mutated, cut, garbled, split or no answers, dropped
+// connections): every call returns within its time-outs and a margin, leaves the guard
+// bytes around host buffers alone and gives a documented status; once every link is
+// closed, descriptors and threads are back where they started.
+// NAX_CHAOS_SECONDS sets the duration (default 15), NAX_CHAOS_SEED the seed (default: from
+// the clock, printed); a replay repeats the node's and the host's choices, not the timing.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,24 +12,25 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "link/link.h"
 #include "naxsim.h"
-#include "process_counts.h"
+#include "support/support.h"
 #include "vedodiroz.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint16_t kHostNode = 0x0100;
-constexpr uint16_t kSimNode = 7;
 constexpr int kThreads = 4;
 constexpr size_t kMaxLinks = 10;
 constexpr uint32_t kCommandKinds = 39;
@@ -49,8 +45,14 @@ constexpr int64_t kAcceptTimeoutMs = 600;
 // Scheduling slack on a loaded machine under the sanitizers.
 constexpr int64_t kMarginMs = 3000;
 
+using test_support::kHostNode;
+using test_support::kSimNode;
 using test_support::open_descriptors;
 using test_support::running_threads;
+
+// A call of a library function under its own name, within a command's bound.
+#define NAX_TIMED(from_node, function, ...) \
+  timed(#function, kCommandBoundMs, from_node, [&] { return function(__VA_ARGS__); })
 
 bool library_status(uint32_t s) {
 #define NAX_CHAOS_STATUS_CASE_(name, code, text) \
@@ -65,7 +67,11 @@ bool command_status(uint32_t s) {
   return library_status(s) || s <= 0xFFFF;
 }
 
-// count records of T fenced by guard bytes.
+// The call this thread made last, and whether a buffer given to it was overrun.
+thread_local const char* last_call = "";
+thread_local bool guard_broken = false;
+
+// count records of T fenced by guard bytes, looked at when the buffer goes.
 template <typename T>
 class Fenced {
  public:
@@ -73,6 +79,7 @@ class Fenced {
     std::memset(bytes_.data(), 0xA5, kGuard);
     std::memset(bytes_.data() + kGuard + count * sizeof(T), 0xA5, kGuard);
   }
+  ~Fenced() { guard_broken |= !intact(); }
   T* get() { return reinterpret_cast<T*>(bytes_.data() + kGuard); }
   T& operator[](size_t i) { return get()[i]; }
   bool intact() const {
@@ -88,18 +95,10 @@ class Fenced {
   std::vector<uint8_t> bytes_;
 };
 
-enum class Kind { TcpOut, Accepted, Serial };
-
-struct Link {
-  int32_t id;
-  Kind kind;
-};
-
 class ChaosRun {
  public:
   ChaosRun(uint64_t seed, naxsim::Simulator& sim) : seed_(seed), sim_(sim) {}
 
-  // What every worker thread does until the deadline.
   // Opens one link of each kind, so that every kind serves from the start.
   void first_links() {
     std::mt19937_64 rng(seed_);
@@ -133,7 +132,7 @@ class ChaosRun {
     std::set<int32_t> ids;
     {
       std::lock_guard<std::mutex> lock(m_);
-      for (const Link& l : links_) ids.insert(l.id);
+      ids.insert(links_.begin(), links_.end());
       ids.insert(incoming_.begin(), incoming_.end());
       links_.clear();
       incoming_.clear();
@@ -178,7 +177,7 @@ class ChaosRun {
       self->incoming_.insert(link);
     } else {
       // The link closed itself and its id may be reused: forget it.
-      std::erase_if(self->links_, [&](const Link& l) { return l.id == link; });
+      std::erase(self->links_, link);
       self->incoming_.erase(link);
     }
   }
@@ -192,6 +191,7 @@ class ChaosRun {
     const int64_t took =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     called(name);
+    last_call = name;
     calls_.fetch_add(1);
     check(took <= bound_ms + kMarginMs, std::string(name) + " took " + std::to_string(took) +
                                             " ms, bound " + std::to_string(bound_ms) +
@@ -201,19 +201,18 @@ class ChaosRun {
     return s;
   }
 
-  bool pick(std::mt19937_64& rng, Link& out) {
+  // A link to call on, or 0 when there is none.
+  int32_t pick(std::mt19937_64& rng) {
     std::lock_guard<std::mutex> lock(m_);
-    if (links_.empty()) return false;
-    out = links_[rng() % links_.size()];
-    return true;
+    return links_.empty() ? 0 : links_[rng() % links_.size()];
   }
 
   // A new link gets short time-outs before any other thread can pick it.
-  void add(int32_t id, Kind kind) {
+  void add(int32_t id) {
     nax_set_rcv_timeout(id, kMaxTimeoutMs);
     nax_set_snd_timeout(id, kMaxTimeoutMs);
     std::lock_guard<std::mutex> lock(m_);
-    links_.push_back(Link{id, kind});
+    links_.push_back(id);
   }
 
   void closed(int32_t id, uint32_t s, const char* name) {
@@ -239,7 +238,7 @@ class ChaosRun {
                               kConnectTimeoutMs, this, on_user, on_aux, on_conn);
         return last_open_ != 0 ? uint32_t{NAX_OK} : status;
       });
-      if (status == NAX_OK) add(static_cast<int32_t>(last_open_), Kind::TcpOut);
+      if (status == NAX_OK) add(static_cast<int32_t>(last_open_));
     } else if (which < 8) {
       if (!sim_.connect_to("127.0.0.1", nax::listener_port())) return;
       uint32_t link = 0;
@@ -259,7 +258,7 @@ class ChaosRun {
         nax_set_user_callback(id, on_user);
         nax_set_aux_input_callback(id, on_aux);
         nax_set_conn_callback(id, on_conn);
-        add(id, Kind::Accepted);
+        add(id);
       }
     } else {
       std::string slave;
@@ -271,74 +270,47 @@ class ChaosRun {
             nax_open(&status, kHostNode, protocol, conn.c_str(), 0, this, on_user, on_aux, on_conn);
         return last_open_ != 0 ? uint32_t{NAX_OK} : status;
       });
-      if (status == NAX_OK) add(static_cast<int32_t>(last_open_), Kind::Serial);
+      if (status == NAX_OK) add(static_cast<int32_t>(last_open_));
     }
   }
 
   void close_link(std::mt19937_64& rng) {
-    Link l{};
-    if (!pick(rng, l)) return;
+    const int32_t id = pick(rng);
+    if (id == 0) return;
     {
       std::lock_guard<std::mutex> lock(m_);
-      std::erase_if(links_, [&](const Link& x) { return x.id == l.id; });
+      std::erase(links_, id);
     }
-    const auto start = Clock::now();
-    const uint32_t s = nax_close(l.id);
-    check(Clock::now() - start < std::chrono::milliseconds(kMarginMs + kMaxTimeoutMs),
-          "nax_close took too long");
-    closed(l.id, s, "nax_close");
+    closed(id, timed("nax_close", kMaxTimeoutMs, false, [&] { return nax_close(id); }),
+           "nax_close");
   }
 
   // False when no link was there to call it on.
   bool setter(std::mt19937_64& rng, uint32_t kind) {
-    Link l{};
-    if (!pick(rng, l)) return false;
+    const int32_t id = pick(rng);
+    if (id == 0) return false;
     const int32_t t = kMinTimeoutMs + static_cast<int32_t>(rng() % (kMaxTimeoutMs - kMinTimeoutMs));
-    const int64_t b = kCommandBoundMs;
-    switch (kind) {
-      case 0:
-        timed("nax_set_rcv_timeout", b, false, [&] { return nax_set_rcv_timeout(l.id, t); });
-        break;
-      case 1:
-        timed("nax_set_snd_timeout", b, false, [&] { return nax_set_snd_timeout(l.id, t); });
-        break;
-      case 2:
-        timed("nax_set_interbyte_timeout", b, false,
-              [&] { return nax_set_interbyte_timeout(l.id, t); });
-        break;
-      case 3:
-        timed("nax_set_source_node", b, false,
-              [&] { return nax_set_source_node(l.id, kHostNode); });
-        break;
-      case 4: {
-        // The link's own protocol again, or a value that is refused.
-        const uint8_t now = nax_get_packet_protocol(l.id);
-        called("nax_get_packet_protocol");
-        check(now <= 2, "nax_get_packet_protocol gave " + std::to_string(now));
-        const uint8_t p = rng() % 2 == 0 && now != 0 ? now : 3;
-        timed("nax_set_packet_protocol", b, false,
-              [&] { return nax_set_packet_protocol(l.id, p); });
-        break;
-      }
-      case 5:
-        timed("nax_set_user_callback", b, false,
-              [&] { return nax_set_user_callback(l.id, on_user); });
-        break;
-      case 6:
-        timed("nax_set_aux_input_callback", b, false,
-              [&] { return nax_set_aux_input_callback(l.id, on_aux); });
-        break;
-      case 7:
-        timed("nax_set_conn_callback", b, false,
-              [&] { return nax_set_conn_callback(l.id, on_conn); });
-        break;
-      case 8:
-        timed("nax_set_callback_args", b, false, [&] { return nax_set_callback_args(l.id, this); });
-        break;
-      default:
-        sim_.send_aux_input_event(naxsim::AuxEvent{.aux_input = 1, .aux_value = 1});
-        break;
-    }
+    const std::function<void()> setters[] = {
+        [&] { NAX_TIMED(false, nax_set_rcv_timeout, id, t); },
+        [&] { NAX_TIMED(false, nax_set_snd_timeout, id, t); },
+        [&] { NAX_TIMED(false, nax_set_interbyte_timeout, id, t); },
+        [&] { NAX_TIMED(false, nax_set_source_node, id, kHostNode); },
+        [&] {
+          // The link's own protocol again, or a value that is refused.
+          const uint8_t now = nax_get_packet_protocol(id);
+          called("nax_get_packet_protocol");
+          check(now <= 2, "nax_get_packet_protocol gave " + std::to_string(now));
+          const uint8_t p = rng() % 2 == 0 && now != 0 ? now : 3;
+          NAX_TIMED(false, nax_set_packet_protocol, id, p);
+        },
+        [&] { NAX_TIMED(false, nax_set_user_callback, id, on_user); },
+        [&] { NAX_TIMED(false, nax_set_aux_input_callback, id, on_aux); },
+        [&] { NAX_TIMED(false, nax_set_conn_callback, id, on_conn); },
+        [&] { NAX_TIMED(false, nax_set_callback_args, id, this); },
+        [&] { sim_.send_aux_input_event(naxsim::AuxEvent{.aux_input = 1, .aux_value = 1}); },
+    };
+    static_assert(sizeof setters / sizeof setters[0] == kSetterKinds);
+    setters[kind]();
     return true;
   }
 
@@ -349,7 +321,7 @@ class ChaosRun {
   std::atomic<bool> failed_{false};
   std::atomic<uint64_t> calls_{0};
   std::mutex m_;
-  std::vector<Link> links_;
+  std::vector<int32_t> links_;
   std::set<int32_t> incoming_;  // announced by the listener, not yet claimed
   std::set<std::string> called_;
   thread_local static uint32_t last_open_;
@@ -357,303 +329,212 @@ class ChaosRun {
 
 thread_local uint32_t ChaosRun::last_open_ = 0;
 
-}  // namespace
-
-namespace {
-
 bool ChaosRun::command(std::mt19937_64& rng, uint32_t kind) {
-  Link l{};
-  if (!pick(rng, l)) return false;
-  const int32_t id = l.id;
+  const int32_t id = pick(rng);
+  if (id == 0) return false;
   const uint16_t node = rng() % 8 == 0 ? static_cast<uint16_t>(rng()) : kSimNode;
-  const int64_t b = kCommandBoundMs;
   auto small = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
-  switch (kind) {
-    case 0: {
-      Fenced<nax_date_time> dt(1);
-      timed("nax_get_time", b, true, [&] { return nax_get_time(id, node, dt.get()); });
-      check(dt.intact(), "nax_get_time guard");
-      break;
+  // Users for the batch commands.
+  auto batch = [&](uint16_t count) {
+    auto users = std::make_unique<Fenced<nax_user>>(count);
+    for (uint16_t i = 0; i < count; ++i) {
+      (*users)[i].mask = NAX_USER_ID | NAX_USER_PSW | NAX_USER_TEXT1;
+      (*users)[i].id = 1000 + small(50);
+      std::snprintf((*users)[i].text1, sizeof(*users)[i].text1, "user %u", i);
     }
-    case 1: {
-      const nax_date_time dt{10, 20, 30, 25, 6, 15, 1};
-      timed("nax_set_time", b, true, [&] { return nax_set_time(id, node, &dt); });
-      break;
-    }
-    case 2: {
-      Fenced<uint32_t> v(1);
-      timed("nax_get_num_cfg", b, true,
-            [&] { return nax_get_num_cfg(id, node, 1 + small(4), small(8), v.get()); });
-      check(v.intact(), "nax_get_num_cfg guard");
-      break;
-    }
-    case 3:
-      timed("nax_set_num_cfg", b, true,
-            [&] { return nax_set_num_cfg(id, node, 1 + small(4), small(8), 5); });
-      break;
-    case 4: {
-      Fenced<nax_aux_input> aux(1);
-      timed("nax_get_aux_input", b, true,
-            [&] { return nax_get_aux_input(id, node, small(4), aux.get()); });
-      check(aux.intact(), "nax_get_aux_input guard");
-      break;
-    }
-    case 5: {
-      const nax_aux_input aux{};
-      timed("nax_set_aux_input", b, true,
-            [&] { return nax_set_aux_input(id, node, small(4), &aux); });
-      break;
-    }
-    case 6: {
-      Fenced<uint32_t> st(1);
-      timed("nax_state_aux_input", b, true,
-            [&] { return nax_state_aux_input(id, node, st.get()); });
-      check(st.intact(), "nax_state_aux_input guard");
-      break;
-    }
-    case 7:
-      timed("nax_rele_control", b, true, [&] { return nax_rele_control(id, node, small(3), 1); });
-      break;
-    case 8:
-      timed("nax_answer_aux_input_event", b, true,
-            [&] { return nax_answer_aux_input_event(id, node, 1); });
-      break;
-    case 9: {
-      const uint16_t count = static_cast<uint16_t>(1 + small(6));
-      Fenced<nax_user> users(count);
-      Fenced<uint16_t> stored(1);
-      timed("nax_list_users", b, true,
-            [&] { return nax_list_users(id, node, small(4), count, users.get(), stored.get()); });
-      check(users.intact() && stored.intact(), "nax_list_users guard");
-      check(stored[0] <= count, "nax_list_users stored " + std::to_string(stored[0]));
-      for (uint16_t i = 0; i < count; ++i) {
-        check(std::memchr(users[i].text1, 0, sizeof users[i].text1) != nullptr &&
-                  std::memchr(users[i].text2, 0, sizeof users[i].text2) != nullptr,
-              "nax_list_users text without its NUL");
-      }
-      break;
-    }
-    case 10:
-    case 11:
-    case 12: {
-      const uint16_t count = static_cast<uint16_t>(1 + small(3));
-      Fenced<nax_user> users(count);
-      for (uint16_t i = 0; i < count; ++i) {
-        users[i].mask = NAX_USER_ID | NAX_USER_PSW | NAX_USER_TEXT1;
-        users[i].id = 1000 + small(50);
-        std::snprintf(users[i].text1, sizeof users[i].text1, "user %u", i);
-      }
-      Fenced<uint16_t> taken(1);
-      const uint32_t which = kind - 10;
-      const char* name = which == 0   ? "nax_add_user"
-                         : which == 1 ? "nax_edit_user"
-                                      : "nax_del_user";
-      timed(name, b, true, [&] {
-        return which == 0   ? nax_add_user(id, node, 0, count, users.get(), taken.get())
-               : which == 1 ? nax_edit_user(id, node, 0, count, users.get(), taken.get())
-                            : nax_del_user(id, node, 0, count, users.get(), taken.get());
-      });
-      check(users.intact() && taken.intact(), std::string(name) + " guard");
-      break;
-    }
-    case 13: {
-      nax_user user{};
-      user.mask = NAX_USER_ID;
-      user.id = 77;
-      const uint8_t extra[4] = {1, 2, 3, 4};
-      timed("nax_add_user_in1", b, true,
-            [&] { return nax_add_user_in1(id, node, &user, 0, extra, small(5)); });
-      break;
-    }
-    case 14: {
-      const uint16_t count = static_cast<uint16_t>(1 + small(8));
-      Fenced<nax_mark> marks(count);
-      Fenced<uint16_t> stored(1);
-      timed("nax_list_marks", b, true,
-            [&] { return nax_list_marks(id, node, small(4), count, marks.get(), stored.get()); });
-      check(marks.intact() && stored.intact(), "nax_list_marks guard");
-      check(stored[0] <= count, "nax_list_marks stored " + std::to_string(stored[0]));
-      break;
-    }
-    case 15: {
-      Fenced<char> text(512);
-      timed("nax_get_info", b, true, [&] { return nax_get_info(id, node, "version", text.get()); });
-      check(text.intact(), "nax_get_info guard");
-      check(std::memchr(text.get(), 0, 512) != nullptr, "nax_get_info text without its NUL");
-      break;
-    }
-    case 16:
-      timed("nax_reset_node", b, true, [&] { return nax_reset_node(id, node, 0, 0); });
-      break;
-    case 17:
-      timed("nax_block_node", b, true, [&] { return nax_block_node(id, node, small(2)); });
-      break;
-    case 18:
-      timed("nax_flush_table", b, true, [&] { return nax_flush_table(id, node, small(3)); });
-      break;
-    case 19: {
-      Fenced<uint16_t> deleted(1);
-      timed("nax_del_records", b, true,
-            [&] { return nax_del_records(id, node, small(3), 2, deleted.get()); });
-      check(deleted.intact(), "nax_del_records guard");
-      break;
-    }
-    case 20: {
-      Fenced<nax_schd_header> header(1);
-      timed("nax_get_schd_header", b, true,
-            [&] { return nax_get_schd_header(id, node, 1 + small(3), header.get()); });
-      check(header.intact(), "nax_get_schd_header guard");
-      break;
-    }
-    case 21: {
-      nax_schd_header header{};
-      header.id = static_cast<uint16_t>(1 + small(3));
-      std::snprintf(header.name, sizeof header.name, "chaos");
-      timed("nax_set_schd_header", b, true, [&] { return nax_set_schd_header(id, node, &header); });
-      break;
-    }
-    case 22: {
-      const uint32_t count = 1 + small(40);
-      Fenced<nax_schd_segment> segments(count);
-      Fenced<uint32_t> received(1);
-      timed("nax_get_schd_segments", b, true, [&] {
-        return nax_get_schd_segments(id, node, 1, segments.get(), small(4), count, received.get());
-      });
-      check(segments.intact() && received.intact(), "nax_get_schd_segments guard");
-      check(received[0] <= count, "nax_get_schd_segments received " + std::to_string(received[0]));
-      break;
-    }
-    case 23: {
-      std::vector<nax_schd_segment> segments(4, nax_schd_segment{8, 30, 1});
-      Fenced<uint32_t> count_out(1);
-      timed("nax_set_schd_segments", b, true, [&] {
-        return nax_set_schd_segments(id, node, 1, segments.data(), 0, 4, count_out.get());
-      });
-      check(count_out.intact(), "nax_set_schd_segments guard");
-      break;
-    }
-    case 24:
-      timed("nax_del_schd", b, true, [&] { return nax_del_schd(id, node, 1 + small(3)); });
-      break;
-    case 25: {
-      const uint32_t capacity = 1 + small(10);
-      Fenced<nax_schd_entry> entries(capacity);
-      Fenced<uint16_t> start(1);
-      Fenced<uint32_t> received(1);
-      timed("nax_list_schd", b, true, [&] {
-        return nax_list_schd(id, node, entries.get(), start.get(), capacity, received.get());
-      });
-      check(entries.intact() && start.intact() && received.intact(), "nax_list_schd guard");
-      check(received[0] <= capacity, "nax_list_schd received " + std::to_string(received[0]));
-      break;
-    }
-    case 26: {
-      const uint32_t capacity = rng() % 2 == 0 ? 384 : small(400);
-      Fenced<uint8_t> buffer(capacity);
-      timed("nax_read_template", b, true,
-            [&] { return nax_read_template(id, node, 1, 4242, small(3), buffer.get(), capacity); });
-      check(buffer.intact(), "nax_read_template guard");
-      break;
-    }
-    case 27: {
-      const std::vector<uint8_t> data(384, 0x5A);
-      timed("nax_write_template", b, true,
-            [&] { return nax_write_template(id, node, 1, 4242, small(3), data.data(), 384); });
-      break;
-    }
-    case 28:
-      timed("nax_del_template", b, true,
-            [&] { return nax_del_template(id, node, 1, 4242, small(3)); });
-      break;
-    case 29:
-      timed("nax_flush_templates", b, true, [&] { return nax_flush_templates(id, node, 1); });
-      break;
-    case 30: {
-      nax_task_group group{};
-      group.mask_fields = 0xFFFF;
-      group.id = static_cast<uint8_t>(small(4));
-      std::snprintf(group.name, sizeof group.name, "group");
-      timed("nax_add_task_group", b, true, [&] { return nax_add_task_group(id, node, &group); });
-      break;
-    }
-    case 31: {
-      nax_task_item item{};
-      item.mask_fields = 0xFFFF;
-      item.id = static_cast<uint8_t>(small(4));
-      std::snprintf(item.name, sizeof item.name, "item");
-      timed("nax_add_task_item", b, true,
-            [&] { return nax_add_task_item(id, node, small(4), &item); });
-      break;
-    }
-    case 32: {
-      Fenced<uint32_t> fsize(1);
-      timed("nax_fopen", b, true,
-            [&] { return nax_fopen(id, node, "chaos.txt", small(3), fsize.get()); });
-      check(fsize.intact(), "nax_fopen guard");
-      break;
-    }
-    case 33: {
-      const uint32_t len = small(600);
-      Fenced<uint8_t> buffer(len);
-      Fenced<uint32_t> read(1);
-      const uint32_t s = timed("nax_fread", b, true,
-                               [&] { return nax_fread(id, node, buffer.get(), len, read.get()); });
-      check(buffer.intact() && read.intact(), "nax_fread guard");
-      check(s != NAX_OK || read[0] <= len, "nax_fread read " + std::to_string(read[0]));
-      break;
-    }
-    case 34: {
-      const std::vector<uint8_t> data(small(512), 0x33);
-      timed("nax_fwrite", b, true,
-            [&] { return nax_fwrite(id, node, data.data(), static_cast<uint32_t>(data.size())); });
-      break;
-    }
-    case 35: {
-      Fenced<uint32_t> crc(1);
-      timed("nax_fclose", b, true, [&] { return nax_fclose(id, node, crc.get()); });
-      check(crc.intact(), "nax_fclose guard");
-      break;
-    }
-    case 36:
-      timed("nax_fdel", b, true, [&] { return nax_fdel(id, node, "chaos.txt"); });
-      break;
-    default: {
-      if (kind == 37) {
+    return users;
+  };
+  const std::function<void()> calls[] = {
+      [&] {
+        Fenced<nax_date_time> dt(1);
+        NAX_TIMED(true, nax_get_time, id, node, dt.get());
+      },
+      [&] {
+        const nax_date_time dt{10, 20, 30, 25, 6, 15, 1};
+        NAX_TIMED(true, nax_set_time, id, node, &dt);
+      },
+      [&] {
+        Fenced<uint32_t> v(1);
+        NAX_TIMED(true, nax_get_num_cfg, id, node, 1 + small(4), small(8), v.get());
+      },
+      [&] { NAX_TIMED(true, nax_set_num_cfg, id, node, 1 + small(4), small(8), 5); },
+      [&] {
+        Fenced<nax_aux_input> aux(1);
+        NAX_TIMED(true, nax_get_aux_input, id, node, small(4), aux.get());
+      },
+      [&] {
+        const nax_aux_input aux{};
+        NAX_TIMED(true, nax_set_aux_input, id, node, small(4), &aux);
+      },
+      [&] {
+        Fenced<uint32_t> st(1);
+        NAX_TIMED(true, nax_state_aux_input, id, node, st.get());
+      },
+      [&] { NAX_TIMED(true, nax_rele_control, id, node, small(3), 1); },
+      [&] { NAX_TIMED(true, nax_answer_aux_input_event, id, node, 1); },
+      [&] {
+        const uint16_t count = static_cast<uint16_t>(1 + small(6));
+        Fenced<nax_user> users(count);
+        Fenced<uint16_t> stored(1);
+        NAX_TIMED(true, nax_list_users, id, node, small(4), count, users.get(), stored.get());
+        check(stored[0] <= count, "nax_list_users stored " + std::to_string(stored[0]));
+        for (uint16_t i = 0; i < count; ++i) {
+          check(std::memchr(users[i].text1, 0, sizeof users[i].text1) != nullptr &&
+                    std::memchr(users[i].text2, 0, sizeof users[i].text2) != nullptr,
+                "nax_list_users text without its NUL");
+        }
+      },
+      [&] {
+        const uint16_t count = static_cast<uint16_t>(1 + small(3));
+        Fenced<uint16_t> taken(1);
+        NAX_TIMED(true, nax_add_user, id, node, 0, count, batch(count)->get(), taken.get());
+      },
+      [&] {
+        const uint16_t count = static_cast<uint16_t>(1 + small(3));
+        Fenced<uint16_t> taken(1);
+        NAX_TIMED(true, nax_edit_user, id, node, 0, count, batch(count)->get(), taken.get());
+      },
+      [&] {
+        const uint16_t count = static_cast<uint16_t>(1 + small(3));
+        Fenced<uint16_t> taken(1);
+        NAX_TIMED(true, nax_del_user, id, node, 0, count, batch(count)->get(), taken.get());
+      },
+      [&] {
+        nax_user user{};
+        user.mask = NAX_USER_ID;
+        user.id = 77;
+        const uint8_t extra[4] = {1, 2, 3, 4};
+        NAX_TIMED(true, nax_add_user_in1, id, node, &user, 0, extra, small(5));
+      },
+      [&] {
+        const uint16_t count = static_cast<uint16_t>(1 + small(8));
+        Fenced<nax_mark> marks(count);
+        Fenced<uint16_t> stored(1);
+        NAX_TIMED(true, nax_list_marks, id, node, small(4), count, marks.get(), stored.get());
+        check(stored[0] <= count, "nax_list_marks stored " + std::to_string(stored[0]));
+      },
+      [&] {
+        Fenced<char> text(512);
+        NAX_TIMED(true, nax_get_info, id, node, "version", text.get());
+        check(std::memchr(text.get(), 0, 512) != nullptr, "nax_get_info text without its NUL");
+      },
+      [&] { NAX_TIMED(true, nax_reset_node, id, node, 0, 0); },
+      [&] { NAX_TIMED(true, nax_block_node, id, node, small(2)); },
+      [&] { NAX_TIMED(true, nax_flush_table, id, node, small(3)); },
+      [&] {
+        Fenced<uint16_t> deleted(1);
+        NAX_TIMED(true, nax_del_records, id, node, small(3), 2, deleted.get());
+      },
+      [&] {
+        Fenced<nax_schd_header> header(1);
+        NAX_TIMED(true, nax_get_schd_header, id, node, 1 + small(3), header.get());
+      },
+      [&] {
+        nax_schd_header header{};
+        header.id = static_cast<uint16_t>(1 + small(3));
+        std::snprintf(header.name, sizeof header.name, "chaos");
+        NAX_TIMED(true, nax_set_schd_header, id, node, &header);
+      },
+      [&] {
+        const uint32_t count = 1 + small(40);
+        Fenced<nax_schd_segment> segments(count);
+        Fenced<uint32_t> received(1);
+        NAX_TIMED(true, nax_get_schd_segments, id, node, 1, segments.get(), small(4), count,
+                  received.get());
+        check(received[0] <= count,
+              "nax_get_schd_segments received " + std::to_string(received[0]));
+      },
+      [&] {
+        std::vector<nax_schd_segment> segments(4, nax_schd_segment{8, 30, 1});
+        Fenced<uint32_t> count_out(1);
+        NAX_TIMED(true, nax_set_schd_segments, id, node, 1, segments.data(), 0, 4, count_out.get());
+      },
+      [&] { NAX_TIMED(true, nax_del_schd, id, node, 1 + small(3)); },
+      [&] {
+        const uint32_t capacity = 1 + small(10);
+        Fenced<nax_schd_entry> entries(capacity);
+        Fenced<uint16_t> start(1);
+        Fenced<uint32_t> received(1);
+        NAX_TIMED(true, nax_list_schd, id, node, entries.get(), start.get(), capacity,
+                  received.get());
+        check(received[0] <= capacity, "nax_list_schd received " + std::to_string(received[0]));
+      },
+      [&] {
+        const uint32_t capacity = rng() % 2 == 0 ? 384 : small(400);
+        Fenced<uint8_t> buffer(capacity);
+        NAX_TIMED(true, nax_read_template, id, node, 1, 4242, small(3), buffer.get(), capacity);
+      },
+      [&] {
+        const std::vector<uint8_t> data(384, 0x5A);
+        NAX_TIMED(true, nax_write_template, id, node, 1, 4242, small(3), data.data(), 384);
+      },
+      [&] { NAX_TIMED(true, nax_del_template, id, node, 1, 4242, small(3)); },
+      [&] { NAX_TIMED(true, nax_flush_templates, id, node, 1); },
+      [&] {
+        nax_task_group group{};
+        group.mask_fields = 0xFFFF;
+        group.id = static_cast<uint8_t>(small(4));
+        std::snprintf(group.name, sizeof group.name, "group");
+        NAX_TIMED(true, nax_add_task_group, id, node, &group);
+      },
+      [&] {
+        nax_task_item item{};
+        item.mask_fields = 0xFFFF;
+        item.id = static_cast<uint8_t>(small(4));
+        std::snprintf(item.name, sizeof item.name, "item");
+        NAX_TIMED(true, nax_add_task_item, id, node, small(4), &item);
+      },
+      [&] {
+        Fenced<uint32_t> fsize(1);
+        NAX_TIMED(true, nax_fopen, id, node, "chaos.txt", small(3), fsize.get());
+      },
+      [&] {
+        const uint32_t len = small(600);
+        Fenced<uint8_t> buffer(len);
+        Fenced<uint32_t> read(1);
+        const uint32_t s = NAX_TIMED(true, nax_fread, id, node, buffer.get(), len, read.get());
+        check(s != NAX_OK || read[0] <= len, "nax_fread read " + std::to_string(read[0]));
+      },
+      [&] {
+        const std::vector<uint8_t> data(small(512), 0x33);
+        NAX_TIMED(true, nax_fwrite, id, node, data.data(), static_cast<uint32_t>(data.size()));
+      },
+      [&] {
+        Fenced<uint32_t> crc(1);
+        NAX_TIMED(true, nax_fclose, id, node, crc.get());
+      },
+      [&] { NAX_TIMED(true, nax_fdel, id, node, "chaos.txt"); },
+      [&] {
         nax_user_event_answer answer{};
         answer.user.mask = NAX_USER_ID;
         answer.user.id = 5;
         std::snprintf(answer.aux0, sizeof answer.aux0, "hello");
-        timed("nax_answer_user_event", b, true,
-              [&] { return nax_answer_user_event(id, node, &answer); });
-        break;
-      }
-      const uint16_t count = static_cast<uint16_t>(1 + small(3));
-      std::vector<nax_display_message> messages(count);
-      for (auto& m : messages) std::snprintf(m.data, sizeof m.data, "line");
-      Fenced<uint16_t> word(1);
-      timed("nax_display_msg", b, true,
-            [&] { return nax_display_msg(id, node, count, messages.data(), 1, word.get()); });
-      check(word.intact(), "nax_display_msg guard");
-      break;
-    }
-  }
+        NAX_TIMED(true, nax_answer_user_event, id, node, &answer);
+      },
+      [&] {
+        const uint16_t count = static_cast<uint16_t>(1 + small(3));
+        std::vector<nax_display_message> messages(count);
+        for (auto& m : messages) std::snprintf(m.data, sizeof m.data, "line");
+        Fenced<uint16_t> word(1);
+        NAX_TIMED(true, nax_display_msg, id, node, count, messages.data(), 1, word.get());
+      },
+  };
+  static_assert(sizeof calls / sizeof calls[0] == kCommandKinds);
+  calls[kind]();
+  check(!std::exchange(guard_broken, false), std::string(last_call) + " wrote past its buffer");
   return true;
 }
 
-uint64_t chaos_seed() {
-  if (const char* text = std::getenv("NAX_CHAOS_SEED")) return std::strtoull(text, nullptr, 0);
-  return static_cast<uint64_t>(Clock::now().time_since_epoch().count());
-}
-
-int chaos_seconds() {
-  const char* text = std::getenv("NAX_CHAOS_SECONDS");
-  const int seconds = text != nullptr ? std::atoi(text) : 15;
-  return seconds > 0 ? seconds : 15;
+uint64_t from_environment(const char* name, uint64_t otherwise) {
+  const char* text = std::getenv(name);
+  const uint64_t value = text != nullptr ? std::strtoull(text, nullptr, 0) : 0;
+  return value > 0 ? value : otherwise;
 }
 
 TEST(Chaos, EveryFunctionAgainstAHostileNode) {
-  const uint64_t seed = chaos_seed();
-  const int seconds = chaos_seconds();
+  const uint64_t seed = from_environment(
+      "NAX_CHAOS_SEED", static_cast<uint64_t>(Clock::now().time_since_epoch().count()));
+  const int seconds = static_cast<int>(from_environment("NAX_CHAOS_SECONDS", 15));
   std::printf("chaos seed = %llu, %d s (NAX_CHAOS_SEED=%llu replays it)\n",
               static_cast<unsigned long long>(seed), seconds,
               static_cast<unsigned long long>(seed));
@@ -697,13 +578,9 @@ TEST(Chaos, EveryFunctionAgainstAHostileNode) {
   sim.drop_connections();
   const std::vector<uint64_t> outcomes = sim.chaos_outcomes();
   std::printf("chaos: %llu timed calls\n", static_cast<unsigned long long>(run.calls()));
-  std::printf(
-      "chaos answers: valid %llu, mutated %llu, truncated %llu, garbage %llu, silent %llu, "
-      "split %llu, dropped %llu\n",
-      (unsigned long long)outcomes[0], (unsigned long long)outcomes[1],
-      (unsigned long long)outcomes[2], (unsigned long long)outcomes[3],
-      (unsigned long long)outcomes[4], (unsigned long long)outcomes[5],
-      (unsigned long long)outcomes[6]);
+  std::printf("chaos answers (valid, mutated, truncated, garbage, silent, split, dropped):");
+  for (uint64_t n : outcomes) std::printf(" %llu", static_cast<unsigned long long>(n));
+  std::printf("\n");
 
   // The simulator closes its side, the library's threads end: then the counts match.
   auto settled = [&] {

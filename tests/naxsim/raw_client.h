@@ -1,48 +1,52 @@
-// A bare-bones host for simulator tests: a blocking socket, the frame builders and an
+// A bare-bones host for simulator tests: a socket or terminal, the frame builders and an
 // assembler, with nothing of the library's link engine in between.
 #pragma once
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdint>
+#include <cerrno>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <vector>
 
+#include "naxsim.h"
 #include "proto/frame.h"
 #include "proto/packet.h"
+#include "support/support.h"
 
 namespace naxsim_test {
 
-inline constexpr uint16_t kHostNode = 0x0010;
+using test_support::kHostNode;
+using Bytes = std::vector<uint8_t>;
 
-inline nax::Packet make_packet(uint16_t cmd, std::vector<uint8_t> data = {}, uint16_t status = 0) {
+inline nax::Packet make_packet(uint16_t cmd, const Bytes& data = {}) {
   nax::Packet packet{};
   packet.cmd = cmd;
-  packet.status = status;
   packet.size = static_cast<uint16_t>(data.size());
   if (!data.empty()) std::memcpy(packet.data, data.data(), data.size());
   return packet;
 }
 
-inline std::vector<uint8_t> build_frame(int protocol, uint16_t des, uint16_t sou,
-                                        const nax::Packet& packet) {
-  std::vector<uint8_t> frame(nax::kFrameBufferSize);
-  const std::size_t n = protocol == 1
-                            ? nax::build_frame_p1(des, sou, packet, frame.data(), frame.size())
-                            : nax::build_frame_p2(des, sou, packet, frame.data(), frame.size());
-  frame.resize(n);
+inline nax::Packet get_time_request(int protocol) {
+  return make_packet(protocol == 1 ? 0x0002 : 0x8033);
+}
+
+inline Bytes build_frame(int protocol, uint16_t des, uint16_t sou, const nax::Packet& packet) {
+  Bytes frame(nax::kFrameBufferSize);
+  frame.resize(protocol == 1 ? nax::build_frame_p1(des, sou, packet, frame.data(), frame.size())
+                             : nax::build_frame_p2(des, sou, packet, frame.data(), frame.size()));
   return frame;
 }
 
 // Every checked frame in bytes, fed one byte at a time so that none is lost.
-inline std::vector<nax::Packet> decode_frames(int protocol, const std::vector<uint8_t>& bytes) {
+inline std::vector<nax::Packet> decode_frames(int protocol, const Bytes& bytes) {
   std::vector<nax::Packet> packets;
   nax::FrameAssembler a;
   const uint8_t p = static_cast<uint8_t>(protocol);
@@ -53,9 +57,7 @@ inline std::vector<nax::Packet> decode_frames(int protocol, const std::vector<ui
     a.fresh = 1;
     const uint32_t state = nax::parse_frame(a, p);
     if (state == nax::kAsmComplete) {
-      nax::Packet packet{};
-      nax::frame_to_packet(a, p, packet);
-      packets.push_back(packet);
+      nax::frame_to_packet(a, p, packets.emplace_back());
       nax::assembler_reset(a, p, 0);
     } else if (state != nax::kAsmHunting && state != nax::kAsmHeader && state != nax::kAsmBody) {
       nax::assembler_reset(a, p, 0);
@@ -64,92 +66,87 @@ inline std::vector<nax::Packet> decode_frames(int protocol, const std::vector<ui
   return packets;
 }
 
-inline uint64_t elapsed_ms(std::chrono::steady_clock::time_point since) {
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now() - since)
-                                   .count());
+inline std::unique_ptr<naxsim::Simulator> start_simulator(naxsim::Config config = {}) {
+  auto simulator = std::make_unique<naxsim::Simulator>(config);
+  EXPECT_TRUE(simulator->start());
+  return simulator;
+}
+
+inline int dial_loopback(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const int one = 1;
+  ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return fd;  // a failed connect shows as a failed send
 }
 
 class RawClient {
  public:
-  RawClient(uint16_t port, int protocol) : protocol_(protocol) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
-    if (fd_ >= 0) {
-      const int one = 1;
-      ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    }
-  }
-  ~RawClient() {
-    if (fd_ >= 0) ::close(fd_);
-  }
+  struct Adopt {
+    int fd;
+  };
+  RawClient(Adopt adopt, int protocol) : fd_(adopt.fd), protocol_(protocol) {}
+  RawClient(uint16_t port, int protocol) : RawClient(Adopt{dial_loopback(port)}, protocol) {}
+  ~RawClient() { ::close(fd_); }
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
 
-  bool connected() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
   int protocol() const { return protocol_; }
 
-  bool send_bytes(const std::vector<uint8_t>& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-      const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+  bool send_bytes(const Bytes& bytes) {
+    for (std::size_t sent = 0; sent < bytes.size();) {
+      // Sockets must not raise SIGPIPE; terminals are no sockets.
+      ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+      if (n < 0 && errno == ENOTSOCK) n = ::write(fd_, bytes.data() + sent, bytes.size() - sent);
       if (n <= 0) return false;
       sent += static_cast<std::size_t>(n);
     }
     return true;
   }
 
-  bool send(const nax::Packet& packet, uint16_t des = 1, uint16_t sou = kHostNode) {
-    return send_bytes(build_frame(protocol_, des, sou, packet));
+  bool send(const nax::Packet& packet, uint16_t des = 1) {
+    return send_bytes(build_frame(protocol_, des, kHostNode, packet));
   }
 
-  // Raw bytes until `count` frames decode, the peer closes, or timeout_ms passes.
+  // Raw bytes until `count` frames decode, the peer ends the stream, or timeout_ms passes.
   struct Received {
-    std::vector<uint8_t> bytes;
+    Bytes bytes;
     std::vector<nax::Packet> packets;
-    bool closed = false;
-    uint64_t took_ms = 0;  // until the last of the frames waited for was complete
-    std::size_t reads = 0;
+    bool closed = false;  // end of file, or an error such as EIO from a hung-up terminal
+    int64_t took_ms = 0;  // until the last of the frames waited for was complete
   };
   Received receive(uint32_t timeout_ms, std::size_t count = 1) {
     Received r;
     const auto start = std::chrono::steady_clock::now();
     while (r.packets.size() < count) {
-      const uint64_t spent = elapsed_ms(start);
+      const int64_t spent = test_support::elapsed_ms(start);
       if (spent >= timeout_ms) break;
       pollfd p{fd_, POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(timeout_ms - spent)) <= 0) continue;
       uint8_t buffer[4096];
-      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
       if (n <= 0) {
         r.closed = true;
         break;
       }
-      ++r.reads;
       r.bytes.insert(r.bytes.end(), buffer, buffer + n);
       r.packets = decode_frames(protocol_, r.bytes);
-      r.took_ms = elapsed_ms(start);
+      r.took_ms = test_support::elapsed_ms(start);
     }
     return r;
   }
 
-  // The next frame, or nothing within timeout_ms.
-  std::optional<nax::Packet> next(uint32_t timeout_ms = 2000) {
-    Received r = receive(timeout_ms);
-    if (r.packets.empty()) return std::nullopt;
-    return r.packets.front();
-  }
-
-  std::optional<nax::Packet> request(const nax::Packet& packet, uint16_t des = 1) {
+  // The answer to packet, or nothing within timeout_ms.
+  std::optional<nax::Packet> request(const nax::Packet& packet, uint16_t des = 1,
+                                     uint32_t timeout_ms = 2000) {
     if (!send(packet, des)) return std::nullopt;
-    return next();
+    const Received r = receive(timeout_ms);
+    return r.packets.empty() ? std::nullopt : std::optional(r.packets.front());
   }
 
  private:

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,15 +18,16 @@
 
 #include "link/link.h"
 #include "naxsim.h"
-#include "process_counts.h"
+#include "support/support.h"
 #include "vedodiroz.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint16_t kHostNode = 0x0100;
-constexpr uint16_t kSimNode = 7;
+using test_support::eventually;
+using test_support::kHostNode;
+using test_support::kSimNode;
 constexpr int kLossEvery = 10;
 constexpr int kWarmUpCycles = 300;
 // Allocator caches may keep a little after warm-up; a leaked link record
@@ -49,15 +49,6 @@ Counts counts() {
   }
   return Counts{test_support::open_descriptors(), test_support::running_threads(),
                 resident * (sysconf(_SC_PAGESIZE) / 1024)};
-}
-
-bool eventually(const std::function<bool()>& pred, int timeout_ms = 10000) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (Clock::now() < deadline) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return pred();
 }
 
 // Connection callback: which links the listener announced and which were lost.
