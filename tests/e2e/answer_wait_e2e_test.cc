@@ -7,7 +7,7 @@
 
 namespace {
 
-class AnswerWaitZero : public e2e::SimFixture, public ::testing::WithParamInterface<uint8_t> {
+class AnswerWaitZero : public e2e::NodeFixture, public ::testing::WithParamInterface<uint8_t> {
  protected:
   // Every thread made from here on (node, reception) shares one core with the caller.
   void SetUp() override {
@@ -16,10 +16,10 @@ class AnswerWaitZero : public e2e::SimFixture, public ::testing::WithParamInterf
     CPU_SET(sched_getcpu(), &one);
     ASSERT_EQ(sched_getaffinity(0, sizeof saved_, &saved_), 0);
     ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
-    SimFixture::SetUp();
+    NodeFixture::SetUp();
   }
   void TearDown() override {
-    SimFixture::TearDown();
+    NodeFixture::TearDown();
     sched_setaffinity(0, sizeof saved_, &saved_);
   }
   // nax_get_time on a thread of the idle class: sending the request hands the core to
@@ -44,7 +44,7 @@ TEST_P(AnswerWaitZero, TakesAnAnswerAlreadyThereAndGivesUpOnNone) {
   EXPECT_EQ(get_time_when_answered(link), NAX_OK);
   naxsim::Faults silent;
   silent.no_answer = true;
-  sim_->set_faults(silent);
+  node_.sim().set_faults(silent);
   EXPECT_EQ(get_time_when_answered(link), NAX_ERR_NO_ANSWER);
 }
 

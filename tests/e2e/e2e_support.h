@@ -72,6 +72,9 @@ class Node {
     const std::string answer = control("serial");
     return answer.rfind("ok ", 0) == 0 ? answer.substr(3) : "";
   }
+  naxsim::Simulator& sim() {
+    return *sim_;
+  }
   uint16_t free_port() const {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
@@ -116,11 +119,15 @@ class NodeFixture : public ::testing::Test {
     node_.control("faults");
     nax_uninit();
   }
+  int32_t open(uint8_t protocol, int32_t rcv_timeout_ms = 500) {
+    return open(node_.tcp(), protocol, rcv_timeout_ms);
+  }
   int32_t open(const std::string& conn, uint8_t protocol, int32_t rcv_timeout_ms = 500) {
     uint32_t status = 0;
     uint32_t id = nax_open(&status, kHostNode, protocol, conn.c_str(), 1000, &rec_,
                            Recorder::user_cb, Recorder::aux_cb, Recorder::conn_cb);
     EXPECT_EQ(status, NAX_OK) << conn;
+    EXPECT_NE(id, 0u);
     if (id != 0) {
       links_.push_back(id);
       EXPECT_EQ(nax_set_rcv_timeout(static_cast<int32_t>(id), rcv_timeout_ms), NAX_OK);
@@ -163,46 +170,5 @@ inline auto routes() {
 inline std::string route_name(const ::testing::TestParamInfo<Route>& route) {
   return route.param.name;
 }
-
-#ifndef _WIN32
-// A started simulator and an initialised library, for the tests that reach
-// into the simulator itself; open() makes links to it.
-class SimFixture : public ::testing::Test {
- protected:
-  void SetUp() override {
-    naxsim::Config config;
-    config.node = kSimNode;
-    sim_ = std::make_unique<naxsim::Simulator>(config);
-    ASSERT_TRUE(sim_->start());
-    ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);
-  }
-  void TearDown() override {
-    for (uint32_t id : links_) nax_close(static_cast<int32_t>(id));
-    sim_->stop();
-    nax_uninit();
-  }
-
-  // Opens a link in the given protocol with short time-outs; fails the test on error.
-  uint32_t open(uint8_t protocol, uint32_t rcv_timeout_ms = 500) {
-    uint32_t status = 0;
-    uint32_t id = nax_open(&status, kHostNode, protocol, sim_->conn_string().c_str(), 1000,
-                           &recorder_, Recorder::user_cb, Recorder::aux_cb, Recorder::conn_cb);
-    EXPECT_EQ(status, NAX_OK);
-    EXPECT_NE(id, 0u);
-    if (id != 0) {
-      links_.push_back(id);
-      EXPECT_EQ(nax_set_rcv_timeout(static_cast<int32_t>(id), static_cast<int32_t>(rcv_timeout_ms)),
-                NAX_OK);
-    }
-    return id;
-  }
-  // The link is gone (closed by the test or lost): do not close it again.
-  void forget(uint32_t id) { std::erase(links_, id); }
-
-  std::unique_ptr<naxsim::Simulator> sim_;
-  Recorder recorder_;
-  std::vector<uint32_t> links_;
-};
-#endif
 
 }  // namespace e2e

@@ -140,19 +140,9 @@ TEST_P(LinkE2E, EventsReachTheCallbacksWithTheirFields) {
   EXPECT_EQ(rec_.user_count(), seen);
 }
 
-TEST_P(LinkE2E, HostCloseIsNotReportedAndIsRefusedTheSecondTime) {
-  const int32_t link = open_route();
-  EXPECT_EQ(nax_close(link), NAX_OK);
-  forget(link);
-  EXPECT_EQ(nax_close(link), NAX_ERR_LINK_UNAVAILABLE);
-  ASSERT_EQ(node_.control("drop"), "ok");
-  pause_ms(200);
-  EXPECT_EQ(rec_.conn_count(), 0u);
-}
-
 // A command waiting on a link that its node drops, or that another thread
 // closes, ends at once instead of running into its time-out; only the loss is
-// reported back, once.
+// reported back, once, and the host's own close not at all.
 TEST_P(LinkE2E, DropOrCloseEndsAWaitingCommandAtOnce) {
   const struct {
     const char* how;
@@ -231,6 +221,7 @@ TEST_P(KeepaliveE2E, AnsweredKeepalivesKeepAQuietLinkAlive) {
   const unsigned long before = node_.counts().keepalives;
   pause_ms(1500);
   EXPECT_GE(node_.counts().keepalives - before, 3u);
+  EXPECT_LE(node_.counts().keepalives - before, 6u) << "one a quiet period of 300 ms";
   nax_date_time got{};
   EXPECT_EQ(nax_get_time(link, kSimNode, &got), NAX_OK);
   EXPECT_EQ(rec_.conn_count(), 0u);
@@ -244,6 +235,7 @@ TEST_P(KeepaliveE2E, SilentNodeGetsExactlyTheRetryCountThenIsGivenUp) {
   // Two quiet periods with a keepalive each, given up at the third.
   ASSERT_TRUE(eventually([&] { return rec_.conn_count() == 1; }));
   EXPECT_GE(elapsed_ms(start), 3 * 300);
+  EXPECT_LT(elapsed_ms(start), 5000);
   EXPECT_EQ(rec_.conn[0], std::make_pair(quiet, uint32_t{NAX_CONN_NO_KEEPALIVE}));
   forget(quiet);
   // Every keepalive has been counted once the node saw the link close.
@@ -301,7 +293,10 @@ TEST_F(OpenE2E, ConnectionStringsAndProtocolsAreChecked) {
       {"COM255:9600", 1, NAX_ERR_SERIAL_OPEN},        // a name that is no port here
 #else
       {"COM3:115200", 1, NAX_ERR_SERIAL_OPEN},
+      {"com3:9600", 1, NAX_ERR_SERIAL_OPEN},
+      {"ttyNAXNOSUCH0:19200", 1, NAX_ERR_SERIAL_OPEN},  // mapped to /dev/ttyNAXNOSUCH0
       {"/nonexistent/port:9600", 1, NAX_ERR_SERIAL_OPEN},
+      {"/dev/null:9600", 1, NAX_ERR_SERIAL_CONFIG},     // opens, but is no terminal
 #endif
   };
   // clang-format on

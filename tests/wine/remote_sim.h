@@ -10,14 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "support/support.h"
-
 namespace wine {
-
-using test_support::eventually;
-using test_support::kHostNode;
-using test_support::kSimNode;
-using test_support::Recorder;
 
 inline std::string env(const char* name) {
   const char* value = std::getenv(name);

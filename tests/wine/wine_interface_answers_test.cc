@@ -1,80 +1,86 @@
-// Where Windows matters to the answers a host expects: nax_uninit with links
-// still open gives back the port and the sockets, and a bind error other than
-// "address in use" is not waited for.
-#include <gtest/gtest.h>
-
-#include <string>
-
-#include "remote_sim.h"
+// Where Windows matters to the answers a host expects: nax_uninit with links still
+// open gives back the port and the sockets, a port another socket holds is refused
+// (waited out only when it is "in use"), and a serial line hung up is found by the
+// keepalive.
+#include "e2e/e2e_support.h"
 
 namespace {
 
-using wine::kHostNode;
-using wine::kSimNode;
+using e2e::kSimNode;
 
-uint16_t listen_port() {
-  return static_cast<uint16_t>(std::atoi(wine::env("NAXSIM_LISTEN_PORT").c_str()));
-}
-
-class WineInterfaceAnswers : public ::testing::Test {
+class WineInterfaceAnswers : public e2e::NodeFixture {
  protected:
   void SetUp() override {
-    ASSERT_EQ(wine::control("faults"), "ok") << "is the simulator's control channel up?";
+    NodeFixture::SetUp();
     ASSERT_TRUE(wine::fresh_serial_line());
-    ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);
+    com_ = wine::sim_com() + ":115200";
   }
-  void TearDown() override { nax_uninit(); }
-  uint32_t open(const std::string& conn, uint8_t protocol) {
-    uint32_t status = 0;
-    const uint32_t id =
-        nax_open(&status, kHostNode, protocol, conn.c_str(), 1000, &rec_, wine::Recorder::user_cb,
-                 wine::Recorder::aux_cb, wine::Recorder::conn_cb);
-    EXPECT_EQ(status, NAX_OK) << conn;
-    return id;
+  // A socket of this process on the listen port: exclusively bound, or listening.
+  SOCKET hold_listen_port(bool exclusive) {
+    SOCKET other = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    EXPECT_NE(other, INVALID_SOCKET);
+    BOOL on = TRUE;
+    if (exclusive) {
+      EXPECT_EQ(setsockopt(other, SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                           reinterpret_cast<const char*>(&on), sizeof on),
+                0);
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(node_.free_port());
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    EXPECT_EQ(bind(other, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    if (!exclusive) {
+      EXPECT_EQ(listen(other, 4), 0);
+    }
+    return other;
   }
-  wine::Recorder rec_;
+  std::string com_;
 };
 
 // The COM port is opened without sharing and the listener binds its port
 // exclusively: both open again at once only if nax_uninit closed them.
 TEST_F(WineInterfaceAnswers, UninitClosesWhatIsStillOpenSoThatItOpensAgain) {
-  const std::string com = wine::sim_com() + ":115200";
-  ASSERT_NE(open(wine::sim_conn(), 2), 0u);
-  ASSERT_NE(open(com, 1), 0u);
+  const uint16_t port = node_.free_port();
+  open(node_.tcp(), 2);
+  open(com_, 1);
   uint32_t status = 0;
-  ASSERT_EQ(nax_listen(&status, listen_port(), 1000, &rec_, wine::Recorder::conn_cb), 1u);
-  ASSERT_EQ(wine::control("connect 127.0.0.1 " + std::to_string(listen_port()) + " 1"), "ok");
-  ASSERT_TRUE(wine::eventually([&] { return rec_.size_of(rec_.conn) == 1; }));
+  ASSERT_EQ(nax_listen(&status, port, 1000, &rec_, e2e::Recorder::conn_cb), 1u);
+  ASSERT_EQ(node_.control("connect 127.0.0.1 " + std::to_string(port) + " 1"), "ok");
+  ASSERT_TRUE(e2e::eventually([&] { return rec_.conn_count() == 1; }));
 
   EXPECT_EQ(nax_uninit(), NAX_OK);
-  EXPECT_EQ(rec_.size_of(rec_.conn), 1u);  // closing reports nothing
+  links_.clear();
+  EXPECT_EQ(rec_.conn_count(), 1u);  // closing reports nothing
   ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);
-  const uint32_t again = open(com, 1);
-  EXPECT_EQ(again, 1u);  // a fresh registry
+  const int32_t again = open(com_, 1);
+  EXPECT_EQ(again, 1);  // a fresh registry
   nax_date_time got{};
-  EXPECT_EQ(nax_get_time(static_cast<int32_t>(again), kSimNode, &got), NAX_OK);
-  EXPECT_EQ(nax_listen(&status, listen_port(), 0, nullptr, nullptr), 1u);
+  EXPECT_EQ(nax_get_time(again, kSimNode, &got), NAX_OK);
+  EXPECT_EQ(nax_listen(&status, port, 0, nullptr, nullptr), 1u);
   EXPECT_EQ(status, NAX_OK);
 }
 
-// A port another socket of this process holds exclusively is refused with
-// WSAEACCES: that is no "port in use" to wait out.
-TEST_F(WineInterfaceAnswers, BindRefusedForAnotherReasonIsNotWaitedFor) {
-  SOCKET other = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  ASSERT_NE(other, INVALID_SOCKET);
-  BOOL on = TRUE;
-  ASSERT_EQ(setsockopt(other, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
-                       sizeof on),
-            0);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = htons(listen_port());
-  local.sin_addr.s_addr = htonl(INADDR_ANY);
-  ASSERT_EQ(bind(other, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
-  uint32_t status = 0;
-  EXPECT_EQ(nax_listen(&status, listen_port(), 3000, nullptr, nullptr), 0u);
-  EXPECT_EQ(status, NAX_ERR_BIND);
-  closesocket(other);
+// A port another program's listener holds stays its own; one held exclusively is
+// refused with WSAEACCES, which is no "port in use" to wait out.
+TEST_F(WineInterfaceAnswers, PortHeldByAnotherSocketIsRefused) {
+  const struct {
+    bool exclusive;
+    uint32_t retry_ms;
+    uint32_t expected;
+  } cases[] = {{false, 300, NAX_ERR_PORT_IN_USE}, {true, 3000, NAX_ERR_BIND}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.exclusive ? "exclusive" : "listening");
+    const SOCKET other = hold_listen_port(c.exclusive);
+    uint32_t status = 0;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(nax_listen(&status, node_.free_port(), c.retry_ms, nullptr, nullptr), 0u);
+    EXPECT_EQ(status, c.expected);
+    if (c.exclusive) {
+      EXPECT_LT(e2e::elapsed_ms(start), 2000);
+    }
+    closesocket(other);
+  }
 }
 
 // A serial line whose other end hangs up fails its reads with 1020, which the
@@ -83,16 +89,16 @@ TEST_F(WineInterfaceAnswers, SerialHangUpIsFoundByTheKeepalive) {
   ASSERT_EQ(nax_uninit(), NAX_OK);
   ASSERT_EQ(nax_set_keepalive(300, 1, 0xFFFF), NAX_OK);
   ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);
-  const int32_t link = static_cast<int32_t>(open(wine::sim_com() + ":115200", 2));
-  ASSERT_NE(link, 0);
+  const int32_t link = open(com_, 2, 3000);
   nax_date_time got{};
   ASSERT_EQ(nax_get_time(link, kSimNode, &got), NAX_OK);
-  ASSERT_EQ(wine::control("faults no-answer"), "ok");
-  ASSERT_EQ(wine::control("drop"), "ok");
+  ASSERT_EQ(node_.control("faults no-answer"), "ok");
+  ASSERT_EQ(node_.control("drop"), "ok");
   const uint32_t waited = nax_get_time(link, kSimNode, &got);
   EXPECT_TRUE(waited == NAX_ERR_IO || waited == NAX_ERR_NODE_LOST) << waited;
-  ASSERT_TRUE(wine::eventually([&] { return rec_.size_of(rec_.conn) >= 1; }));
+  ASSERT_TRUE(e2e::eventually([&] { return rec_.conn_count() >= 1; }));
   EXPECT_EQ(rec_.conn[0], std::make_pair(link, static_cast<uint32_t>(NAX_CONN_NO_KEEPALIVE)));
+  forget(link);
   ASSERT_EQ(nax_uninit(), NAX_OK);
   ASSERT_EQ(nax_set_keepalive(0, 0, 0xFFFF), NAX_OK);
   ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);
