@@ -99,6 +99,7 @@ TEST_F(NaxgwEnd, StatusFollowsEachLinkOutOrInAndCommandsWorkOverMqtt311) {
     return gw.log().find("node 9 connected in but is not configured") != std::string::npos;
   })) << gw.log();
   // No connection callback reports this loss: the gateway notices it by itself.
+  client.forget();
   in5.kill(SIGKILL);
   EXPECT_TRUE(client.wait_for("t/in5/status", state_is("offline"))) << gw.log();
 
