@@ -92,6 +92,8 @@ TEST(NaxgwStore, EachMarkIsStoredOncePublishedFromTheOutboxAndSurvivesReopening)
       EXPECT_EQ(store->store("b", first, 3, 3).size(), 3u);
       EXPECT_EQ(store->count("a"), 5u);
       EXPECT_EQ(store->cursor("c"), 0u);
+      EXPECT_TRUE(store->contains("a", mark(4, 3, "x")));
+      EXPECT_FALSE(store->contains("a", mark(4, 4)));
       // The outbox gives the asked nodes' rows oldest first, until they are published.
       const auto out = store->unpublished({"a"}, 4);
       ASSERT_EQ(out.size(), 4u);
