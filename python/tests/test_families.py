@@ -40,8 +40,6 @@ ROUND_TRIPS = [
     ("users edited", (2,), lambda l: (l.add_users(1, USERS), l.edit_users(1, [nax.User(id=1002, text1="Jo")]),
                                       l.del_users(1, [1001, USERS[2]])),
      lambda l: summary(l.users(1)), [(1002, 1, "Jo", None)]),
-    ("users p1", (1,), lambda l: l.add_users(1, [nax.User(id=7, psw=1, sec_level=2)]),
-     lambda l: [(u.id, u.psw, u.sec_level) for u in l.users(1)], [(7, 1, 2)]),
     ("template", (2,), lambda l: l.write_template(1, 1, 1001, 2, TEMPLATE[:356]),
      lambda l: l.read_template(1, 1, 1001, 2), TEMPLATE[:356] + bytes(28)),
     ("file", (2,), lambda l: l.write_file(1, "log/day.bin", FILE), lambda l: l.read_file(1, "log/day.bin"), FILE),

@@ -8,14 +8,10 @@ import pytest
 import vedodiroz as nax
 
 
-@pytest.fixture
-def port():
+def test_incoming_nodes_are_claimed_by_number_or_by_scan(naxsim_factory):
     with socket.socket() as s:
         s.bind(("0.0.0.0", 0))
-        return s.getsockname()[1]
-
-
-def test_incoming_node_is_accepted(naxsim_factory, port):
+        port = s.getsockname()[1]
     with nax.listen(port) as listener:
         with pytest.raises(queue.Empty):
             listener.next(timeout=0.2)  # nobody yet
@@ -28,10 +24,6 @@ def test_incoming_node_is_accepted(naxsim_factory, port):
             assert (link.id, link.node, link.port) == (incoming.link_id, 7, port)
             assert link.state == nax.LinkState.ACCEPTED
             assert link.get_info(7, "serial") == "SIM-00007"
-
-
-def test_accept_scans_for_any_waiting_node(naxsim_factory, port):
-    with nax.listen(port) as listener:
         naxsim_factory(connect=f"127.0.0.1:{port}", count=2, node=3, protocol=1)
         listener.next(timeout=10)
         listener.next(timeout=10)

@@ -1,5 +1,4 @@
-// Configuration faults are refused with the file, the line and the reason; good files give
-// exactly what they say.
+// Configuration faults are refused with the file, the line and the reason.
 #include "config.h"
 
 #include <gtest/gtest.h>
@@ -15,27 +14,15 @@ using naxgw::parse_config;
 const char* kNode = "[[node]]\nname = \"door1\"\nconnection = \"192.0.2.10:3001\"\n";
 
 // The example shipped beside the daemon is a good configuration.
-TEST(NaxgwConfig, TheShippedExampleReadsAsWritten) {
-  const naxgw::Config c = naxgw::load_config(NAXGW_EXAMPLE);
-  EXPECT_EQ(c.mqtt.client_id, "naxgw-1");
-  EXPECT_EQ(c.mqtt.max_queued, 100000u);
-  EXPECT_EQ(c.database.path, "/var/lib/naxgw/naxgw.db");
-  ASSERT_TRUE(c.allow);
-  EXPECT_EQ(c.allow->front(), "get_time");
-  ASSERT_EQ(c.nodes.size(), 1u);
-  EXPECT_EQ(c.nodes[0].connection, "192.0.2.10:3001");
-  EXPECT_TRUE(c.nodes[0].clock_sync);
+TEST(NaxgwConfig, TheShippedExampleReads) {
+  EXPECT_NO_THROW(naxgw::load_config(NAXGW_EXAMPLE));
 }
 
 TEST(NaxgwConfig, FaultsNameFileLineAndReason) {
-  struct Case {
-    std::string text;
-    int line;
-    std::string reason;
-  };
   const std::string node = kNode;
+  // Text, line, reason.
   // clang-format off
-  const Case cases[] = {
+  const std::tuple<std::string, int, std::string> cases[] = {
       {"[mqtt]\nport = \"1883\"\n" + node, 2, "mqtt.port must be an integer"},
       {"[mqtt]\nport = 70000\n" + node, 2, "mqtt.port must lie between 1 and 65535"},
       {"[mqtt]\nhots = \"x\"\n" + node, 2, "unknown key mqtt.hots"},
@@ -48,6 +35,9 @@ TEST(NaxgwConfig, FaultsNameFileLineAndReason) {
       {"[[node]]\nname = \"door1\"\n", 1, "node door1 needs a connection"},
       {"[[node]]\nname = \"a/b\"\nconnection = \"x:1\"\n", 2, "may hold only letters"},
       {"[[node]]\nname = \"a+\"\nconnection = \"x:1\"\n", 2, "may hold only letters"},
+      {"[[node]]\nname = \"a b\"\nconnection = \"x:1\"\n", 2, "may hold only letters"},
+      {"[[node]]\nname = \"\u00fc\"\nconnection = \"x:1\"\n", 2, "may hold only letters"},
+      {"[[node]]\nname = \"" + std::string(65, 'a') + "\"\nconnection = \"x:1\"\n", 2, "name"},
       {node + "\n" + node, 5, "name door1 is used twice"},
       {"[gateway]\nname = \"door1\"\n" + node, 3, "name door1 is used twice"},
       {"[marks]\ndelete_after_store = true\n" + node + "protocol = 1\n", 3, "needs protocol 2"},
@@ -73,15 +63,14 @@ TEST(NaxgwConfig, FaultsNameFileLineAndReason) {
   };
   // clang-format on
   const std::vector<std::string> known = {"get_time"};
-  for (const Case& c : cases) {
+  for (const auto& [text, line, reason] : cases) {
     try {
-      parse_config(c.text, "bad.toml", &known);
-      ADD_FAILURE() << "accepted:\n" << c.text;
+      parse_config(text, "bad.toml", &known);
+      ADD_FAILURE() << "accepted:\n" << text;
     } catch (const ConfigError& e) {
       const std::string message = e.what();
-      const std::string where = "bad.toml:" + std::to_string(c.line) + ": ";
-      EXPECT_EQ(message.rfind(where, 0), 0u) << message << "\nexpected " << where;
-      EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+      EXPECT_EQ(message.rfind("bad.toml:" + std::to_string(line) + ": ", 0), 0u) << message;
+      EXPECT_NE(message.find(reason), std::string::npos) << message;
     }
   }
 }
@@ -91,15 +80,12 @@ TEST(NaxgwConfig, FaultsNameFileLineAndReason) {
 TEST(NaxgwConfig, EnvironmentIsCheckedBeyondTheText) {
   naxgw_test::TempDir dir;
   const std::string ca = dir.write("ca.pem", "x");
-  struct Case {
-    std::string text;
-    std::string fault;    // empty: accepted
-    std::string warning;  // expected among the warnings
-  };
   const std::string node = kNode;
+  // Text, a part of the fault ("" when accepted), a part of the warnings.
   // clang-format off
-  const Case cases[] = {
+  const std::tuple<std::string, std::string, std::string> cases[] = {
       {"[mqtt]\nca_file = \"" + ca + "\"\n" + node, "", ""},
+      {"[[node]]\nname = \"a.b-c_d\"\nconnection = \"192.0.2.1:1\"\n", "", ""},
       {"[mqtt]\nca_file = \"" + dir.file("none.pem") + "\"\n" + node, "mqtt.ca_file", ""},
       {"[database]\npath = \"" + dir.file("no/dir/m.db") + "\"\n" + node, "database.path", ""},
       {"[mqtt]\npassword = \"pw\"\n" + node, "", ":2: holds a password and other users can read"},
@@ -107,32 +93,19 @@ TEST(NaxgwConfig, EnvironmentIsCheckedBeyondTheText) {
        "device /dev/ttyNAXGW9 does not exist"},
   };
   // clang-format on
-  for (const Case& c : cases) {
-    const std::string path = dir.write("gw.toml", c.text);
+  for (const auto& [text, fault, warning] : cases) {
+    const std::string path = dir.write("gw.toml", text);
     ::chmod(path.c_str(), 0644);
     try {
       std::string all;
       for (const std::string& w : naxgw::check_environment(naxgw::load_config(path))) all += w;
-      EXPECT_TRUE(c.fault.empty()) << "accepted: " << c.text;
-      EXPECT_NE(all.find(c.warning), std::string::npos) << all;
+      EXPECT_EQ(fault, "") << "accepted: " << text;
+      EXPECT_NE(all.find(warning), std::string::npos) << all;
     } catch (const ConfigError& e) {
-      EXPECT_NE(std::string(e.what()).find(c.fault.empty() ? "\x01" : c.fault), std::string::npos)
-          << e.what();
+      EXPECT_NE(fault, "") << e.what();
+      EXPECT_NE(std::string(e.what()).find(fault), std::string::npos) << e.what();
     }
   }
-}
-
-TEST(NaxgwConfig, NamesAreSingleTopicLevels) {
-  struct Case {
-    const char* name;
-    bool valid;
-  };
-  for (const Case c :
-       {Case{"door1", true}, Case{"a.b-c_d", true}, Case{"", false}, Case{"a/b", false},
-        Case{"#", false}, Case{"a b", false}, Case{"ü", false}}) {
-    EXPECT_EQ(naxgw::valid_name(c.name), c.valid) << c.name;
-  }
-  EXPECT_FALSE(naxgw::valid_name(std::string(65, 'a')));
 }
 
 }  // namespace
