@@ -126,6 +126,8 @@ struct RequestRow {
   uint16_t cmd;
   Bytes data;
 
+  friend void PrintTo(const RequestRow& row, std::ostream* os) { *os << row.name; }
+
   // Encoders that cannot refuse count as accepting.
   template <typename F>
   RequestRow(std::string n, F f, uint32_t s, uint16_t c, Bytes d)
@@ -151,6 +153,7 @@ struct AnswerRow {
   Decoder decode;
   uint32_t status;
   std::string out;
+  friend void PrintTo(const AnswerRow& row, std::ostream* os) { *os << row.name; }
 };
 
 // A decoder writing one record of type T, which starts as `start`.
