@@ -14,13 +14,7 @@ char* slot(nax_user_event_answer& a, int i) {
 
 // 10:20:30 29-02-24 weekday 4; user id 0x01020304 with st 7 (mask id | st).
 nax_user_event_answer base_answer() {
-  nax_user_event_answer a;
-  std::memset(&a, 0, sizeof a);
-  a.date_time = {10, 20, 30, 24, 2, 29, 4};
-  a.user.mask = NAX_USER_ID | NAX_USER_ST;
-  a.user.id = 0x01020304;
-  a.user.st = 7;
-  return a;
+  return {{10, 20, 30, 24, 2, 29, 4}, {NAX_USER_ID | NAX_USER_ST, 0x01020304, 0, 7}};
 }
 
 const Bytes kHead = {0x0A, 0x14, 0x1E, 0x1D, 0x02, 0x18, 0x04,  // date-time

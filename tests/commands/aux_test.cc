@@ -6,12 +6,6 @@
 namespace nax::codec_test {
 namespace {
 
-nax_aux_input only_schedule(uint16_t schedule_id) {
-  nax_aux_input aux{};
-  aux.schedule_id = schedule_id;
-  return aux;
-}
-
 // Every field distinct, negative condition included.
 const nax_aux_input kFull = {1, 2,  3,          4,      5,
                              6, -2, 0x01020304, 0x0A0B, {11, 12, 13, 14, 15, 16, 17, 18}};
@@ -41,11 +35,13 @@ INSTANTIATE_TEST_SUITE_P(
     Aux, CodecRequest,
     testing::Values(
         RequestRow("SetP2Input3Schedule0102",
-                   CALL(encode_set_aux_input_p2(r, 3, only_schedule(0x0102))), 1, 0x8043,
-                   kSchedule0102Wire),
+                   CALL(encode_set_aux_input_p2(r, 3,
+                                                nax_aux_input{0, 0, 0, 0, 0, 0, 0, 0, 0x0102, {}})),
+                   1, 0x8043, kSchedule0102Wire),
         RequestRow("SetP1Input3Schedule0102",
-                   CALL(encode_set_aux_input_p1(r, 3, only_schedule(0x0102))), 1, 0x200D,
-                   kSchedule0102Wire),
+                   CALL(encode_set_aux_input_p1(r, 3,
+                                                nax_aux_input{0, 0, 0, 0, 0, 0, 0, 0, 0x0102, {}})),
+                   1, 0x200D, kSchedule0102Wire),
         RequestRow("SetP2EveryFieldInOrder", CALL(encode_set_aux_input_p2(r, 0x1234, kFull)), 1,
                    0x8043, cat({{0x34, 0x12}, kFullWire})),
         RequestRow("GetP1", CALL(encode_get_aux_input_p1(r, 0x1234)), 1, 0x200C, {0x34, 0x12}),

@@ -1,7 +1,6 @@
 // Golden-byte tests of the file codecs.
 #include "commands/files.h"
 
-#include "commands/aux.h"
 #include "commands/codec_test_support.h"
 
 namespace nax::codec_test {
@@ -76,7 +75,6 @@ Decoder read(uint32_t len) {
 }
 
 Decoder size = into(0xDEADu, decode_fopen_p2);
-Decoder crc = into(0xDEADu, decode_status_and_u32_p2);
 
 INSTANTIATE_TEST_SUITE_P(
     File, CodecAnswer,
@@ -88,10 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerRow("ReadExactlyLen", 1, pattern(256), read(256), 1, "256 copied"),
         AnswerRow("SizeTwoBytesIsShort", 1, {0x01, 0x02}, size, 1029, "57005"),
         AnswerRow("SizeValue", 1, {0x26, 0x39, 0xF4, 0xCB}, size, 1, "3421780262"),
-        AnswerRow("SizeRefused", 4, {0x01, 0x02, 0x03, 0x04}, size, 4, "57005"),
-        AnswerRow("CrcTwoBytesIsShort", 1, {0x01, 0x02}, crc, 1029, "57005"),
-        AnswerRow("CrcValue", 1, {0x26, 0x39, 0xF4, 0xCB}, crc, 1, "3421780262"),
-        AnswerRow("CrcRefused", 4, {0x01, 0x02, 0x03, 0x04}, crc, 4, "57005")),
+        AnswerRow("SizeRefused", 4, {0x01, 0x02, 0x03, 0x04}, size, 4, "57005")),
     row_name<AnswerRow>);
 
 }  // namespace

@@ -9,11 +9,8 @@ namespace {
 // Sends a group; accepted only if the host's name reads `name_after` once sent.
 uint32_t group(Packet& r, uint16_t mask, uint8_t id, const std::string& name, uint8_t items,
                const std::string& name_after) {
-  nax_task_group g{};
-  g.mask_fields = mask;
-  g.id = id;
+  nax_task_group g = {mask, id, "", items};
   fill(g.name, name);
-  g.items = items;
   encode_add_task_group_p2(r, g);
   return ok_if(std::string(g.name) == name_after);
 }
@@ -22,10 +19,7 @@ uint32_t group(Packet& r, uint16_t mask, uint8_t id, const std::string& name, ui
 uint32_t item(Packet& r, uint8_t group_id, uint16_t mask, const std::string& name,
               const std::string& job_order, const std::string& name_after,
               const std::string& job_order_after) {
-  nax_task_item it{};
-  it.mask_fields = mask;
-  it.type = 2;
-  it.id = 4;
+  nax_task_item it = {mask, 2, 4, "", ""};
   fill(it.name, name);
   fill(it.job_order, job_order);
   encode_add_task_item_p2(r, group_id, it);
