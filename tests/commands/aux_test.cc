@@ -1,30 +1,26 @@
 // Golden-byte tests of the aux input and relay codecs.
 #include "commands/aux.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
-
 #include "commands/codec_test_support.h"
 
-namespace nax {
+namespace nax::codec_test {
 namespace {
-
-using namespace codec_test;
-
-nax_aux_input only_schedule(uint16_t schedule_id) {
-  nax_aux_input aux{};
-  aux.schedule_id = schedule_id;
-  return aux;
-}
 
 // Every field distinct, negative condition included.
 const nax_aux_input kFull = {1, 2,  3,          4,      5,
                              6, -2, 0x01020304, 0x0A0B, {11, 12, 13, 14, 15, 16, 17, 18}};
 const Bytes kFullWire = {1,    2,    3,    4,    5,  6,  0xFE, 0xFF, 0xFF, 0xFF, 0x04, 0x03,
                          0x02, 0x01, 0x0B, 0x0A, 11, 12, 13,   14,   15,   16,   17,   18};
+const std::string kFullShown = "1 2 3 4 5 6 -2 16909060 2571 11 12 13 14 15 16 17 18";
+const std::string kUntouchedShown =
+    "119 119 119 119 119 119 2004318071 2004318071 30583 119 119 119 119 119 119 119 119";
+
+std::string show_aux(const nax_aux_input& a) {
+  const uint8_t* x = a.extra;
+  return show(a.invert_input, a.ev_status, a.time_on, a.time_off, a.ev_host, a.ev_historic,
+              a.ev_in_condition, a.ev_rele_condition, a.schedule_id, x[0], x[1], x[2], x[3], x[4],
+              x[5], x[6], x[7]);
+}
 
 nax_aux_input untouched() {
   nax_aux_input aux;
@@ -32,123 +28,52 @@ nax_aux_input untouched() {
   return aux;
 }
 
-// Field by field: the record has padding that decoding never writes.
-bool same(const nax_aux_input& a, const nax_aux_input& b) {
-  return a.invert_input == b.invert_input && a.ev_status == b.ev_status && a.time_on == b.time_on &&
-         a.time_off == b.time_off && a.ev_host == b.ev_host && a.ev_historic == b.ev_historic &&
-         a.ev_in_condition == b.ev_in_condition && a.ev_rele_condition == b.ev_rele_condition &&
-         a.schedule_id == b.schedule_id && std::memcmp(a.extra, b.extra, sizeof a.extra) == 0;
-}
-
-struct RequestCase {
-  std::string name;
-  void (*encode)(Packet&);
-  uint16_t cmd;
-  Bytes data;
-};
-
-class AuxRequest : public testing::TestWithParam<RequestCase> {};
-
-TEST_P(AuxRequest, EncodesGoldenBytes) {
-  const RequestCase& c = GetParam();
-  Packet request;
-  std::memset(&request, 0xCC, sizeof request);
-  c.encode(request);
-  EXPECT_EQ(request.cmd, c.cmd);
-  EXPECT_EQ(request.status, 0);
-  EXPECT_EQ(data_of(request), c.data);
-}
+const Bytes kSchedule0102Wire =
+    cat({{0x03, 0x00}, Bytes(6, 0), Bytes(8, 0), {0x02, 0x01}, Bytes(8, 0)});
 
 INSTANTIATE_TEST_SUITE_P(
-    Aux, AuxRequest,
+    Aux, CodecRequest,
     testing::Values(
-        RequestCase{"SetP2Input3Schedule0102",
-                    [](Packet& r) { encode_set_aux_input_p2(r, 3, only_schedule(0x0102)); }, 0x8043,
-                    cat({{0x03, 0x00}, Bytes(6, 0), Bytes(8, 0), {0x02, 0x01}, Bytes(8, 0)})},
-        RequestCase{"SetP1Input3Schedule0102",
-                    [](Packet& r) { encode_set_aux_input_p1(r, 3, only_schedule(0x0102)); }, 0x200D,
-                    cat({{0x03, 0x00}, Bytes(6, 0), Bytes(8, 0), {0x02, 0x01}, Bytes(8, 0)})},
-        RequestCase{"SetP2EveryFieldInOrder",
-                    [](Packet& r) { encode_set_aux_input_p2(r, 0x1234, kFull); }, 0x8043,
-                    cat({{0x34, 0x12}, kFullWire})},
-        RequestCase{"GetP1", [](Packet& r) { encode_get_aux_input_p1(r, 0x1234); }, 0x200C,
-                    Bytes{0x34, 0x12}},
-        RequestCase{"GetP2", [](Packet& r) { encode_get_aux_input_p2(r, 0x1234); }, 0x8042,
-                    Bytes{0x34, 0x12}},
-        RequestCase{"StateP2Empty", encode_state_aux_input_p2, 0x8044, Bytes{}},
-        RequestCase{"ReleP1", [](Packet& r) { encode_rele_control_p1(r, 5, 7); }, 0x200F,
-                    Bytes{0x05, 0x07}},
-        RequestCase{"ReleP2", [](Packet& r) { encode_rele_control_p2(r, 5, 7); }, 0x8100,
-                    Bytes{0x05, 0x07}},
-        RequestCase{"AnswerAuxEventP2CarriesEventCode",
-                    [](Packet& r) { encode_answer_aux_input_event_p2(r, 9); }, 0x8051,
-                    Bytes{0x09}}),
-    case_name<RequestCase>);
+        RequestRow("SetP2Input3Schedule0102",
+                   CALL(encode_set_aux_input_p2(r, 3,
+                                                nax_aux_input{0, 0, 0, 0, 0, 0, 0, 0, 0x0102, {}})),
+                   1, 0x8043, kSchedule0102Wire),
+        RequestRow("SetP1Input3Schedule0102",
+                   CALL(encode_set_aux_input_p1(r, 3,
+                                                nax_aux_input{0, 0, 0, 0, 0, 0, 0, 0, 0x0102, {}})),
+                   1, 0x200D, kSchedule0102Wire),
+        RequestRow("SetP2EveryFieldInOrder", CALL(encode_set_aux_input_p2(r, 0x1234, kFull)), 1,
+                   0x8043, cat({{0x34, 0x12}, kFullWire})),
+        RequestRow("GetP1", CALL(encode_get_aux_input_p1(r, 0x1234)), 1, 0x200C, {0x34, 0x12}),
+        RequestRow("GetP2", CALL(encode_get_aux_input_p2(r, 0x1234)), 1, 0x8042, {0x34, 0x12}),
+        RequestRow("StateP2Empty", encode_state_aux_input_p2, 1, 0x8044, {}),
+        RequestRow("ReleP1", CALL(encode_rele_control_p1(r, 5, 7)), 1, 0x200F, {0x05, 0x07}),
+        RequestRow("ReleP2", CALL(encode_rele_control_p2(r, 5, 7)), 1, 0x8100, {0x05, 0x07}),
+        RequestRow("AnswerAuxEventP2CarriesEventCode", CALL(encode_answer_aux_input_event_p2(r, 9)),
+                   1, 0x8051, {0x09})),
+    row_name<RequestRow>);
 
-struct GetAnswerCase {
-  std::string name;
-  bool p1;
-  Packet answer;
-  uint32_t status;
-  nax_aux_input expected;
-};
-
-class AuxGetAnswer : public testing::TestWithParam<GetAnswerCase> {};
-
-TEST_P(AuxGetAnswer, DecodesIntoTheRecord) {
-  const GetAnswerCase& c = GetParam();
-  nax_aux_input aux = untouched();
-  const uint32_t status =
-      c.p1 ? decode_get_aux_input_p1(c.answer, aux) : decode_get_aux_input_p2(c.answer, aux);
-  EXPECT_EQ(status, c.status);
-  EXPECT_TRUE(same(aux, c.expected));
-}
-
-nax_aux_input stored_up_to_rele_condition() {
-  nax_aux_input aux = kFull;
-  aux.schedule_id = 0x7777;
-  std::memset(aux.extra, 0x77, sizeof aux.extra);
-  return aux;
-}
+Decoder get_p1 = into(untouched(), decode_get_aux_input_p1, show_aux);
+Decoder get_p2 = into(untouched(), decode_get_aux_input_p2, show_aux);
+Decoder state = into(0xDEADBEEFu, decode_status_and_u32_p2);
 
 INSTANTIATE_TEST_SUITE_P(
-    Aux, AuxGetAnswer,
-    testing::Values(GetAnswerCase{"P1Refused4LeavesRecord", true,
-                                  answer_of(0, cat({{0x04}, kFullWire})), 4, untouched()},
-                    GetAnswerCase{"P1EmptyIsShort", true, answer_of(0, {}), 1029, untouched()},
-                    GetAnswerCase{"P1FieldsAfterResultByte", true,
-                                  answer_of(0, cat({{0x01}, kFullWire, {0, 0}})), 1, kFull},
-                    GetAnswerCase{"P2Fields", false, answer_of(1, kFullWire), 1, kFull},
-                    GetAnswerCase{"P2StatusPassedOnRecordUntouched", false, answer_of(7, kFullWire),
-                                  7, untouched()},
-                    GetAnswerCase{"P2EndsInsideScheduleIdKeepsEarlierFields", false,
-                                  answer_of(1, Bytes(kFullWire.begin(), kFullWire.begin() + 15)),
-                                  1029, stored_up_to_rele_condition()}),
-    case_name<GetAnswerCase>);
-
-struct U32AnswerCase {
-  std::string name;
-  Packet answer;
-  uint32_t status;
-  uint32_t value;
-};
-
-class AuxStateAnswer : public testing::TestWithParam<U32AnswerCase> {};
-
-TEST_P(AuxStateAnswer, ReadsTheValueOnlyOnSuccess) {
-  const U32AnswerCase& c = GetParam();
-  uint32_t value = 0xDEADBEEF;
-  EXPECT_EQ(decode_status_and_u32_p2(c.answer, value), c.status);
-  EXPECT_EQ(value, c.value);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Aux, AuxStateAnswer,
+    Aux, CodecAnswer,
     testing::Values(
-        U32AnswerCase{"Mask", answer_of(1, {0x05, 0x00, 0x00, 0x80}), 1, 0x80000005},
-        U32AnswerCase{"ThreeBytesIsShort", answer_of(1, {0x05, 0x00, 0x00}), 1029, 0xDEADBEEF},
-        U32AnswerCase{"RefusedKeepsValue", answer_of(9, {0x05, 0x00, 0x00, 0x80}), 9, 0xDEADBEEF}),
-    case_name<U32AnswerCase>);
+        AnswerRow("GetP1Refused4LeavesRecord", 0, cat({{0x04}, kFullWire}), get_p1, 4,
+                  kUntouchedShown),
+        AnswerRow("GetP1EmptyIsShort", 0, {}, get_p1, 1029, kUntouchedShown),
+        AnswerRow("GetP1FieldsAfterResultByte", 0, cat({{0x01}, kFullWire, {0, 0}}), get_p1, 1,
+                  kFullShown),
+        AnswerRow("GetP2Fields", 1, kFullWire, get_p2, 1, kFullShown),
+        AnswerRow("GetP2StatusPassedOnRecordUntouched", 7, kFullWire, get_p2, 7, kUntouchedShown),
+        AnswerRow("GetP2EndsInsideScheduleIdKeepsEarlierFields", 1,
+                  Bytes(kFullWire.begin(), kFullWire.begin() + 15), get_p2, 1029,
+                  "1 2 3 4 5 6 -2 16909060 30583 119 119 119 119 119 119 119 119"),
+        AnswerRow("StateMask", 1, {0x05, 0x00, 0x00, 0x80}, state, 1, "2147483653"),
+        AnswerRow("StateThreeBytesIsShort", 1, {0x05, 0x00, 0x00}, state, 1029, "3735928559"),
+        AnswerRow("StateRefusedKeepsValue", 9, {0x05, 0x00, 0x00, 0x80}, state, 9, "3735928559")),
+    row_name<AnswerRow>);
 
 }  // namespace
-}  // namespace nax
+}  // namespace nax::codec_test

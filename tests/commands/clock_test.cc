@@ -1,127 +1,60 @@
 // Golden-byte tests of the clock command codecs.
 #include "commands/clock.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
-
 #include "commands/codec_test_support.h"
 
-namespace nax {
+namespace nax::codec_test {
 namespace {
-
-using namespace codec_test;
 
 // Record order: hour, minute, second, year, month, day, weekday.
 const nax_date_time kLeapEve = {23, 59, 58, 24, 2, 29, 4};
 const nax_date_time kUntouched = {99, 99, 99, 99, 99, 99, 99};
-
-bool same(const nax_date_time& a, const nax_date_time& b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-struct RequestCase {
-  std::string name;
-  void (*encode)(Packet&);
-  uint16_t cmd;
-  Bytes data;
-};
-
-class ClockRequest : public testing::TestWithParam<RequestCase> {};
-
-TEST_P(ClockRequest, EncodesGoldenBytes) {
-  const RequestCase& c = GetParam();
-  Packet request;
-  std::memset(&request, 0xCC, sizeof request);
-  c.encode(request);
-  EXPECT_EQ(request.cmd, c.cmd);
-  EXPECT_EQ(request.status, 0);
-  EXPECT_EQ(data_of(request), c.data);
-}
+const std::string kLeapEveShown = "23 59 58 24 2 29 4";
+const std::string kUntouchedShown = "99 99 99 99 99 99 99";
 
 INSTANTIATE_TEST_SUITE_P(
-    Clock, ClockRequest,
-    testing::Values(RequestCase{"SetP1LeapEve", [](Packet& r) { encode_set_time_p1(r, kLeapEve); },
-                                0x0002,
-                                Bytes{0x01, 0x23, 0x59, 0x58, 0x29, 0x02, 0x24, 0x04, 0x00}},
-                    RequestCase{"SetP2LeapEve", [](Packet& r) { encode_set_time_p2(r, kLeapEve); },
-                                0x8034, Bytes{0x17, 0x3B, 0x3A, 0x1D, 0x02, 0x18, 0x04}},
-                    RequestCase{"SetP1OutOfRangeSentAsConverted",
-                                [](Packet& r) {
-                                  encode_set_time_p1(r, {123, 0, 0, 0, 0, 0, 0});
-                                },
-                                0x0002,
-                                Bytes{0x01, 0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
-                    RequestCase{"GetP1Empty", encode_get_time_p1, 0x0002, Bytes{}},
-                    RequestCase{"GetP2Empty", encode_get_time_p2, 0x8033, Bytes{}}),
-    case_name<RequestCase>);
+    Clock, CodecRequest,
+    testing::Values(RequestRow("SetP1LeapEve", CALL(encode_set_time_p1(r, kLeapEve)), 1, 0x0002,
+                               {0x01, 0x23, 0x59, 0x58, 0x29, 0x02, 0x24, 0x04, 0x00}),
+                    RequestRow("SetP2LeapEve", CALL(encode_set_time_p2(r, kLeapEve)), 1, 0x8034,
+                               {0x17, 0x3B, 0x3A, 0x1D, 0x02, 0x18, 0x04}),
+                    RequestRow("SetP1OutOfRangeSentAsConverted",
+                               CALL(encode_set_time_p1(r, {123, 0, 0, 0, 0, 0, 0})), 1, 0x0002,
+                               {0x01, 0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}),
+                    RequestRow("GetP1Empty", encode_get_time_p1, 1, 0x0002, {}),
+                    RequestRow("GetP2Empty", encode_get_time_p2, 1, 0x8033, {})),
+    row_name<RequestRow>);
 
-struct GetAnswerCase {
-  std::string name;
-  bool p1;
-  Packet answer;
-  uint32_t status;
-  nax_date_time dt;
-};
-
-class ClockGetAnswer : public testing::TestWithParam<GetAnswerCase> {};
-
-TEST_P(ClockGetAnswer, DecodesIntoTheRecord) {
-  const GetAnswerCase& c = GetParam();
-  nax_date_time dt = kUntouched;
-  const uint32_t status =
-      c.p1 ? decode_get_time_p1(c.answer, dt) : decode_get_time_p2(c.answer, dt);
-  EXPECT_EQ(status, c.status);
-  EXPECT_TRUE(same(dt, c.dt));
-}
+Decoder get_p1 = into(kUntouched, decode_get_time_p1);
+Decoder get_p2 = into(kUntouched, decode_get_time_p2);
+Decoder set_p1 = status_only(decode_set_time_p1);
+Decoder set_p2 = status_only(decode_set_time_p2);
 
 INSTANTIATE_TEST_SUITE_P(
-    Clock, ClockGetAnswer,
-    testing::Values(
-        GetAnswerCase{"P2Status5LeavesRecord", false,
-                      answer_of(5, {0x17, 0x3B, 0x3A, 0x1D, 0x02, 0x18, 0x04}), 5, kUntouched},
-        GetAnswerCase{"P1Bcd", true, answer_of(0, {0x01, 0x23, 0x59, 0x58, 0x29, 0x02, 0x24, 0x04}),
-                      1, kLeapEve},
-        GetAnswerCase{"P1ResultByteNotExamined", true,
-                      answer_of(0, {0x00, 0x23, 0x59, 0x58, 0x29, 0x02, 0x24, 0x04, 0x00, 0x00}), 1,
-                      kLeapEve},
-        GetAnswerCase{"P1SevenBytesLeavesRecord", true,
-                      answer_of(0, {0x01, 0x23, 0x59, 0x58, 0x29, 0x02, 0x24}), 1029, kUntouched},
-        GetAnswerCase{"P1Empty", true, answer_of(0, {}), 1029, kUntouched},
-        GetAnswerCase{"P2Binary", false, answer_of(1, {0x17, 0x3B, 0x3A, 0x1D, 0x02, 0x18, 0x04}),
-                      1, kLeapEve},
-        GetAnswerCase{"P2ShortKeepsFieldsBeforeBreak",
-                      false,
-                      answer_of(1, {0x17, 0x3B, 0x3A}),
-                      1029,
-                      {23, 59, 58, 99, 99, 99, 99}}),
-    case_name<GetAnswerCase>);
-
-struct SetAnswerCase {
-  std::string name;
-  bool p1;
-  Packet answer;
-  uint32_t status;
-};
-
-class ClockSetAnswer : public testing::TestWithParam<SetAnswerCase> {};
-
-TEST_P(ClockSetAnswer, GivesTheStatus) {
-  const SetAnswerCase& c = GetParam();
-  EXPECT_EQ(c.p1 ? decode_set_time_p1(c.answer) : decode_set_time_p2(c.answer), c.status);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Clock, ClockSetAnswer,
-    testing::Values(SetAnswerCase{"P1RefusedIsTwo", true, answer_of(0, {0x00}), 2},
-                    SetAnswerCase{"P1EmptyIsShort", true, answer_of(0, {}), 1029},
-                    SetAnswerCase{"P1Done", true, answer_of(0, {0x01, 0x00}), 1},
-                    SetAnswerCase{"P1OtherRefusalIsTwo", true, answer_of(0, {0x07}), 2},
-                    SetAnswerCase{"P2Done", false, answer_of(1, {}), 1},
-                    SetAnswerCase{"P2NodeStatusPassedOn", false, answer_of(17, {}), 17}),
-    case_name<SetAnswerCase>);
+    Clock, CodecAnswer,
+    testing::Values(AnswerRow("GetP2Status5LeavesRecord", 5,
+                              {0x17, 0x3B, 0x3A, 0x1D, 0x02, 0x18, 0x04}, get_p2, 5,
+                              kUntouchedShown),
+                    AnswerRow("GetP1Bcd", 0, {0x01, 0x23, 0x59, 0x58, 0x29, 0x02, 0x24, 0x04},
+                              get_p1, 1, kLeapEveShown),
+                    AnswerRow("GetP1ResultByteNotExamined", 0,
+                              {0x00, 0x23, 0x59, 0x58, 0x29, 0x02, 0x24, 0x04, 0x00, 0x00}, get_p1,
+                              1, kLeapEveShown),
+                    AnswerRow("GetP1SevenBytesLeavesRecord", 0,
+                              {0x01, 0x23, 0x59, 0x58, 0x29, 0x02, 0x24}, get_p1, 1029,
+                              kUntouchedShown),
+                    AnswerRow("GetP1Empty", 0, {}, get_p1, 1029, kUntouchedShown),
+                    AnswerRow("GetP2Binary", 1, {0x17, 0x3B, 0x3A, 0x1D, 0x02, 0x18, 0x04}, get_p2,
+                              1, kLeapEveShown),
+                    AnswerRow("GetP2ShortKeepsFieldsBeforeBreak", 1, {0x17, 0x3B, 0x3A}, get_p2,
+                              1029, "23 59 58 99 99 99 99"),
+                    AnswerRow("SetP1RefusedIsTwo", 0, {0x00}, set_p1, 2, ""),
+                    AnswerRow("SetP1EmptyIsShort", 0, {}, set_p1, 1029, ""),
+                    AnswerRow("SetP1Done", 0, {0x01, 0x00}, set_p1, 1, ""),
+                    AnswerRow("SetP1OtherRefusalIsTwo", 0, {0x07}, set_p1, 2, ""),
+                    AnswerRow("SetP2Done", 1, {}, set_p2, 1, ""),
+                    AnswerRow("SetP2NodeStatusPassedOn", 17, {}, set_p2, 17, "")),
+    row_name<AnswerRow>);
 
 }  // namespace
-}  // namespace nax
+}  // namespace nax::codec_test

@@ -1,23 +1,10 @@
 // Golden-byte tests of the biometric template codecs.
 #include "commands/templates.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
-
 #include "commands/codec_test_support.h"
-#include "vedodiroz.h"
 
-namespace nax {
+namespace nax::codec_test {
 namespace {
-
-using namespace codec_test;
-
-Bytes head(const Bytes& bytes, std::size_t n) {
-  return Bytes(bytes.begin(), bytes.begin() + n);
-}
 
 Bytes pattern(std::size_t n, uint8_t seed) {
   Bytes out(n);
@@ -29,182 +16,96 @@ const Bytes kTemplate = pattern(kTemplateSize, 3);
 // sensor 0x0102, access 0x0A0B0C0D, template 3.
 const Bytes kIdsP2 = {0x02, 0x01, 0x0D, 0x0C, 0x0B, 0x0A, 0x03};
 
-struct RequestCase {
-  std::string name;
-  uint32_t (*encode)(Packet&);
-  uint32_t status;
-  uint16_t cmd;
-  Bytes data;
-};
-
-class TemplateRequest : public testing::TestWithParam<RequestCase> {};
-
-TEST_P(TemplateRequest, EncodesGoldenBytes) {
-  const RequestCase& c = GetParam();
-  Packet request;
-  std::memset(&request, 0xCC, sizeof request);
-  ASSERT_EQ(c.encode(request), c.status);
-  if (c.status != NAX_OK) return;
-  EXPECT_EQ(request.cmd, c.cmd);
-  EXPECT_EQ(request.status, 0);
-  EXPECT_EQ(data_of(request), c.data);
-}
-
 uint32_t write_of(Packet& r, uint32_t length) {
   const Bytes data = pattern(length, 9);
   return encode_write_template_p2(r, 0x0102, 0x0A0B0C0D, 3, data.data(), length);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Template, TemplateRequest,
+    Template, CodecRequest,
     testing::Values(
-        RequestCase{"Write385Refused", [](Packet& r) { return write_of(r, 385); }, 1037, 0, {}},
-        RequestCase{"Write384Sends391", [](Packet& r) { return write_of(r, 384); }, 1, 0x8020,
-                    cat({kIdsP2, pattern(384, 9)})},
-        RequestCase{"Write0SendsIdentifiersOnly", [](Packet& r) { return write_of(r, 0); }, 1,
-                    0x8020, kIdsP2},
-        RequestCase{"WriteNullTemplateSendsIdentifiersOnly",
-                    [](Packet& r) {
-                      return encode_write_template_p2(r, 0x0102, 0x0A0B0C0D, 3, nullptr, 10);
-                    },
-                    1, 0x8020, kIdsP2},
-        RequestCase{"ReadP1AccessIdBcd",
-                    [](Packet& r) { return ok(encode_read_template_p1, r, 87654321, 2); }, 1,
-                    0x0016, Bytes{0x87, 0x65, 0x43, 0x21, 0x02}},
-        RequestCase{"ReadP1AccessIdLowEightDigits",
-                    [](Packet& r) { return ok(encode_read_template_p1, r, 100000005, 2); }, 1,
-                    0x0016, Bytes{0x00, 0x00, 0x00, 0x05, 0x02}},
-        RequestCase{"ReadP2",
-                    [](Packet& r) { return ok(encode_read_template_p2, r, 0x0102, 0x0A0B0C0D, 3); },
-                    1, 0x8021, kIdsP2},
-        RequestCase{"DelP2",
-                    [](Packet& r) { return ok(encode_del_template_p2, r, 0x0102, 0x0A0B0C0D, 3); },
-                    1, 0x8022, kIdsP2},
-        RequestCase{"FlushP2", [](Packet& r) { return ok(encode_flush_templates_p2, r, 0x0304); },
-                    1, 0x8023, Bytes{0x04, 0x03}}),
-    case_name<RequestCase>);
+        RequestRow("Write385Refused", CALL(write_of(r, 385)), 1037, 0, {}),
+        RequestRow("Write384Sends391", CALL(write_of(r, 384)), 1, 0x8020,
+                   cat({kIdsP2, pattern(384, 9)})),
+        RequestRow("Write0SendsIdentifiersOnly", CALL(write_of(r, 0)), 1, 0x8020, kIdsP2),
+        RequestRow("WriteNullTemplateSendsIdentifiersOnly",
+                   CALL(encode_write_template_p2(r, 0x0102, 0x0A0B0C0D, 3, nullptr, 10)), 1, 0x8020,
+                   kIdsP2),
+        RequestRow("ReadP1AccessIdBcd", CALL(encode_read_template_p1(r, 87654321, 2)), 1, 0x0016,
+                   {0x87, 0x65, 0x43, 0x21, 0x02}),
+        RequestRow("ReadP1AccessIdLowEightDigits", CALL(encode_read_template_p1(r, 100000005, 2)),
+                   1, 0x0016, {0x00, 0x00, 0x00, 0x05, 0x02}),
+        RequestRow("ReadP2", CALL(encode_read_template_p2(r, 0x0102, 0x0A0B0C0D, 3)), 1, 0x8021,
+                   kIdsP2),
+        RequestRow("DelP2", CALL(encode_del_template_p2(r, 0x0102, 0x0A0B0C0D, 3)), 1, 0x8022,
+                   kIdsP2),
+        RequestRow("FlushP2", CALL(encode_flush_templates_p2(r, 0x0304)), 1, 0x8023, {0x04, 0x03})),
+    row_name<RequestRow>);
 
-struct ReadAnswerCase {
-  std::string name;
-  bool p1;
-  Packet answer;
-  uint32_t capacity;
-  uint32_t status;
-  TemplateEcho echo;
-  bool filled;  // the buffer holds kTemplate
-};
-
-class TemplateReadAnswer : public testing::TestWithParam<ReadAnswerCase> {};
-
-TEST_P(TemplateReadAnswer, CopiesTheBlockOnlyWhole) {
-  const ReadAnswerCase& c = GetParam();
-  Bytes buffer(c.capacity + 1, 0xEE);
-  TemplateEcho echo{0xFFFF, 0xFFFFFFFF, 0xFF};
-  const uint32_t status = c.p1 ? decode_read_template_p1(c.answer, echo, buffer.data(), c.capacity)
-                               : decode_read_template_p2(c.answer, echo, buffer.data(), c.capacity);
-  EXPECT_EQ(status, c.status);
-  if (status == NAX_OK) {
-    EXPECT_EQ(echo.sensor_id, c.echo.sensor_id);
-    EXPECT_EQ(echo.access_id, c.echo.access_id);
-    EXPECT_EQ(echo.template_id, c.echo.template_id);
-  }
-  const Bytes expected = c.filled ? cat({kTemplate, Bytes(buffer.size() - kTemplateSize, 0xEE)})
-                                  : Bytes(buffer.size(), 0xEE);
-  EXPECT_EQ(buffer, expected);
+std::string show_echo(const TemplateEcho& e) {
+  return show(e.sensor_id, e.access_id, e.template_id);
 }
+const TemplateEcho kNoEcho{0xFFFF, 0xFFFFFFFF, 0xFF};
+const std::string kEchoP2Shown = "258 168496141 3";
+
+// The echo (read only on success), then whether the buffer of `capacity` (and one byte past it)
+// holds the whole template ("template"), nothing ("untouched") or anything else.
+template <typename Decode>
+Decoder read(uint32_t capacity, Decode decode) {
+  return [=](const Packet& p, std::string& out) {
+    Bytes buffer(capacity + 1, 0xEE);
+    TemplateEcho echo = kNoEcho;
+    const uint32_t status = decode(p, echo, buffer.data(), capacity);
+    std::string copied = "changed";
+    if (buffer == Bytes(buffer.size(), 0xEE)) copied = "untouched";
+    if (buffer == cat({kTemplate, Bytes(buffer.size() - kTemplateSize, 0xEE)})) copied = "template";
+    out = (status == NAX_OK ? show_echo(echo) + " " : "") + copied;
+    return status;
+  };
+}
+auto read_p1 = [](uint32_t capacity) { return read(capacity, decode_read_template_p1); };
+auto read_p2 = [](uint32_t capacity) { return read(capacity, decode_read_template_p2); };
 
 const Bytes kP1Done = cat({{0x01, 0x87, 0x65, 0x43, 0x21, 0x02}, kTemplate});
-
-INSTANTIATE_TEST_SUITE_P(
-    Template, TemplateReadAnswer,
-    testing::Values(
-        ReadAnswerCase{"P2Capacity383IsShortBufferUntouched",
-                       false,
-                       answer_of(1, cat({kIdsP2, kTemplate})),
-                       383,
-                       1029,
-                       {},
-                       false},
-        ReadAnswerCase{"P2Only390BytesIsShort",
-                       false,
-                       answer_of(1, head(cat({kIdsP2, kTemplate}), 390)),
-                       384,
-                       1029,
-                       {},
-                       false},
-        ReadAnswerCase{"P2Whole",
-                       false,
-                       answer_of(1, cat({kIdsP2, kTemplate})),
-                       384,
-                       1,
-                       {0x0102, 0x0A0B0C0D, 3},
-                       true},
-        ReadAnswerCase{"P2LargerBufferGetsExactly384",
-                       false,
-                       answer_of(1, cat({kIdsP2, kTemplate})),
-                       500,
-                       1,
-                       {0x0102, 0x0A0B0C0D, 3},
-                       true},
-        ReadAnswerCase{"P2StatusWinsOverShortEcho", false, answer_of(6, {0x02}), 384, 6, {}, false},
-        ReadAnswerCase{"P1Error3Is10", true, answer_of(0, {0x00, 0x03}), 384, 10, {}, false},
-        ReadAnswerCase{"P1Error9Is11", true, answer_of(0, {0x00, 0x09}), 384, 11, {}, false},
-        ReadAnswerCase{"P1Error2Is12", true, answer_of(0, {0x00, 0x02}), 384, 12, {}, false},
-        ReadAnswerCase{"P1Error7Is16", true, answer_of(0, {0x00, 0x07}), 384, 16, {}, false},
-        ReadAnswerCase{
-            "P1RefusedWithoutErrorByte", true, answer_of(0, {0x00}), 384, 1029, {}, false},
-        ReadAnswerCase{"P1Done", true, answer_of(0, kP1Done), 384, 1, {0, 87654321, 2}, true},
-        ReadAnswerCase{"P1NibbleAbove9CountsZero",
-                       true,
-                       answer_of(0, cat({{0x01, 0xA7, 0x65, 0x43, 0x21, 0x02}, kTemplate})),
-                       384,
-                       1,
-                       {0, 7654321, 2},
-                       true},
-        ReadAnswerCase{"P1Capacity383", true, answer_of(0, kP1Done), 383, 1029, {}, false},
-        ReadAnswerCase{"P1EndsInsideBlock",
-                       true,
-                       answer_of(0, head(kP1Done, kP1Done.size() - 1)),
-                       384,
-                       1029,
-                       {},
-                       false}),
-    case_name<ReadAnswerCase>);
-
-struct EchoAnswerCase {
-  std::string name;
-  Packet answer;
-  uint32_t status;
-  TemplateEcho echo;
+const Bytes kP2Done = cat({kIdsP2, kTemplate});
+Decoder echo = [](const Packet& p, std::string& out) {
+  TemplateEcho e = kNoEcho;
+  const uint32_t status = decode_template_echo_p2(p, e);
+  if (status == NAX_OK) out = show_echo(e);
+  return status;
 };
-
-class TemplateEchoAnswer : public testing::TestWithParam<EchoAnswerCase> {};
-
-TEST_P(TemplateEchoAnswer, ReadsTheEcho) {
-  const EchoAnswerCase& c = GetParam();
-  TemplateEcho echo{0xFFFF, 0xFFFFFFFF, 0xFF};
-  EXPECT_EQ(decode_template_echo_p2(c.answer, echo), c.status);
-  if (c.status == NAX_OK) {
-    EXPECT_EQ(echo.sensor_id, c.echo.sensor_id);
-    EXPECT_EQ(echo.access_id, c.echo.access_id);
-    EXPECT_EQ(echo.template_id, c.echo.template_id);
-  }
-}
+Decoder flush = into(uint16_t{0}, decode_flush_templates_p2);
 
 INSTANTIATE_TEST_SUITE_P(
-    Template, TemplateEchoAnswer,
-    testing::Values(EchoAnswerCase{"Whole", answer_of(1, kIdsP2), 1, {0x0102, 0x0A0B0C0D, 3}},
-                    EchoAnswerCase{"SixBytesIsShort", answer_of(1, head(kIdsP2, 6)), 1029, {}},
-                    EchoAnswerCase{"Refused", answer_of(3, {}), 3, {}}),
-    case_name<EchoAnswerCase>);
-
-TEST(TemplateFlushAnswer, ReadsTheSensor) {
-  uint16_t sensor = 0;
-  EXPECT_EQ(decode_flush_templates_p2(answer_of(1, {0x04, 0x03}), sensor), 1u);
-  EXPECT_EQ(sensor, 0x0304);
-  EXPECT_EQ(decode_flush_templates_p2(answer_of(1, {0x04}), sensor), 1029u);
-  EXPECT_EQ(decode_flush_templates_p2(answer_of(5, {}), sensor), 5u);
-}
+    Template, CodecAnswer,
+    testing::Values(
+        AnswerRow("ReadP2Capacity383IsShortBufferUntouched", 1, kP2Done, read_p2(383), 1029,
+                  "untouched"),
+        AnswerRow("ReadP2Only390BytesIsShort", 1, head(kP2Done, 390), read_p2(384), 1029,
+                  "untouched"),
+        AnswerRow("ReadP2Whole", 1, kP2Done, read_p2(384), 1, kEchoP2Shown + " template"),
+        AnswerRow("ReadP2LargerBufferGetsExactly384", 1, kP2Done, read_p2(500), 1,
+                  kEchoP2Shown + " template"),
+        AnswerRow("ReadP2StatusWinsOverShortEcho", 6, {0x02}, read_p2(384), 6, "untouched"),
+        AnswerRow("ReadP1Error3Is10", 0, {0x00, 0x03}, read_p1(384), 10, "untouched"),
+        AnswerRow("ReadP1Error9Is11", 0, {0x00, 0x09}, read_p1(384), 11, "untouched"),
+        AnswerRow("ReadP1Error2Is12", 0, {0x00, 0x02}, read_p1(384), 12, "untouched"),
+        AnswerRow("ReadP1Error7Is16", 0, {0x00, 0x07}, read_p1(384), 16, "untouched"),
+        AnswerRow("ReadP1RefusedWithoutErrorByte", 0, {0x00}, read_p1(384), 1029, "untouched"),
+        AnswerRow("ReadP1Done", 0, kP1Done, read_p1(384), 1, "0 87654321 2 template"),
+        AnswerRow("ReadP1NibbleAbove9CountsZero", 0,
+                  cat({{0x01, 0xA7, 0x65, 0x43, 0x21, 0x02}, kTemplate}), read_p1(384), 1,
+                  "0 7654321 2 template"),
+        AnswerRow("ReadP1Capacity383", 0, kP1Done, read_p1(383), 1029, "untouched"),
+        AnswerRow("ReadP1EndsInsideBlock", 0, head(kP1Done, kP1Done.size() - 1), read_p1(384), 1029,
+                  "untouched"),
+        AnswerRow("EchoWhole", 1, kIdsP2, echo, 1, kEchoP2Shown),
+        AnswerRow("EchoSixBytesIsShort", 1, head(kIdsP2, 6), echo, 1029, ""),
+        AnswerRow("EchoRefused", 3, {}, echo, 3, ""),
+        AnswerRow("FlushReadsTheSensor", 1, {0x04, 0x03}, flush, 1, "772"),
+        AnswerRow("FlushOneByteIsShort", 1, {0x04}, flush, 1029, "0"),
+        AnswerRow("FlushRefused", 5, {}, flush, 5, "0")),
+    row_name<AnswerRow>);
 
 }  // namespace
-}  // namespace nax
+}  // namespace nax::codec_test

@@ -23,11 +23,6 @@ struct Received {
   bool operator==(const Received&) const = default;
 };
 
-std::ostream& operator<<(std::ostream& os, const Received& r) {
-  return os << "{sou " << r.sou << " des " << r.des << " cmd " << r.cmd << " status " << r.status
-            << " size " << r.data.size() << "}";
-}
-
 struct Outcome {
   std::vector<Received> packets;
   int drops = 0;  // parses that returned 0
@@ -57,6 +52,7 @@ Outcome receive(uint8_t protocol, const Bytes& stream, const Chunker& chunk) {
   Outcome out;
   auto a = std::make_unique<FrameAssembler>();
   auto packet = std::make_unique<Packet>();
+  packet->status = 0x7777;  // must be overwritten, also by protocol 1
   assembler_reset(*a, protocol, 0xFFFFFFFF);
   std::size_t pos = 0;
   while (pos < stream.size()) {
@@ -97,11 +93,17 @@ Chunker random_chunks(unsigned seed, std::size_t largest) {
   return [rng, largest] { return std::uniform_int_distribution<std::size_t>(1, largest)(*rng); };
 }
 
-// Golden frames and the packets they carry.
+// Golden frames and the packets they carry; a p1 packet's size is its class
+// value, so its data ends with the frame's CRC-16.
 const Bytes kP1Empty = {0x34, 0x12, 0x01, 0x00, 0x00, 0x22, 0x21, 0x02, 0x01, 0x7F, 0x67};
 const Received kP1EmptyPacket = {0x0001, 0x1234, 0x0102, 0, {0x7F, 0x67}};
 const Bytes kP1Keepalive = {0xFF, 0xFF, 0x01, 0x00, 0x00, 0x23, 0x2E, 0x00, 0x30, 0x00, 0x34, 0x31};
 const Received kP1KeepalivePacket = {0x0001, 0xFFFF, 0x3000, 0, {0x00, 0x34, 0x31}};
+// Any sequence number, and a high nibble in the size byte.
+const Bytes kP1AnySeq = {0x01, 0x00, 0x09, 0x00, 0xC3, 0xF4, 0xAF,
+                         0x05, 0x01, 0xAA, 0xBB, 0xFD, 0xD7};
+const Received kP1AnySeqPacket = {0x0009, 0x0001, 0x0105, 0, {0xAA, 0xBB, 0xFD, 0xD7}};
+// Index 15 (class 48, 57 bytes) is never sent by the library but is honoured.
 const Bytes kP1Index15 =
     join({{0x01, 0x00, 0x07, 0x00, 0x7E, 0xAF, 0xCA, 0x20, 0x01}, pattern(46), {0xAE, 0x69}});
 const Received kP1Index15Packet = {0x0007, 0x0001, 0x0120, 0, join({pattern(46), {0xAE, 0x69}})};
@@ -160,8 +162,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         StreamCase{"P1BackToBack",
                    1,
-                   join({kP1Empty, kP1Keepalive, kP1Index15, kP1Largest}),
-                   {kP1EmptyPacket, kP1KeepalivePacket, kP1Index15Packet, kP1LargestPacket},
+                   join({kP1Empty, kP1Keepalive, kP1Index15, kP1AnySeq, kP1Largest}),
+                   {kP1EmptyPacket, kP1KeepalivePacket, kP1Index15Packet, kP1AnySeqPacket,
+                    kP1LargestPacket},
                    0},
         // Garbage in whole windows before and between frames is skipped.
         StreamCase{"P1GarbageInWholeWindows",
@@ -189,6 +192,11 @@ INSTANTIATE_TEST_SUITE_P(
             join({{0x00, 0xAA, 0x13}, kP2Keepalive, {0x54}, kP2Answer, Bytes(5, 0xFF), kP2Largest}),
             {kP2KeepalivePacket, kP2AnswerPacket, kP2LargestPacket},
             0},
+        StreamCase{"P2ForAnyProtocolOtherThanOne",
+                   0,
+                   join({kP2Keepalive, kP2Answer}),
+                   {kP2KeepalivePacket, kP2AnswerPacket},
+                   0},
         StreamCase{"P2BadCrcDroppedNextFound",
                    2,
                    join({corrupt_crc(kP2Answer), {0x01}, kP2Keepalive}),

@@ -1,4 +1,4 @@
-// Little-endian put and get helpers, and the bounds the get helpers enforce.
+// The bounds the get helpers enforce, and what a null put writes.
 #include "proto/bytes.h"
 
 #include <gtest/gtest.h>
@@ -101,16 +101,6 @@ INSTANTIATE_TEST_SUITE_P(
                     GetBytesCase{"CountNearWrap", 0xFFFFFFFF, 0xFFFFFFFF, 1, 8, kShort, {}}),
     [](const testing::TestParamInfo<GetBytesCase>& param) { return param.param.name; });
 
-TEST(PutNumbers, LittleEndianAndCursorAdvance) {
-  uint8_t buffer[8] = {};
-  uint8_t* cursor = buffer;
-  EXPECT_EQ(put_u8(cursor, 0xA1), 1u);
-  EXPECT_EQ(put_u16(cursor, 0x1234), 2u);
-  EXPECT_EQ(put_u32(cursor, 0x89ABCDEF), 4u);
-  EXPECT_EQ(cursor, buffer + 7);
-  EXPECT_EQ(Bytes(buffer, buffer + 8), (Bytes{0xA1, 0x34, 0x12, 0xEF, 0xCD, 0xAB, 0x89, 0x00}));
-}
-
 TEST(PutBytes, NullCursorOrSourceWritesNothing) {
   uint8_t buffer[4] = {};
   const uint8_t source[] = {9, 8, 7};
@@ -123,17 +113,6 @@ TEST(PutBytes, NullCursorOrSourceWritesNothing) {
   EXPECT_EQ(put_bytes(cursor, source, 3), 3u);
   EXPECT_EQ(cursor, buffer + 3);
   EXPECT_EQ(Bytes(buffer, buffer + 4), (Bytes{9, 8, 7, 0}));
-}
-
-TEST(ReserveU16, SlotFilledAfterLaterFields) {
-  uint8_t buffer[5] = {};
-  uint8_t* cursor = buffer;
-  uint8_t* slot = reserve_u16(cursor);
-  EXPECT_EQ(slot, buffer);
-  EXPECT_EQ(cursor, buffer + 2);
-  put_u8(cursor, 0x33);
-  put_u16(slot, 0x0102);
-  EXPECT_EQ(Bytes(buffer, buffer + 4), (Bytes{0x02, 0x01, 0x33, 0x00}));
 }
 
 }  // namespace

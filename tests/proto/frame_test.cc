@@ -1,4 +1,4 @@
-// Golden-byte tests of the frame builders and of received frames turned into packets.
+// Golden-byte tests of the frame builders.
 #include "proto/frame.h"
 
 #include <gtest/gtest.h>
@@ -182,100 +182,6 @@ TEST(BuildFrameP1, ZeroFillsTheWholeCapacity) {
   Bytes out(64, 0xAA);
   ASSERT_EQ(build_frame_p1(0x1234, 1, *packet, out.data(), out.size()), 11u);
   EXPECT_TRUE(std::all_of(out.begin() + 11, out.end(), [](uint8_t b) { return b == 0; }));
-}
-
-// A received frame fed in one read, checked, then turned into a packet.
-struct ReceiveCase {
-  std::string name;
-  uint8_t protocol;
-  Bytes frame;
-  uint16_t sou, des, cmd, status;
-  Bytes data;
-  friend void PrintTo(const ReceiveCase& c, std::ostream* os) { *os << c.name; }
-};
-
-class ReceiveFrame : public testing::TestWithParam<ReceiveCase> {};
-
-TEST_P(ReceiveFrame, YieldsThePacket) {
-  const ReceiveCase& c = GetParam();
-  auto a = std::make_unique<FrameAssembler>();
-  assembler_reset(*a, c.protocol, 0xFFFFFFFF);
-  std::memcpy(a->buffer, c.frame.data(), c.frame.size());
-  a->fresh = static_cast<uint32_t>(c.frame.size());
-  ASSERT_EQ(parse_frame(*a, c.protocol), kAsmComplete);
-
-  auto packet = std::make_unique<Packet>();
-  packet->status = 0x7777;  // must be overwritten, also by protocol 1
-  frame_to_packet(*a, c.protocol, *packet);
-  EXPECT_EQ(packet->sou_node, c.sou);
-  EXPECT_EQ(packet->des_node, c.des);
-  EXPECT_EQ(packet->cmd, c.cmd);
-  EXPECT_EQ(packet->status, c.status);
-  EXPECT_EQ(Bytes(packet->data, packet->data + packet->size), c.data);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Frame, ReceiveFrame,
-    testing::Values(
-        // Size is the class value, so the data ends with the frame's CRC-16.
-        ReceiveCase{"P1SizeIsClassValue",
-                    1,
-                    {0x34, 0x12, 0x01, 0x00, 0x00, 0x22, 0x21, 0x02, 0x01, 0x7F, 0x67},
-                    0x0001,
-                    0x1234,
-                    0x0102,
-                    0,
-                    {0x7F, 0x67}},
-        ReceiveCase{"P1Keepalive",
-                    1,
-                    {0xFF, 0xFF, 0x01, 0x00, 0x00, 0x23, 0x2E, 0x00, 0x30, 0x00, 0x34, 0x31},
-                    0x0001,
-                    0xFFFF,
-                    0x3000,
-                    0,
-                    {0x00, 0x34, 0x31}},
-        ReceiveCase{"P1AnySeqAndHighNibble",
-                    1,
-                    {0x01, 0x00, 0x09, 0x00, 0xC3, 0xF4, 0xAF, 0x05, 0x01, 0xAA, 0xBB, 0xFD, 0xD7},
-                    0x0009,
-                    0x0001,
-                    0x0105,
-                    0,
-                    {0xAA, 0xBB, 0xFD, 0xD7}},
-        // Index 15 (class 48, 57 bytes) is never sent by the library but is honoured.
-        ReceiveCase{"P1Index15Is57Bytes", 1,
-                    join({{0x01, 0x00, 0x07, 0x00, 0x7E, 0xAF, 0xCA, 0x20, 0x01},
-                          pattern(46),
-                          {0xAE, 0x69}}),
-                    0x0007, 0x0001, 0x0120, 0, join({pattern(46), {0xAE, 0x69}})},
-        ReceiveCase{"P2StatusAndData",
-                    2,
-                    {0x55, 0x01, 0x00, 0x03, 0x00, 0x30, 0x01, 0x01, 0x01, 0x03, 0x00, 0x11, 0x22,
-                     0x33, 0x5A, 0x4D},
-                    0x0003,
-                    0x0001,
-                    0x0130,
-                    0x0101,
-                    {0x11, 0x22, 0x33}},
-        ReceiveCase{"P2ForAnyProtocolOtherThanOne",
-                    0,
-                    {0x55, 0xFF, 0xFF, 0x01, 0x00, 0x00, 0x82, 0x00, 0x00, 0x00, 0x00, 0x50, 0x8C},
-                    0x0001,
-                    0xFFFF,
-                    0x8200,
-                    0,
-                    {}}),
-    case_name<ReceiveCase>);
-
-TEST(ReceiveFrameP1, Index15FrameNeedsAll57Bytes) {
-  const Bytes frame =
-      join({{0x01, 0x00, 0x07, 0x00, 0x7E, 0xAF, 0xCA, 0x20, 0x01}, pattern(46), {0xAE, 0x69}});
-  auto a = std::make_unique<FrameAssembler>();
-  assembler_reset(*a, 1, 0);
-  std::memcpy(a->buffer, frame.data(), 56);
-  a->fresh = 56;
-  EXPECT_EQ(parse_p1(*a), kAsmBody);
-  EXPECT_EQ(a->need, 1u);
 }
 
 }  // namespace
