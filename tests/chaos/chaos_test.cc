@@ -227,47 +227,37 @@ class ChaosRun {
       if (links_.size() + incoming_.size() >= kMaxLinks) return;
     }
     const uint8_t protocol = static_cast<uint8_t>(1 + rng() % 2);
-    if (which < 5) {
+    uint32_t link = 0;
+    if (which < 5 || which >= 8) {
+      std::string conn = sim_.conn_string();
+      if (which >= 8 && !sim_.open_serial(&conn)) return;
+      if (which >= 8) conn += ":115200";
       uint32_t status = 0;
       timed("nax_open", kConnectTimeoutMs, false, [&] {
-        last_open_ = nax_open(&status, kHostNode, protocol, sim_.conn_string().c_str(),
-                              kConnectTimeoutMs, this, on_user, on_aux, on_conn);
-        return last_open_ != 0 ? uint32_t{NAX_OK} : status;
+        link = nax_open(&status, kHostNode, protocol, conn.c_str(),
+                        which < 5 ? kConnectTimeoutMs : 0, this, on_user, on_aux, on_conn);
+        return link != 0 ? uint32_t{NAX_OK} : status;
       });
-      if (status == NAX_OK) add(static_cast<int32_t>(last_open_));
-    } else if (which < 8) {
-      if (!sim_.connect_to("127.0.0.1", nax::listener_port())) return;
-      uint32_t link = 0;
-      uint16_t node = 0;
-      uint16_t port = 0;
-      const uint32_t s = timed("nax_accept", kAcceptTimeoutMs + kCommandBoundMs, true, [&] {
-        return nax_accept(&link, &node, &port, protocol, kHostNode, kAcceptTimeoutMs,
-                          kMaxTimeoutMs);
-      });
-      if (s == NAX_OK) {
-        const auto id = static_cast<int32_t>(link);
-        {
-          std::lock_guard<std::mutex> lock(m_);
-          incoming_.erase(id);
-        }
-        nax_set_callback_args(id, this);
-        nax_set_user_callback(id, on_user);
-        nax_set_aux_input_callback(id, on_aux);
-        nax_set_conn_callback(id, on_conn);
-        add(id);
-      }
-    } else {
-      std::string slave;
-      if (!sim_.open_serial(&slave)) return;
-      const std::string conn = slave + ":115200";
-      uint32_t status = 0;
-      timed("nax_open", kConnectTimeoutMs, false, [&] {
-        last_open_ =
-            nax_open(&status, kHostNode, protocol, conn.c_str(), 0, this, on_user, on_aux, on_conn);
-        return last_open_ != 0 ? uint32_t{NAX_OK} : status;
-      });
-      if (status == NAX_OK) add(static_cast<int32_t>(last_open_));
+      if (link != 0) add(static_cast<int32_t>(link));
+      return;
     }
+    if (!sim_.connect_to("127.0.0.1", nax::listener_port())) return;
+    uint16_t node = 0;
+    uint16_t port = 0;
+    const uint32_t s = timed("nax_accept", kAcceptTimeoutMs + kCommandBoundMs, true, [&] {
+      return nax_accept(&link, &node, &port, protocol, kHostNode, kAcceptTimeoutMs, kMaxTimeoutMs);
+    });
+    if (s != NAX_OK) return;
+    const auto id = static_cast<int32_t>(link);
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      incoming_.erase(id);
+    }
+    nax_set_callback_args(id, this);
+    nax_set_user_callback(id, on_user);
+    nax_set_aux_input_callback(id, on_aux);
+    nax_set_conn_callback(id, on_conn);
+    add(id);
   }
 
   void close_link(std::mt19937_64& rng) {
@@ -320,10 +310,7 @@ class ChaosRun {
   std::vector<int32_t> links_;
   std::set<int32_t> incoming_;  // announced by the listener, not yet claimed
   std::set<std::string> called_;
-  thread_local static uint32_t last_open_;
 };
-
-thread_local uint32_t ChaosRun::last_open_ = 0;
 
 bool ChaosRun::command(std::mt19937_64& rng, uint32_t kind) {
   const int32_t id = pick(rng);
@@ -555,9 +542,8 @@ TEST(Chaos, EveryFunctionAgainstAHostileNode) {
   sim.drop_connections();
   const std::vector<uint64_t> outcomes = sim.chaos_outcomes();
   std::printf("chaos: %llu timed calls\n", static_cast<unsigned long long>(run.calls()));
-  std::printf("chaos answers (valid, mutated, truncated, garbage, silent, split, dropped):");
-  for (uint64_t n : outcomes) std::printf(" %llu", static_cast<unsigned long long>(n));
-  std::printf("\n");
+  std::printf("chaos answers (valid, mutated, truncated, garbage, silent, split, dropped): %s\n",
+              testing::PrintToString(outcomes).c_str());
 
   // The simulator closes its side, the library's threads end: then the counts match.
   auto settled = [&] {
@@ -578,11 +564,7 @@ TEST(Chaos, EveryFunctionAgainstAHostileNode) {
   std::set<std::string> names = run.called_names();
   names.insert({"nax_init", "nax_uninit", "nax_lib_version", "nax_status_text", "nax_set_keepalive",
                 "nax_listen", "nax_close_listen"});
-  EXPECT_EQ(names.size(), 59u) << [&] {
-    std::string all;
-    for (const auto& n : names) all += n + " ";
-    return all;
-  }();
+  EXPECT_EQ(names.size(), 59u) << testing::PrintToString(names);
   // The node answered, both validly and otherwise, and a fair share of the calls reached it
   // (a node that no longer knows itself by the number called stays silent to every call).
   uint64_t perturbed = 0;

@@ -18,7 +18,6 @@
 
 #include "naxsim.h"
 #include "proto/frame.h"
-#include "proto/packet.h"
 #include "support/support.h"
 
 namespace naxsim_test {
@@ -92,7 +91,6 @@ class RawClient {
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
 
-  int fd() const { return fd_; }
   int protocol() const { return protocol_; }
 
   bool send_bytes(const Bytes& bytes) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,10 +44,7 @@ struct Counts {
 Counts counts() {
   long pages = 0;
   long resident = 0;
-  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(f);
-  }
+  std::ifstream("/proc/self/statm") >> pages >> resident;
   return Counts{test_support::open_descriptors(), test_support::running_threads(),
                 resident * (sysconf(_SC_PAGESIZE) / 1024)};
 }
