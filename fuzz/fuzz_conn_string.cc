@@ -4,7 +4,8 @@
 // Checks: only 1 or 1001 (1000 cannot happen without memory pressure); on 1
 // the string is the device name, a separator and an all-digit parameter,
 // each copied exactly, and the transport follows the name's prefix.
-#include <cctype>
+#include <strings.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -19,16 +20,8 @@ using namespace nax;
 
 namespace {
 
-bool serial_name(const std::string& name) {
-  auto prefix = [&](const char* p) {
-    const std::size_t n = std::strlen(p);
-    if (name.size() < n) return false;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (std::tolower(static_cast<unsigned char>(name[i])) != p[i]) return false;
-    }
-    return true;
-  };
-  return prefix("com") || prefix("tty") || (!name.empty() && name[0] == '/');
+bool serial_name(const char* name) {
+  return strncasecmp(name, "com", 3) == 0 || strncasecmp(name, "tty", 3) == 0 || name[0] == '/';
 }
 
 }  // namespace

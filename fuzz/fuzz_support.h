@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "proto/frame.h"
+#include "proto/packet.h"
 #include "vedodiroz.h"
 
 namespace nax::fuzz {
@@ -26,25 +28,27 @@ inline constexpr uint8_t kGuardByte = 0xA5;
 inline constexpr std::size_t kGuardSize = 64;
 
 // count records of T between two runs of guard bytes, zeroed as a host
-// would; with count 0 the pointer still points between the guards.
+// would; with count 0 the pointer still points between the guards.  The
+// guards are looked at when the array goes, so a decoder that wrote past
+// either end aborts the run.
 template <typename T>
 class Guarded {
  public:
-  explicit Guarded(std::size_t count, uint8_t fill = 0)
-      : count_(count), bytes_(2 * kGuardSize + count * sizeof(T), fill) {
+  explicit Guarded(std::size_t count)
+      : count_(count), bytes_(2 * kGuardSize + count * sizeof(T), 0) {
     std::memset(bytes_.data(), kGuardByte, kGuardSize);
     std::memset(bytes_.data() + kGuardSize + count * sizeof(T), kGuardByte, kGuardSize);
   }
-  T* get() { return reinterpret_cast<T*>(bytes_.data() + kGuardSize); }
-  T& operator[](std::size_t i) { return get()[i]; }
-  std::size_t count() const { return count_; }
-  bool guards_hold() const {
+  ~Guarded() {
     const uint8_t* tail = bytes_.data() + kGuardSize + count_ * sizeof(T);
     for (std::size_t i = 0; i < kGuardSize; ++i) {
-      if (bytes_[i] != kGuardByte || tail[i] != kGuardByte) return false;
+      FUZZ_CHECK(bytes_[i] == kGuardByte && tail[i] == kGuardByte);
     }
-    return true;
   }
+  Guarded(const Guarded&) = delete;
+  Guarded& operator=(const Guarded&) = delete;
+  T* get() { return reinterpret_cast<T*>(bytes_.data() + kGuardSize); }
+  T& operator[](std::size_t i) { return get()[i]; }
 
  private:
   std::size_t count_;
@@ -82,8 +86,16 @@ class Reader {
   Reader(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
   uint8_t u8() { return pos_ < size_ ? data_[pos_++] : 0; }
   uint16_t u16() { return static_cast<uint16_t>(u8() | (u8() << 8)); }
-  const uint8_t* rest() const { return data_ + pos_; }
-  std::size_t rest_size() const { return size_ - pos_; }
+
+  // The rest as an answer's data, cut to what one frame of the protocol carries.
+  Packet packet(uint16_t status, bool p1) const {
+    Packet packet{};
+    packet.status = status;
+    const std::size_t limit = p1 ? kP1MaxData : kP2MaxReceiveData;
+    packet.size = static_cast<uint16_t>(size_ - pos_ < limit ? size_ - pos_ : limit);
+    std::memcpy(packet.data, data_ + pos_, packet.size);
+    return packet;
+  }
 
  private:
   const uint8_t* data_;

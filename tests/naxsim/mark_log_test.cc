@@ -2,9 +2,6 @@
 // per credential presented.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "handlers_marks.h"
 #include "naxsim.h"
 #include "raw_client.h"

@@ -18,7 +18,6 @@
 
 #include "naxsim.h"
 #include "proto/frame.h"
-#include "proto/packet.h"
 #include "support/support.h"
 
 namespace naxsim_test {
@@ -37,7 +36,6 @@ inline nax::Packet make_packet(uint16_t cmd, const Bytes& data = {}) {
 inline nax::Packet get_time_request(int protocol) {
   return make_packet(protocol == 1 ? 0x0002 : 0x8033);
 }
-
 inline Bytes build_frame(int protocol, uint16_t des, uint16_t sou, const nax::Packet& packet) {
   Bytes frame(nax::kFrameBufferSize);
   frame.resize(protocol == 1 ? nax::build_frame_p1(des, sou, packet, frame.data(), frame.size())
@@ -72,30 +70,27 @@ inline std::unique_ptr<naxsim::Simulator> start_simulator(naxsim::Config config 
   return simulator;
 }
 
-inline int dial_loopback(uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const int one = 1;
-  ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  return fd;  // a failed connect shows as a failed send
-}
-
 class RawClient {
  public:
   struct Adopt {
     int fd;
   };
   RawClient(Adopt adopt, int protocol) : fd_(adopt.fd), protocol_(protocol) {}
-  RawClient(uint16_t port, int protocol) : RawClient(Adopt{dial_loopback(port)}, protocol) {}
+  // A connection to the simulator's port; a failed connect shows as a failed send.
+  RawClient(uint16_t port, int protocol)
+      : RawClient(Adopt{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)}, protocol) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int one = 1;
+    ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  }
   ~RawClient() { ::close(fd_); }
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
 
-  int fd() const { return fd_; }
   int protocol() const { return protocol_; }
 
   bool send_bytes(const Bytes& bytes) {

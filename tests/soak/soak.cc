@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,10 +44,7 @@ struct Counts {
 Counts counts() {
   long pages = 0;
   long resident = 0;
-  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(f);
-  }
+  std::ifstream("/proc/self/statm") >> pages >> resident;
   return Counts{test_support::open_descriptors(), test_support::running_threads(),
                 resident * (sysconf(_SC_PAGESIZE) / 1024)};
 }
@@ -58,12 +56,21 @@ struct Events {
   std::atomic<int> lost{0};
   static void NAX_CALL on_conn(void* args, int32_t link, uint32_t state) {
     auto* self = static_cast<Events*>(args);
-    if (state == NAX_CONN_CONNECTED) {
-      std::lock_guard<std::mutex> lock(self->m);
-      self->incoming.push_back(link);
-    } else {
-      self->lost.fetch_add(1);
-    }
+    std::lock_guard<std::mutex> lock(self->m);
+    if (state == NAX_CONN_CONNECTED) self->incoming.push_back(link);
+    if (state != NAX_CONN_CONNECTED) ++self->lost;
+  }
+  // The oldest link announced and not yet claimed, or 0 when none comes.
+  uint32_t next_incoming() {
+    uint32_t link = 0;
+    eventually([&] {
+      std::lock_guard<std::mutex> lock(m);
+      if (incoming.empty()) return false;
+      link = static_cast<uint32_t>(incoming.front());
+      incoming.erase(incoming.begin());
+      return true;
+    });
+    return link;
   }
 };
 
@@ -112,63 +119,45 @@ int main() {
     const int kind = cycle % 3;
     const bool lose = cycle % kLossEvery == kLossEvery - 1;
     uint32_t link = 0;
-    if (kind == 0) {
-      link = nax_open(&status, kHostNode, 1 + cycle % 2, sim.conn_string().c_str(), 1000, &events,
-                      nullptr, nullptr, Events::on_conn);
-      if (link == 0) return fail("nax_open tcp", cycle, status);
-    } else if (kind == 1) {
+    if (kind == 1) {
       if (!sim.connect_to("127.0.0.1", nax::listener_port())) return fail("connect_to", cycle, 0);
-      // Claim the link the listener announced, by its id.
-      if (!eventually([&] {
-            std::lock_guard<std::mutex> lock(events.m);
-            return !events.incoming.empty();
-          })) {
-        return fail("incoming link", cycle, 0);
-      }
-      {
-        std::lock_guard<std::mutex> lock(events.m);
-        link = static_cast<uint32_t>(events.incoming.front());
-        events.incoming.erase(events.incoming.begin());
-      }
+      link = events.next_incoming();  // claimed by its id
+      if (link == 0) return fail("incoming link", cycle, 0);
       uint16_t node = 0;
       uint16_t port = 0;
       status = nax_accept(&link, &node, &port, static_cast<uint8_t>(1 + cycle % 2), kHostNode, 2000,
                           1000);
       if (status != NAX_OK) return fail("nax_accept", cycle, status);
     } else {
-      const std::string conn = slave + ":115200";
-      link = nax_open(&status, kHostNode, 1 + cycle % 2, conn.c_str(), 0, &events, nullptr, nullptr,
-                      Events::on_conn);
-      if (link == 0) return fail("nax_open serial", cycle, status);
+      const std::string conn = kind == 0 ? sim.conn_string() : slave + ":115200";
+      link = nax_open(&status, kHostNode, 1 + cycle % 2, conn.c_str(), kind == 0 ? 1000 : 0,
+                      &events, nullptr, nullptr, Events::on_conn);
+      if (link == 0) return fail(kind == 0 ? "nax_open tcp" : "nax_open serial", cycle, status);
     }
-    if (lose) {
-      // The node goes away: the link closes itself (an accepted link, whose
-      // connection callback was copied before it was claimed, says nothing).
-      const int before = events.lost.load();
-      // The node must have taken the connection before it can drop it: one
-      // exchange proves it (an accepted link had one in nax_accept, the
-      // pseudo-terminal is the node's own).
-      if (kind == 0) {
-        nax_date_time now{};
-        status = nax_get_time(static_cast<int32_t>(link), kSimNode, &now);
-        if (status != NAX_OK) return fail("nax_get_time", cycle, status);
-      }
-      sim.drop_connections();
-      if (!eventually([&] { return nax_get_packet_protocol(static_cast<int32_t>(link)) == 0; })) {
-        return fail("loss", cycle, 0);
-      }
-      if (kind != 1 && !eventually([&] { return events.lost.load() > before; })) {
-        return fail("loss report", cycle, 0);
-      }
-      ++losses;
-      // The drop took the pseudo-terminal too.
-      if (!sim.open_serial(&slave)) return fail("pseudo-terminal", cycle, 0);
-      // The thread frees its link after the callback: the close finds it closing or gone.
-      eventually([&] { return nax_close(static_cast<int32_t>(link)) != NAX_ERR_LINK_STATE; });
-    } else {
-      status = nax_close(static_cast<int32_t>(link));
+    const auto id = static_cast<int32_t>(link);
+    if (!lose) {
+      status = nax_close(id);
       if (status != NAX_OK) return fail("nax_close", cycle, status);
+      continue;
     }
+    // The node goes away: the link closes itself (an accepted link, whose connection
+    // callback was copied before it was claimed, says nothing).  The node must have
+    // taken the connection before it can drop it: one exchange proves it (an accepted
+    // link had one in nax_accept, the pseudo-terminal is the node's own).
+    const int before = events.lost.load();
+    nax_date_time now{};
+    if (kind == 0 && (status = nax_get_time(id, kSimNode, &now)) != NAX_OK)
+      return fail("nax_get_time", cycle, status);
+    sim.drop_connections();
+    if (!eventually([&] { return nax_get_packet_protocol(id) == 0; }))
+      return fail("loss", cycle, 0);
+    if (kind != 1 && !eventually([&] { return events.lost.load() > before; }))
+      return fail("loss report", cycle, 0);
+    ++losses;
+    // The drop took the pseudo-terminal too.
+    if (!sim.open_serial(&slave)) return fail("pseudo-terminal", cycle, 0);
+    // The thread frees its link after the callback: the close finds it closing or gone.
+    eventually([&] { return nax_close(id) != NAX_ERR_LINK_STATE; });
   }
   const double seconds =
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began).count() / 1000.0;
