@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -75,19 +76,7 @@ class Node {
   naxsim::Simulator& sim() {
     return *sim_;
   }
-  uint16_t free_port() const {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    socklen_t n = sizeof a;
-    uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), n) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n) == 0) {
-      port = ntohs(a.sin_port);
-    }
-    ::close(fd);
-    return port;
-  }
+  uint16_t free_port() const;
 #endif
   // Connections, requests and keepalives the node has seen.
   struct Counts {
@@ -105,6 +94,28 @@ class Node {
   std::unique_ptr<naxsim::Simulator> sim_;
 #endif
 };
+
+#ifndef _WIN32
+// A socket bound to a port of its own, which is left in *port.
+inline int bound_socket(uint16_t* port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  socklen_t n = sizeof a;
+  *port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), n) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n) == 0) {
+    *port = ntohs(a.sin_port);
+  }
+  return fd;
+}
+
+inline uint16_t Node::free_port() const {
+  uint16_t port = 0;
+  ::close(bound_socket(&port));
+  return port;
+}
+#endif
 
 // The node started and the library initialised; open() makes links to it,
 // closed again at the end.
@@ -140,6 +151,16 @@ class NodeFixture : public ::testing::Test {
   Recorder rec_;
   std::vector<uint32_t> links_;
 };
+
+// How many lines of a log file are text after their time stamp (or, not whole, hold it).
+inline int count_log_lines(const std::string& path, const std::string& text, bool whole = true) {
+  std::ifstream in(path);
+  int n = 0;
+  for (std::string line; std::getline(in, line);) {
+    n += whole ? line.size() > 20 && line.substr(20) == text : line.find(text) != std::string::npos;
+  }
+  return n;
+}
 
 // A transport and a protocol: every shared test runs over each.
 struct Route {

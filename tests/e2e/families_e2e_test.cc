@@ -274,11 +274,7 @@ TEST_P(FamiliesE2E, SchedulesAreReadBackAndListedPageByPage) {
               NAX_OK);
     ASSERT_EQ(count, std::min(100u, total - first));
   }
-  for (uint32_t i = 0; i < total; ++i) {
-    EXPECT_TRUE(back[i].hours == sent[i].hours && back[i].minutes == sent[i].minutes &&
-                back[i].enabled == sent[i].enabled)
-        << i;
-  }
+  EXPECT_EQ(std::memcmp(back.data(), sent.data(), total * sizeof sent[0]), 0);
 
   std::vector<uint16_t> listed;
   uint16_t start = 0;
@@ -291,9 +287,12 @@ TEST_P(FamiliesE2E, SchedulesAreReadBackAndListedPageByPage) {
     }
   }
   EXPECT_EQ(status, 31u) << "the last page";
-  ASSERT_EQ(listed.size(), 10u);
-  for (uint16_t k = 0; k < 10; ++k) EXPECT_EQ(listed[k], base + k);
-  for (uint16_t k = 0; k < 10; ++k) ASSERT_EQ(nax_del_schd(link_, kSimNode, base + k), NAX_OK);
+  std::vector<uint16_t> made;
+  for (uint16_t k = 0; k < 10; ++k) {
+    made.push_back(static_cast<uint16_t>(base + k));
+    ASSERT_EQ(nax_del_schd(link_, kSimNode, made.back()), NAX_OK);
+  }
+  EXPECT_EQ(listed, made);
   EXPECT_EQ(nax_get_schd_header(link_, kSimNode, base, &header), 4u) << "deleted";
   EXPECT_EQ(nax_del_schd(link_, kSimNode, base), 4u);
 }

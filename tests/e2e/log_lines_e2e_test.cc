@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 
 #include "e2e_support.h"
 #include "handlers_marks.h"
@@ -15,16 +14,7 @@ namespace {
 using e2e::kHostNode;
 using e2e::kSimNode;
 
-// How many lines of the log hold text (after their time stamp: "context: text").
-int count_lines(const std::string& path, const std::string& text, bool whole = true) {
-  std::ifstream in(path);
-  int n = 0;
-  for (std::string line; std::getline(in, line);) {
-    const std::string rest = line.size() > 20 ? line.substr(20) : "";
-    n += whole ? rest == text : rest.find(text) != std::string::npos;
-  }
-  return n;
-}
+using e2e::count_log_lines;
 
 class LogLines : public e2e::NodeFixture {
  protected:
@@ -76,7 +66,7 @@ TEST_F(LogLines, OpenLogsItsCloseAndTheOsErrorOfTheConnect) {
     if (id != 0) {
       EXPECT_EQ(nax_close(static_cast<int32_t>(id)), NAX_OK);
     }
-    EXPECT_EQ(count_lines(path_, c.line, false), 1);
+    EXPECT_EQ(count_log_lines(path_, c.line, false), 1);
     std::remove(path_.c_str());
   }
 }
@@ -90,7 +80,7 @@ TEST_F(LogLines, QuietReadDumpsEmpty) {
   open(2);
   // A keepalive follows every quiet read, so two of them mean a quiet read happened.
   ASSERT_TRUE(e2e::eventually([&] { return node_.counts().keepalives >= 2; }));
-  EXPECT_GE(count_lines(path_, "rthr: empty"), 1);
+  EXPECT_GE(count_log_lines(path_, "rthr: empty"), 1);
   nax_uninit();
   EXPECT_EQ(nax_set_keepalive(0, 0, 0xFFFF), NAX_OK);
   ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);
@@ -102,15 +92,15 @@ TEST_F(LogLines, PacketProtocolQueryIsWrittenFromLevelTwo) {
     SCOPED_TRACE(level);
     restart(level);
     EXPECT_EQ(nax_get_packet_protocol(42), 0);
-    EXPECT_EQ(count_lines(path_, "init: get packet protocol = 0 for link id = 42"),
+    EXPECT_EQ(count_log_lines(path_, "init: get packet protocol = 0 for link id = 42"),
               level >= 2 ? 1 : 0);
     std::remove(path_.c_str());
   }
 }
 
-// Record lines are numbered from the first index asked for; a page the node calls
-// its last logs no record lines.
-TEST_F(LogLines, ListedUsersAreNumberedFromTheFirstIndex) {
+// Record lines of users are numbered from the first index asked for, and a page
+// the node calls its last logs none; marks show each mark and the result.
+TEST_F(LogLines, ListedRecordsAreLoggedOneLineEach) {
   restart(3);
   const int32_t link = open(2);
   nax_user users[4]{};
@@ -125,21 +115,9 @@ TEST_F(LogLines, ListedUsersAreNumberedFromTheFirstIndex) {
   ASSERT_EQ(stored, 2);
   ASSERT_EQ(nax_list_users(link, kSimNode, 3, 2, users, &stored), 8u);
   ASSERT_EQ(stored, 1);
-  const char* lines[] = {
-      "cmd: list user (00001) - mask = 1bff, id = 20, psw = 1, st = 1, ctl = 1234, panic = 1, "
-      "bio_count = 2, bio_level = 3, sec_level = 4, schedule_id = 5, anti_passback = 1, for "
-      "link id = 1",
-      "cmd: list users for link id = 1 from node = 7",
-      "cmd: list users for link id = 1 ret_val = 8",
-  };
-  for (const char* line : lines) EXPECT_GE(count_lines(path_, line), 1) << line;
-  EXPECT_EQ(count_lines(path_, "cmd: list user (00002)", false), 1);
-  EXPECT_EQ(count_lines(path_, "cmd: list user (00003)", false), 0);
-}
+  EXPECT_EQ(count_log_lines(path_, "cmd: list user (00002)", false), 1);
+  EXPECT_EQ(count_log_lines(path_, "cmd: list user (00003)", false), 0);
 
-TEST_F(LogLines, ListedMarksShowEachMarkAndTheResult) {
-  restart(3);
-  const int32_t link = open(1);
   naxsim::MarkEntry m;
   m.id = 87654321;
   m.time = nax_date_time{8, 30, 0, 4, 3, 15, 0};
@@ -150,14 +128,19 @@ TEST_F(LogLines, ListedMarksShowEachMarkAndTheResult) {
     return 0;
   });
   nax_mark got[3];
-  uint16_t stored = 0;
-  ASSERT_EQ(nax_list_marks(link, kSimNode, 0, 3, got, &stored), NAX_OK);
+  ASSERT_EQ(nax_list_marks(open(1), kSimNode, 0, 3, got, &stored), NAX_OK);
   ASSERT_EQ(stored, 1);
-  for (const char* line : {"cmd: list marks (3) for link id = 1 from node = 7",
-                           "cmd: user_mark (0) - mask = 3e, id = 87654321, event = 1, "
-                           "direction = 2, 04-03-15 08:30:00, for link id = 1",
-                           "cmd: list marks for link id = 1 ret_val = 1"}) {
-    EXPECT_EQ(count_lines(path_, line), 1) << line;
+  for (const char* line :
+       {"cmd: list user (00001) - mask = 1bff, id = 20, psw = 1, st = 1, ctl = 1234, panic = 1, "
+        "bio_count = 2, bio_level = 3, sec_level = 4, schedule_id = 5, anti_passback = 1, for "
+        "link id = 1",
+        "cmd: list users for link id = 1 from node = 7",
+        "cmd: list users for link id = 1 ret_val = 8",
+        "cmd: list marks (3) for link id = 2 from node = 7",
+        "cmd: user_mark (0) - mask = 3e, id = 87654321, event = 1, direction = 2, 04-03-15 "
+        "08:30:00, for link id = 2",
+        "cmd: list marks for link id = 2 ret_val = 1"}) {
+    EXPECT_GE(count_log_lines(path_, line), 1) << line;
   }
 }
 
@@ -169,14 +152,14 @@ TEST_F(LogLines, TemplateReadLogsTheEchoAndDumpsTheWholeBuffer) {
   ASSERT_EQ(nax_write_template(link, kSimNode, 1, 4294967295u, 3, buffer.data(), 384), NAX_OK);
   std::fill(buffer.begin(), buffer.end(), 0);
   ASSERT_EQ(nax_read_template(link, kSimNode, 1, 4294967295u, 3, buffer.data(), 400), NAX_OK);
-  EXPECT_EQ(count_lines(path_,
-                        "cmd: read template - sensor_id = 1, access_id = 4294967295, "
-                        "template_id = 3, for link id = 1"),
+  EXPECT_EQ(count_log_lines(path_,
+                            "cmd: read template - sensor_id = 1, access_id = 4294967295, "
+                            "template_id = 3, for link id = 1"),
             2)
       << "requested and echoed";
   std::string dump;
   for (int i = 0; i < 384; ++i) dump += "AB";
-  EXPECT_EQ(count_lines(path_, "cmd: " + dump + std::string(2 * 16, '0')), 1);
+  EXPECT_EQ(count_log_lines(path_, "cmd: " + dump + std::string(2 * 16, '0')), 1);
 }
 
 }  // namespace
