@@ -29,11 +29,7 @@
 
 namespace e2e {
 
-using test_support::elapsed_ms;
-using test_support::eventually;
-using test_support::kHostNode;
-using test_support::kSimNode;
-using test_support::Recorder;
+using namespace test_support;  // NOLINT: what every test of the suite shares
 
 // The simulated node: control lines as naxsim's control channel takes them
 // ("faults no-answer", "user ID INDEX EVENT DIRECTION", "count", ...).

@@ -42,12 +42,12 @@ struct CallbackProbe {
 using InterfaceAnswers = e2e::NodeFixture;
 
 enum class Trigger { UserEvent, AuxEvent, LinkLost, NodeConnectsIn };
-enum class Call { Close, CloseAnother, CloseListener, Uninit };
 
 // A call that would wait for the thread it runs on is refused with 1065 and
 // changes nothing; a close of a link its own thread is closing already is
 // answered as any close of a closing link (1056); closing another link is allowed.
 TEST_F(InterfaceAnswers, CallsFromInsideCallbacksGetTheAnswerOfTheirCase) {
+  using Call = uint32_t (*)(int32_t link, int32_t another);
   struct Case {
     const char* name;
     uint8_t protocol;
@@ -55,35 +55,28 @@ TEST_F(InterfaceAnswers, CallsFromInsideCallbacksGetTheAnswerOfTheirCase) {
     Call call;
     uint32_t expected;
   };
+  const Call close = [](int32_t link, int32_t) { return nax_close(link); };
+  const Call close_another = [](int32_t, int32_t another) { return nax_close(another); };
+  const Call close_listener = [](int32_t, int32_t) { return nax_close_listen(1); };
+  const Call uninit = [](int32_t, int32_t) { return nax_uninit(); };
   // clang-format off
   const Case cases[] = {
-      {"close from the lost link's callback",     1, Trigger::LinkLost,       Call::Close,  NAX_ERR_LINK_STATE},
-      {"close from the aux input callback",       2, Trigger::AuxEvent,       Call::Close,  NAX_ERR_OWN_THREAD},
-      {"close from the user event callback",      2, Trigger::UserEvent,      Call::Close,  NAX_ERR_OWN_THREAD},
-      {"close another link from a callback",      1, Trigger::UserEvent,      Call::CloseAnother, NAX_OK},
-      {"close the listener from its callback",    2, Trigger::NodeConnectsIn, Call::CloseListener, NAX_ERR_OWN_THREAD},
-      {"uninit from a user event callback",       1, Trigger::UserEvent,      Call::Uninit, NAX_ERR_OWN_THREAD},
-      {"uninit from the lost link's callback",    2, Trigger::LinkLost,       Call::Uninit, NAX_ERR_OWN_THREAD},
-      {"uninit from the listener's callback",     2, Trigger::NodeConnectsIn, Call::Uninit, NAX_ERR_OWN_THREAD},
+      {"close from the lost link's callback",     1, Trigger::LinkLost,       close,  NAX_ERR_LINK_STATE},
+      {"close from the aux input callback",       2, Trigger::AuxEvent,       close,  NAX_ERR_OWN_THREAD},
+      {"close from the user event callback",      2, Trigger::UserEvent,      close,  NAX_ERR_OWN_THREAD},
+      {"close another link from a callback",      1, Trigger::UserEvent,      close_another, NAX_OK},
+      {"close the listener from its callback",    2, Trigger::NodeConnectsIn, close_listener, NAX_ERR_OWN_THREAD},
+      {"uninit from a user event callback",       1, Trigger::UserEvent,      uninit, NAX_ERR_OWN_THREAD},
+      {"uninit from the lost link's callback",    2, Trigger::LinkLost,       uninit, NAX_ERR_OWN_THREAD},
+      {"uninit from the listener's callback",     2, Trigger::NodeConnectsIn, uninit, NAX_ERR_OWN_THREAD},
   };
   // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CallbackProbe probe;
-    int32_t another = c.call == Call::CloseAnother ? open(2) : 0;
+    const int32_t another = c.call == close_another ? open(2) : 0;
     forget(another);
-    probe.call = [&c, another](int32_t link) {
-      switch (c.call) {
-        case Call::Close:
-          return nax_close(link);
-        case Call::CloseAnother:
-          return nax_close(another);
-        case Call::CloseListener:
-          return nax_close_listen(1);
-        default:
-          return nax_uninit();
-      }
-    };
+    probe.call = [&c, another](int32_t link) { return c.call(link, another); };
     int32_t link = 0;
     uint32_t status = 0;
     if (c.trigger == Trigger::NodeConnectsIn) {
