@@ -54,9 +54,7 @@ class Node {
   }
 #else
   bool start() {
-    naxsim::Config config;
-    config.node = kSimNode;
-    sim_ = std::make_unique<naxsim::Simulator>(config);
+    sim_ = std::make_unique<naxsim::Simulator>(naxsim::Config{.node = kSimNode});
     return sim_->start();
   }
   std::string control(const std::string& line) {

@@ -3,7 +3,6 @@
 // two threads, nax_uninit with links still open, and 16-bit arguments passed in
 // 32-bit slots.
 #include <atomic>
-#include <set>
 
 #include "e2e_support.h"
 #include "link/link.h"
@@ -79,6 +78,7 @@ TEST_F(InterfaceAnswers, CallsFromInsideCallbacksGetTheAnswerOfTheirCase) {
     probe.call = [&c, another](int32_t link) { return c.call(link, another); };
     int32_t link = 0;
     uint32_t status = 0;
+    nax_date_time got{};
     if (c.trigger == Trigger::NodeConnectsIn) {
       ASSERT_EQ(nax_listen(&status, 0, 1000, &probe, CallbackProbe::on_conn), 1u);
       ASSERT_TRUE(node_.sim().connect_to("127.0.0.1", nax::listener_port()));
@@ -87,7 +87,6 @@ TEST_F(InterfaceAnswers, CallsFromInsideCallbacksGetTheAnswerOfTheirCase) {
                                            1000, &probe, CallbackProbe::on_user,
                                            CallbackProbe::on_aux, CallbackProbe::on_conn));
       ASSERT_NE(link, 0);
-      nax_date_time got{};
       ASSERT_EQ(nax_get_time(link, kSimNode, &got), NAX_OK);  // the node learns the protocol
       if (c.trigger == Trigger::UserEvent) {
         ASSERT_TRUE(node_.sim().send_user_event({.id = 5}));
@@ -101,7 +100,6 @@ TEST_F(InterfaceAnswers, CallsFromInsideCallbacksGetTheAnswerOfTheirCase) {
     EXPECT_EQ(probe.got[0], c.expected);
     // Still initialised either way.
     EXPECT_EQ(nax_init(nullptr, 0), NAX_ERR_ALREADY_INIT);
-    nax_date_time got{};
     if (c.trigger == Trigger::LinkLost) {
       EXPECT_TRUE(e2e::eventually([&] { return nax_close(link) == NAX_ERR_LINK_UNAVAILABLE; }));
     } else if (c.trigger == Trigger::NodeConnectsIn) {
@@ -131,8 +129,7 @@ TEST_F(InterfaceAnswers, OneLinkClosedFromTwoThreadsIsClosedOnce) {
     std::thread a(closer, 0), b(closer, 1);
     a.join();
     b.join();
-    const std::multiset<uint32_t> got(results, results + 2);
-    EXPECT_EQ(got.count(NAX_OK), 1u);
+    EXPECT_EQ((results[0] == NAX_OK) + (results[1] == NAX_OK), 1);
     const uint32_t other = results[0] == NAX_OK ? results[1] : results[0];
     EXPECT_TRUE(other == NAX_ERR_LINK_STATE || other == NAX_ERR_LINK_UNAVAILABLE) << other;
   }
@@ -142,17 +139,13 @@ TEST_F(InterfaceAnswers, OneLinkClosedFromTwoThreadsIsClosedOnce) {
 // would, waits for a link lost a moment earlier whose thread is still reporting
 // it, and leaves no thread or descriptor behind; nax_init then starts afresh.
 TEST_F(InterfaceAnswers, UninitClosesWhatIsStillOpenAndLeavesNothingBehind) {
-  naxsim::Config config;
-  config.node = kSimNode;
-  naxsim::Simulator lost_node(config);
+  naxsim::Simulator lost_node;
   ASSERT_TRUE(lost_node.start());
   const int threads_before = test_support::running_threads();
   const int fds_before = test_support::open_descriptors();
 
-  open(1);
-  open(2);
-  forget(1);
-  forget(2);
+  forget(open(1));
+  forget(open(2));
   uint32_t status = 0;
   ASSERT_EQ(nax_listen(&status, 0, 1000, &rec_, e2e::Recorder::conn_cb), 1u);
   ASSERT_TRUE(node_.sim().connect_to("127.0.0.1", nax::listener_port(), 2));
@@ -186,7 +179,6 @@ TEST_F(InterfaceAnswers, UninitClosesWhatIsStillOpenAndLeavesNothingBehind) {
            test_support::open_descriptors() == fds_before;
   })) << test_support::running_threads() - threads_before
       << " threads, " << test_support::open_descriptors() - fds_before << " descriptors left";
-  EXPECT_EQ(nax_uninit(), NAX_ERR_NOT_INIT);
 
   ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);
   EXPECT_EQ(open(2), 1u);  // a fresh registry

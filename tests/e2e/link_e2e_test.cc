@@ -135,11 +135,8 @@ TEST_P(LinkE2E, EventsReachTheCallbacksWithTheirFields) {
 TEST_P(LinkE2E, DropOrCloseEndsAWaitingCommandAtOnce) {
   const struct {
     const char* how;
-    uint32_t result;
     size_t reports;
-  } cases[] = {{"drop-mid-frame", NAX_ERR_CONN_CLOSED, 1},
-               {"drop", NAX_ERR_CONN_CLOSED, 1},
-               {"close", NAX_ERR_CONN_CLOSED, 0}};
+  } cases[] = {{"drop-mid-frame", 1}, {"drop", 1}, {"close", 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.how);
 #ifdef _WIN32
@@ -172,7 +169,7 @@ TEST_P(LinkE2E, DropOrCloseEndsAWaitingCommandAtOnce) {
     }
     command.join();
     forget(link);
-    EXPECT_EQ(result.load(), c.result);
+    EXPECT_EQ(result.load(), NAX_ERR_CONN_CLOSED);
     EXPECT_LT(elapsed_ms(start), 10000);  // far from the receive time-out
     ASSERT_TRUE(eventually([&] { return rec_.conn_count() == c.reports; }));
     pause_ms(300);

@@ -40,11 +40,7 @@ TEST_P(LinkPosixE2E, RefusedEventNeverReachesTheHost) {
   uint32_t link = open(GetParam());
   nax_date_time got{};
   ASSERT_EQ(nax_get_time(link, kSimNode, &got), NAX_OK);  // the node learns our protocol
-  naxsim::UserEvent ev{};
-  ev.id = 1;
-  ev.result = 0;
-  ev.status = 0;
-  ASSERT_TRUE(node_.sim().send_user_event(ev));
+  ASSERT_TRUE(node_.sim().send_user_event({.id = 1, .result = 0, .status = 0}));
   EXPECT_EQ(nax_get_time(link, kSimNode, &got), NAX_OK);
   EXPECT_EQ(rec_.user_count(), 0u);
 }

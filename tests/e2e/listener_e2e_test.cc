@@ -60,10 +60,8 @@ class ListenerE2E : public ::testing::Test {
     ASSERT_NE(port_, 0);
   }
   naxsim::Simulator& node(uint16_t number, size_t connections = 1) {
-    naxsim::Config config;
-    config.node = number;
-    config.listen = false;
-    sims_.push_back(std::make_unique<naxsim::Simulator>(config));
+    sims_.push_back(
+        std::make_unique<naxsim::Simulator>(naxsim::Config{.node = number, .listen = false}));
     EXPECT_TRUE(sims_.back()->start());
     EXPECT_TRUE(sims_.back()->connect_to("127.0.0.1", port_, connections));
     return *sims_.back();
