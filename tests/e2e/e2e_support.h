@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,11 +29,7 @@
 
 namespace e2e {
 
-using test_support::elapsed_ms;
-using test_support::eventually;
-using test_support::kHostNode;
-using test_support::kSimNode;
-using test_support::Recorder;
+using namespace test_support;  // NOLINT: what every test of the suite shares
 
 // The simulated node: control lines as naxsim's control channel takes them
 // ("faults no-answer", "user ID INDEX EVENT DIRECTION", "count", ...).
@@ -57,9 +54,7 @@ class Node {
   }
 #else
   bool start() {
-    naxsim::Config config;
-    config.node = kSimNode;
-    sim_ = std::make_unique<naxsim::Simulator>(config);
+    sim_ = std::make_unique<naxsim::Simulator>(naxsim::Config{.node = kSimNode});
     return sim_->start();
   }
   std::string control(const std::string& line) {
@@ -75,19 +70,7 @@ class Node {
   naxsim::Simulator& sim() {
     return *sim_;
   }
-  uint16_t free_port() const {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    socklen_t n = sizeof a;
-    uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), n) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n) == 0) {
-      port = ntohs(a.sin_port);
-    }
-    ::close(fd);
-    return port;
-  }
+  uint16_t free_port() const;
 #endif
   // Connections, requests and keepalives the node has seen.
   struct Counts {
@@ -105,6 +88,28 @@ class Node {
   std::unique_ptr<naxsim::Simulator> sim_;
 #endif
 };
+
+#ifndef _WIN32
+// A socket bound to a port of its own, which is left in *port.
+inline int bound_socket(uint16_t* port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  socklen_t n = sizeof a;
+  *port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), n) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n) == 0) {
+    *port = ntohs(a.sin_port);
+  }
+  return fd;
+}
+
+inline uint16_t Node::free_port() const {
+  uint16_t port = 0;
+  ::close(bound_socket(&port));
+  return port;
+}
+#endif
 
 // The node started and the library initialised; open() makes links to it,
 // closed again at the end.
@@ -140,6 +145,16 @@ class NodeFixture : public ::testing::Test {
   Recorder rec_;
   std::vector<uint32_t> links_;
 };
+
+// How many lines of a log file are text after their time stamp (or, not whole, hold it).
+inline int count_log_lines(const std::string& path, const std::string& text, bool whole = true) {
+  std::ifstream in(path);
+  int n = 0;
+  for (std::string line; std::getline(in, line);) {
+    n += whole ? line.size() > 20 && line.substr(20) == text : line.find(text) != std::string::npos;
+  }
+  return n;
+}
 
 // A transport and a protocol: every shared test runs over each.
 struct Route {

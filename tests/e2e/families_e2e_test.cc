@@ -60,7 +60,6 @@ class FamiliesE2E : public e2e::RouteFixture {
 };
 
 TEST_P(FamiliesE2E, LinkSettingsTakeEffectOnTheLink) {
-  EXPECT_EQ(nax_get_packet_protocol(link_), GetParam().protocol);
   EXPECT_EQ(nax_set_packet_protocol(link_, 3), NAX_ERR_BAD_PROTOCOL);
   EXPECT_EQ(nax_get_packet_protocol(link_), GetParam().protocol);
   ASSERT_EQ(nax_set_rcv_timeout(link_, 300), NAX_OK);
@@ -75,7 +74,7 @@ TEST_P(FamiliesE2E, LinkSettingsTakeEffectOnTheLink) {
   EXPECT_EQ(nax_get_time(link_, kSimNode, &got), NAX_ERR_NO_ANSWER);
 }
 
-TEST_P(FamiliesE2E, NumericParametersAreReadBackAsWritten) {
+TEST_P(FamiliesE2E, ParametersAndAuxInputsAreReadBackAsWritten) {
   struct Case {
     const char* name;
     uint32_t width;
@@ -85,11 +84,9 @@ TEST_P(FamiliesE2E, NumericParametersAreReadBackAsWritten) {
   };
   // clang-format off
   const std::vector<Case> cases = {
-      {"one byte", 1, 7, 5, 5},
       {"two bytes", 2, 300, 0x2A05, 0x2A05},
       {"one byte keeps the low byte", 1, 8, 0x1234, 0x34},
-      {"two bytes keep the low word", 2, 9, -2, 0xFFFE},
-      {"only the low byte of the width counts", 0x102, 10, 0x0304, 0x0304},
+      {"only the low byte of the width counts", 0x102, 10, -2, 0xFFFE},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -107,9 +104,7 @@ TEST_P(FamiliesE2E, NumericParametersAreReadBackAsWritten) {
   value = 0xDEADBEEF;
   EXPECT_EQ(nax_get_num_cfg(link_, kSimNode, 4, 12, &value), NAX_ERR_INVALID_ARG);
   EXPECT_EQ(value, 0u);
-}
 
-TEST_P(FamiliesE2E, AuxInputConfigurationIsReadBack) {
   const nax_aux_input in{1, 0, 5, 6, 1, 1, -7, 8, 0x0102, {1, 2, 3, 4, 5, 6, 7, 8}};
   ASSERT_EQ(nax_set_aux_input(link_, kSimNode, 2, &in), NAX_OK);
   nax_aux_input back{};
@@ -274,11 +269,7 @@ TEST_P(FamiliesE2E, SchedulesAreReadBackAndListedPageByPage) {
               NAX_OK);
     ASSERT_EQ(count, std::min(100u, total - first));
   }
-  for (uint32_t i = 0; i < total; ++i) {
-    EXPECT_TRUE(back[i].hours == sent[i].hours && back[i].minutes == sent[i].minutes &&
-                back[i].enabled == sent[i].enabled)
-        << i;
-  }
+  EXPECT_EQ(std::memcmp(back.data(), sent.data(), total * sizeof sent[0]), 0);
 
   std::vector<uint16_t> listed;
   uint16_t start = 0;
@@ -291,9 +282,12 @@ TEST_P(FamiliesE2E, SchedulesAreReadBackAndListedPageByPage) {
     }
   }
   EXPECT_EQ(status, 31u) << "the last page";
-  ASSERT_EQ(listed.size(), 10u);
-  for (uint16_t k = 0; k < 10; ++k) EXPECT_EQ(listed[k], base + k);
-  for (uint16_t k = 0; k < 10; ++k) ASSERT_EQ(nax_del_schd(link_, kSimNode, base + k), NAX_OK);
+  std::vector<uint16_t> made;
+  for (uint16_t k = 0; k < 10; ++k) {
+    made.push_back(static_cast<uint16_t>(base + k));
+    ASSERT_EQ(nax_del_schd(link_, kSimNode, made.back()), NAX_OK);
+  }
+  EXPECT_EQ(listed, made);
   EXPECT_EQ(nax_get_schd_header(link_, kSimNode, base, &header), 4u) << "deleted";
   EXPECT_EQ(nax_del_schd(link_, kSimNode, base), 4u);
 }

@@ -3,7 +3,6 @@
 // two threads, nax_uninit with links still open, and 16-bit arguments passed in
 // 32-bit slots.
 #include <atomic>
-#include <set>
 
 #include "e2e_support.h"
 #include "link/link.h"
@@ -42,12 +41,12 @@ struct CallbackProbe {
 using InterfaceAnswers = e2e::NodeFixture;
 
 enum class Trigger { UserEvent, AuxEvent, LinkLost, NodeConnectsIn };
-enum class Call { Close, CloseAnother, CloseListener, Uninit };
 
 // A call that would wait for the thread it runs on is refused with 1065 and
 // changes nothing; a close of a link its own thread is closing already is
 // answered as any close of a closing link (1056); closing another link is allowed.
 TEST_F(InterfaceAnswers, CallsFromInsideCallbacksGetTheAnswerOfTheirCase) {
+  using Call = uint32_t (*)(int32_t link, int32_t another);
   struct Case {
     const char* name;
     uint8_t protocol;
@@ -55,39 +54,31 @@ TEST_F(InterfaceAnswers, CallsFromInsideCallbacksGetTheAnswerOfTheirCase) {
     Call call;
     uint32_t expected;
   };
+  const Call close = [](int32_t link, int32_t) { return nax_close(link); };
+  const Call close_another = [](int32_t, int32_t another) { return nax_close(another); };
+  const Call close_listener = [](int32_t, int32_t) { return nax_close_listen(1); };
+  const Call uninit = [](int32_t, int32_t) { return nax_uninit(); };
   // clang-format off
   const Case cases[] = {
-      {"close from the lost link's callback, p1", 1, Trigger::LinkLost,       Call::Close,  NAX_ERR_LINK_STATE},
-      {"close from the lost link's callback, p2", 2, Trigger::LinkLost,       Call::Close,  NAX_ERR_LINK_STATE},
-      {"close from the aux input callback",       2, Trigger::AuxEvent,       Call::Close,  NAX_ERR_OWN_THREAD},
-      {"close from the user event callback",      2, Trigger::UserEvent,      Call::Close,  NAX_ERR_OWN_THREAD},
-      {"close another link from a callback",      1, Trigger::UserEvent,      Call::CloseAnother, NAX_OK},
-      {"close the listener from its callback",    2, Trigger::NodeConnectsIn, Call::CloseListener, NAX_ERR_OWN_THREAD},
-      {"uninit from a user event callback, p1",   1, Trigger::UserEvent,      Call::Uninit, NAX_ERR_OWN_THREAD},
-      {"uninit from a user event callback, p2",   2, Trigger::UserEvent,      Call::Uninit, NAX_ERR_OWN_THREAD},
-      {"uninit from the lost link's callback",    2, Trigger::LinkLost,       Call::Uninit, NAX_ERR_OWN_THREAD},
-      {"uninit from the listener's callback",     2, Trigger::NodeConnectsIn, Call::Uninit, NAX_ERR_OWN_THREAD},
+      {"close from the lost link's callback",     1, Trigger::LinkLost,       close,  NAX_ERR_LINK_STATE},
+      {"close from the aux input callback",       2, Trigger::AuxEvent,       close,  NAX_ERR_OWN_THREAD},
+      {"close from the user event callback",      2, Trigger::UserEvent,      close,  NAX_ERR_OWN_THREAD},
+      {"close another link from a callback",      1, Trigger::UserEvent,      close_another, NAX_OK},
+      {"close the listener from its callback",    2, Trigger::NodeConnectsIn, close_listener, NAX_ERR_OWN_THREAD},
+      {"uninit from a user event callback",       1, Trigger::UserEvent,      uninit, NAX_ERR_OWN_THREAD},
+      {"uninit from the lost link's callback",    2, Trigger::LinkLost,       uninit, NAX_ERR_OWN_THREAD},
+      {"uninit from the listener's callback",     2, Trigger::NodeConnectsIn, uninit, NAX_ERR_OWN_THREAD},
   };
   // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CallbackProbe probe;
-    int32_t another = c.call == Call::CloseAnother ? open(2) : 0;
+    const int32_t another = c.call == close_another ? open(2) : 0;
     forget(another);
-    probe.call = [&c, another](int32_t link) {
-      switch (c.call) {
-        case Call::Close:
-          return nax_close(link);
-        case Call::CloseAnother:
-          return nax_close(another);
-        case Call::CloseListener:
-          return nax_close_listen(1);
-        default:
-          return nax_uninit();
-      }
-    };
+    probe.call = [&c, another](int32_t link) { return c.call(link, another); };
     int32_t link = 0;
     uint32_t status = 0;
+    nax_date_time got{};
     if (c.trigger == Trigger::NodeConnectsIn) {
       ASSERT_EQ(nax_listen(&status, 0, 1000, &probe, CallbackProbe::on_conn), 1u);
       ASSERT_TRUE(node_.sim().connect_to("127.0.0.1", nax::listener_port()));
@@ -96,7 +87,6 @@ TEST_F(InterfaceAnswers, CallsFromInsideCallbacksGetTheAnswerOfTheirCase) {
                                            1000, &probe, CallbackProbe::on_user,
                                            CallbackProbe::on_aux, CallbackProbe::on_conn));
       ASSERT_NE(link, 0);
-      nax_date_time got{};
       ASSERT_EQ(nax_get_time(link, kSimNode, &got), NAX_OK);  // the node learns the protocol
       if (c.trigger == Trigger::UserEvent) {
         ASSERT_TRUE(node_.sim().send_user_event({.id = 5}));
@@ -110,7 +100,6 @@ TEST_F(InterfaceAnswers, CallsFromInsideCallbacksGetTheAnswerOfTheirCase) {
     EXPECT_EQ(probe.got[0], c.expected);
     // Still initialised either way.
     EXPECT_EQ(nax_init(nullptr, 0), NAX_ERR_ALREADY_INIT);
-    nax_date_time got{};
     if (c.trigger == Trigger::LinkLost) {
       EXPECT_TRUE(e2e::eventually([&] { return nax_close(link) == NAX_ERR_LINK_UNAVAILABLE; }));
     } else if (c.trigger == Trigger::NodeConnectsIn) {
@@ -140,8 +129,7 @@ TEST_F(InterfaceAnswers, OneLinkClosedFromTwoThreadsIsClosedOnce) {
     std::thread a(closer, 0), b(closer, 1);
     a.join();
     b.join();
-    const std::multiset<uint32_t> got(results, results + 2);
-    EXPECT_EQ(got.count(NAX_OK), 1u);
+    EXPECT_EQ((results[0] == NAX_OK) + (results[1] == NAX_OK), 1);
     const uint32_t other = results[0] == NAX_OK ? results[1] : results[0];
     EXPECT_TRUE(other == NAX_ERR_LINK_STATE || other == NAX_ERR_LINK_UNAVAILABLE) << other;
   }
@@ -151,25 +139,16 @@ TEST_F(InterfaceAnswers, OneLinkClosedFromTwoThreadsIsClosedOnce) {
 // would, waits for a link lost a moment earlier whose thread is still reporting
 // it, and leaves no thread or descriptor behind; nax_init then starts afresh.
 TEST_F(InterfaceAnswers, UninitClosesWhatIsStillOpenAndLeavesNothingBehind) {
-  naxsim::Config dialler;
-  dialler.node = 9;
-  dialler.listen = false;
-  naxsim::Simulator incoming(dialler);
-  ASSERT_TRUE(incoming.start());
-  naxsim::Config config;
-  config.node = kSimNode;
-  naxsim::Simulator lost_node(config);
+  naxsim::Simulator lost_node;
   ASSERT_TRUE(lost_node.start());
   const int threads_before = test_support::running_threads();
   const int fds_before = test_support::open_descriptors();
 
-  open(1);
-  open(2);
-  forget(1);
-  forget(2);
+  forget(open(1));
+  forget(open(2));
   uint32_t status = 0;
   ASSERT_EQ(nax_listen(&status, 0, 1000, &rec_, e2e::Recorder::conn_cb), 1u);
-  ASSERT_TRUE(incoming.connect_to("127.0.0.1", nax::listener_port(), 2));
+  ASSERT_TRUE(node_.sim().connect_to("127.0.0.1", nax::listener_port(), 2));
   ASSERT_TRUE(e2e::eventually([&] { return rec_.conn_count() == 2; }));
   uint32_t claimed = 0;
   uint16_t node = 0, port = 0;
@@ -195,12 +174,11 @@ TEST_F(InterfaceAnswers, UninitClosesWhatIsStillOpenAndLeavesNothingBehind) {
   EXPECT_TRUE(reporting.finished.load());
   EXPECT_EQ(rec_.conn_count(), 2u);  // only the two connections: closing reports nothing
   EXPECT_TRUE(e2e::eventually([&] {
-    return node_.sim().connection_count() == 0 && incoming.connection_count() == 0 &&
+    return node_.sim().connection_count() == 0 &&
            test_support::running_threads() == threads_before &&
            test_support::open_descriptors() == fds_before;
   })) << test_support::running_threads() - threads_before
       << " threads, " << test_support::open_descriptors() - fds_before << " descriptors left";
-  EXPECT_EQ(nax_uninit(), NAX_ERR_NOT_INIT);
 
   ASSERT_EQ(nax_init(nullptr, 0), NAX_OK);
   EXPECT_EQ(open(2), 1u);  // a fresh registry
@@ -221,11 +199,6 @@ TEST_P(SixteenBitArguments, TakeTheirLow16Bits) {
     user.psw = static_cast<uint16_t>(id);
     ASSERT_EQ(nax_add_user(link, kSimNode, 0x10000 + id, 0x10001, &user, &taken), NAX_OK);
     EXPECT_EQ(taken, 1);
-    if (GetParam() == 2) {  // index and count lead the request
-      const nax::Packet sent = node_.sim().last_request();
-      EXPECT_EQ(sent.data[0] | sent.data[1] << 8, static_cast<int>(id));
-      EXPECT_EQ(sent.data[2] | sent.data[3] << 8, 1);
-    }
   }
   // The same walk through the table, once with the indexes and once with 65536 added.
   auto walk = [&](uint32_t base) {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <thread>
+#include <tuple>
 
 #include "e2e_support.h"
 
@@ -27,15 +28,9 @@ TEST_P(LinkE2E, SetTimeThenGetTimeReadsTheNodeClockBack) {
   ASSERT_EQ(nax_set_time(link, kSimNode, &set), NAX_OK);
   nax_date_time got{};
   ASSERT_EQ(nax_get_time(link, kSimNode, &got), NAX_OK);
-  EXPECT_EQ(got.year, 24);
-  EXPECT_EQ(got.month, 2);
-  EXPECT_EQ(got.day, 29);
-  EXPECT_EQ(got.hour, 10);
-  EXPECT_EQ(got.minute, 20);
-  EXPECT_GE(got.second, 30);
-  EXPECT_LE(got.second, 33);
-  EXPECT_EQ(got.weekday, 4);
-  EXPECT_EQ(nax_get_packet_protocol(link), GetParam().protocol);
+  EXPECT_EQ(std::tuple(got.year, got.month, got.day, got.hour, got.minute, got.weekday),
+            std::tuple(24, 2, 29, 10, 20, 4));
+  EXPECT_TRUE(got.second >= 30 && got.second <= 33) << int{got.second};
 }
 
 TEST_P(LinkE2E, EachTransactionFailureIsReportedWithItsStatus) {
@@ -109,23 +104,17 @@ TEST_P(LinkE2E, EventsReachTheCallbacksWithTheirFields) {
   ASSERT_EQ(node_.control("user 87654321 5 106 2"), "ok");
   ASSERT_TRUE(eventually([&] { return rec_.user_count() == 1; }));
   const nax_user_event& got = rec_.users[0];
-  EXPECT_EQ(got.id, 87654321u);
-  EXPECT_EQ(got.index, 5);
-  EXPECT_EQ(got.event, 106);  // protocol 1 maps its event word 106 to the same
-  EXPECT_EQ(got.direction, 2);
-  EXPECT_EQ(got.time.hour, 8);
-  EXPECT_EQ(got.time.minute, 30);
+  // Protocol 1 maps its event word 106 to the same event.
+  EXPECT_EQ(std::tuple(got.id, got.index, got.event, got.direction, rec_.user_nodes[0]),
+            std::tuple(87654321u, 5, 106, 2, uint32_t{kSimNode}));
+  EXPECT_EQ(std::tuple(got.time.year, got.time.month, got.time.day, got.time.hour, got.time.minute),
+            std::tuple(4, 3, 15, 8, 30));
   EXPECT_LE(got.time.second, 3);
-  EXPECT_EQ(got.time.year, 4);
-  EXPECT_EQ(got.time.month, 3);
-  EXPECT_EQ(got.time.day, 15);
-  EXPECT_EQ(rec_.user_nodes[0], kSimNode);
   if (!p1()) {
     ASSERT_EQ(node_.control("aux 2 165"), "ok");
     ASSERT_TRUE(eventually([&] { return rec_.size_of(rec_.aux) == 1; }));
-    EXPECT_EQ(rec_.aux[0].aux_input, 2);
-    EXPECT_EQ(rec_.aux[0].aux_value, 165);
-    EXPECT_EQ(rec_.aux[0].time.day, 15);
+    EXPECT_EQ(std::tuple(rec_.aux[0].aux_input, rec_.aux[0].aux_value, rec_.aux[0].time.day),
+              std::tuple(2, 165, 15));
   }
   // Events sent on their own schedule keep coming while commands run.
   ASSERT_EQ(node_.control("faults events-every=50"), "ok");
@@ -146,11 +135,8 @@ TEST_P(LinkE2E, EventsReachTheCallbacksWithTheirFields) {
 TEST_P(LinkE2E, DropOrCloseEndsAWaitingCommandAtOnce) {
   const struct {
     const char* how;
-    uint32_t result;
     size_t reports;
-  } cases[] = {{"drop-mid-frame", NAX_ERR_CONN_CLOSED, 1},
-               {"drop", NAX_ERR_CONN_CLOSED, 1},
-               {"close", NAX_ERR_CONN_CLOSED, 0}};
+  } cases[] = {{"drop-mid-frame", 1}, {"drop", 1}, {"close", 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.how);
 #ifdef _WIN32
@@ -183,7 +169,7 @@ TEST_P(LinkE2E, DropOrCloseEndsAWaitingCommandAtOnce) {
     }
     command.join();
     forget(link);
-    EXPECT_EQ(result.load(), c.result);
+    EXPECT_EQ(result.load(), NAX_ERR_CONN_CLOSED);
     EXPECT_LT(elapsed_ms(start), 10000);  // far from the receive time-out
     ASSERT_TRUE(eventually([&] { return rec_.conn_count() == c.reports; }));
     pause_ms(300);

@@ -44,18 +44,12 @@ struct Recorder {
   std::vector<uint32_t> user_nodes;
   std::vector<nax_aux_input_event> aux;
   std::vector<std::pair<int32_t, uint32_t>> conn;  // link id, state
-  std::function<void(int32_t link, const nax_user_event&)> on_user;
 
-  static void NAX_CALL user_cb(void* args, int32_t link, uint32_t node, nax_user_event* ev) {
+  static void NAX_CALL user_cb(void* args, int32_t, uint32_t node, nax_user_event* ev) {
     auto* r = static_cast<Recorder*>(args);
-    std::function<void(int32_t, const nax_user_event&)> hook;
-    {
-      std::lock_guard<std::mutex> lock(r->m);
-      r->users.push_back(*ev);
-      r->user_nodes.push_back(node);
-      hook = r->on_user;
-    }
-    if (hook) hook(link, *ev);
+    std::lock_guard<std::mutex> lock(r->m);
+    r->users.push_back(*ev);
+    r->user_nodes.push_back(node);
   }
   static void NAX_CALL aux_cb(void* args, int32_t, uint32_t, nax_aux_input_event* ev) {
     auto* r = static_cast<Recorder*>(args);
