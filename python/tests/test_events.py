@@ -1,4 +1,5 @@
-"""Events reach handlers, blocking and async iterators; a raising handler stops nothing."""
+"""Events reach handlers, blocking and async iterators; a raising handler stops nothing; nodes
+that connect in are yielded by the listener and accepted into links."""
 
 import asyncio
 import ctypes
@@ -6,6 +7,7 @@ import datetime as dt
 import itertools
 import logging
 import queue
+import socket
 import threading
 
 import pytest
@@ -21,12 +23,8 @@ def test_handlers_and_streams_get_events_past_a_raising_handler(naxsim_factory, 
     sim = naxsim_factory(protocol=protocol, events_every=30)
     got, calls = queue.Queue(), itertools.count()
 
-    async def three_ids(link):
-        ids = []
-        async for event in link.events():
-            ids.append(event.id)
-            if len(ids) == 3:
-                return ids
+    async def three_ids(stream):
+        return [(await stream.__anext__()).id for _ in range(3)]
 
     with caplog.at_level(logging.ERROR, logger="vedodiroz"), nax.open(sim.conn, protocol=protocol) as link:
 
@@ -39,7 +37,7 @@ def test_handlers_and_streams_get_events_past_a_raising_handler(naxsim_factory, 
             raise ZeroDivisionError("host bug")
 
         assert link.on_user_event(handler) is None
-        ids = asyncio.run(asyncio.wait_for(three_ids(link), WAIT))
+        ids = asyncio.run(asyncio.wait_for(three_ids(link.events()), WAIT))
         assert ids == sorted(ids) and len(set(ids)) == 3
         first, second = got.get(timeout=WAIT), got.get(timeout=WAIT)
         assert isinstance(first, nax.UserEvent) and (first.link, first.node) == (link.id, 1)
@@ -65,7 +63,7 @@ def test_lost_link_reaches_handler_and_ends_streams(naxsim_factory):
     assert event == nax.ConnEvent(link.id, nax.ConnState.LOST)
     assert list(stream) == [event] and link.closed  # the loss is the stream's last item
     with pytest.raises(StopIteration):
-        stream.get(timeout=0)
+        stream.get(timeout=0)  # and it stays ended
 
 
 def test_aux_input_events_reach_handler_and_stream(naxsim):
@@ -82,3 +80,23 @@ def test_aux_input_events_reach_handler_and_stream(naxsim):
         record.time.month = 13  # a date no calendar has; no callback argument either
         ev.AUX_INPUT_CALLBACK(None, link.id, 1, ctypes.pointer(record))
         assert got.get(timeout=WAIT).time is None
+
+
+def test_incoming_nodes_are_claimed_by_number_or_by_scan(naxsim_factory):
+    with socket.socket() as s:
+        s.bind(("0.0.0.0", 0))
+        port = s.getsockname()[1]
+    with nax.listen(port) as listener:
+        naxsim_factory(connect=f"127.0.0.1:{port}", node=7, protocol=2)
+        incoming = listener.next(timeout=10)
+        with pytest.raises(nax.LinkError, match="status 1057"):
+            incoming.accept(node=6)  # the node says it is 7
+        with incoming.accept(protocol=2, source_node=0x100) as link:  # still claimable
+            assert (link.id, link.node, link.port) == (incoming.link_id, 7, port)
+            assert link.state == nax.LinkState.ACCEPTED and link.get_info(7, "serial") == "SIM-00007"
+        naxsim_factory(connect=f"127.0.0.1:{port}", node=3, protocol=1)
+        listener.next(timeout=10)
+        with listener.accept(protocol=1, node=3, accept_timeout=2000) as scanned:
+            assert (scanned.node, scanned.port, scanned.protocol) == (3, port, 1)
+        with pytest.raises(nax.LinkError):
+            listener.accept(accept_timeout=200)  # nobody else waits

@@ -37,23 +37,16 @@ def _wheel(tmp_path, monkeypatch, **env) -> zipfile.ZipFile:
 def test_pure_wheel_and_sdist(tmp_path, monkeypatch):
     with _wheel(tmp_path, monkeypatch, VEDODIROZ_NO_BUNDLE="1") as wheel:
         assert Path(wheel.filename).name == f"vedodiroz-{nax.__version__}-py3-none-any.whl"
-        # the fixtures as a pytest plugin, the licence
-        assert "[pytest11]\nvedodiroz.testing = vedodiroz.testing" in wheel.read(f"{INFO}/entry_points.txt").decode()
+        plugin = "[pytest11]\nvedodiroz.testing = vedodiroz.testing"  # the fixtures
+        assert plugin in wheel.read(f"{INFO}/entry_points.txt").decode()
         assert "License: MIT" in wheel.read(f"{INFO}/METADATA").decode()
         names = set(wheel.namelist())
     sources = {p.relative_to(PYTHON_DIR).as_posix() for p in (PYTHON_DIR / "vedodiroz").rglob("*.py")}
     assert sources | {"vedodiroz/py.typed", f"{INFO}/LICENSE"} <= names
     assert not any("_lib/" in n or "_bin/" in n for n in names)
     with tarfile.open(tmp_path / BACKEND["build_sdist"](str(tmp_path))) as sdist:
-        assert {"pyproject.toml", "vedodiroz/link.py", "LICENSE"} <= {n.split("/", 1)[1] for n in sdist.getnames()}
-
-
-def _import_in(path, **env):
-    """What a fresh interpreter with path first on its PYTHONPATH says about the library."""
-    env = {**{k: v for k, v in os.environ.items() if k not in ("VEDODIROZ_LIBRARY", "NAXSIM")}, **env}
-    code = "import vedodiroz as nax; print(nax.library_origin, nax.library_path, nax.lib_version())"
-    return subprocess.run([sys.executable, "-c", code], env=dict(env, PYTHONPATH=str(path)), cwd=path,
-                          capture_output=True, text=True)  # fmt: skip
+        names = {n.split("/", 1)[1] for n in sdist.getnames()}
+    assert {"pyproject.toml", "vedodiroz/link.py", "LICENSE"} <= names
 
 
 def test_bundled_wheel_loads_its_own_library(tmp_path, monkeypatch):
@@ -61,7 +54,12 @@ def test_bundled_wheel_loads_its_own_library(tmp_path, monkeypatch):
         assert not wheel.filename.endswith("-any.whl")
         assert wheel.getinfo("vedodiroz/_bin/naxsim").external_attr >> 16 & 0o111
         wheel.extractall(tmp_path / "site")
-    out = _import_in(tmp_path / "site").stdout.split()
+    monkeypatch.delenv("VEDODIROZ_LIBRARY")
+    code = "import vedodiroz as nax; print(nax.library_origin, nax.library_path, nax.lib_version())"
+    out = subprocess.run([sys.executable, "-c", code], env=dict(os.environ, PYTHONPATH=str(tmp_path / "site")),
+                         cwd=tmp_path, capture_output=True, text=True).stdout.split()  # fmt: skip
     assert out == ["bundled", str(tmp_path / "site" / "vedodiroz" / "_lib" / "libvedodiroz.so"), nax.lib_version()]
-    missing = _import_in(PYTHON_DIR, VEDODIROZ_LIBRARY=str(tmp_path / "nowhere.so"))
-    assert missing.returncode != 0 and "nowhere.so" in missing.stderr
+    # A library named explicitly is that one or none.
+    env = dict(os.environ, VEDODIROZ_LIBRARY=str(tmp_path / "nowhere.so"))
+    run = subprocess.run([sys.executable, "-c", "import vedodiroz"], env=env, cwd=PYTHON_DIR, capture_output=True, text=True)
+    assert run.returncode != 0 and "nowhere.so" in run.stderr
