@@ -36,7 +36,7 @@ class NaxgwEnd : public ::testing::Test {
  protected:
   TempDir dir;
   Mosquitto broker{dir};
-  Client client{broker.port};
+  Client client{dir, broker.port};
 
   // Sends a command with an MQTT 5 response topic and correlation data; returns the reply.
   std::optional<Message> ask(const std::string& node, const std::string& command,
@@ -66,7 +66,7 @@ TEST_F(NaxgwEnd, StatusFollowsEachLinkOutOrInAndCommandsWorkOverMqtt311) {
   ASSERT_TRUE(online) << gw.log();
   ASSERT_TRUE(client.wait_for("t/gateway/status", state_is("online")));
   // A client that comes later is told the state at once: the status is retained.
-  const auto late = Client(broker.port).wait_for("t/door1/status", state_is("online"));
+  const auto late = Client(dir, broker.port).wait_for("t/door1/status", state_is("online"));
   EXPECT_TRUE(late && late->retained);
 
   // Nodes that connect in are taken by their number.
@@ -312,7 +312,7 @@ TEST_F(NaxgwEnd, ABrokerOutageDropsTheOldestEventsOnlyAndEveryMarkIsPublishedAft
   auto db = [&](const std::string& sql) { return sqlite_value(dir.file("marks.db"), sql); };
   ASSERT_TRUE(wait_until([&] { return db("SELECT COUNT(*) FROM marks") == 30; }));
   broker.start();
-  Client late(broker.port);
+  Client late(dir, broker.port);
   EXPECT_TRUE(late.wait_for("t/gateway/status", [](const json& b) {
     return b.value("dropped_events", 0) == 15 && b.contains("warning");
   })) << gw.log();
@@ -334,9 +334,8 @@ TEST(NaxgwRoles, TheDocumentedAclKeepsViewersOperatorsAndAnswerersApartOverTls) 
   const std::string make =
       "cd " + d + " && openssl req -x509" + ec + " -keyout ca.key -out ca.pem -subj /CN=ca" +
       " && openssl req -x509" + ec + " -keyout other.key -out other.pem -subj /CN=other" +
-      " && openssl req" + ec + " -keyout server.key -out server.csr -subj /CN=127.0.0.1" +
-      " && printf 'subjectAltName=IP:127.0.0.1' > san && openssl x509 -req -in server.csr" +
-      " -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 1 -extfile san" +
+      " && openssl req -x509" + ec + " -keyout server.key -out server.pem -subj /CN=127.0.0.1" +
+      " -addext subjectAltName=IP:127.0.0.1 -CA ca.pem -CAkey ca.key" +
       " && touch pw && chmod 600 pw && for u in naxgw viewer operator answerer; do" +
       " mosquitto_passwd -b pw $u pw-$u; done";
   ASSERT_EQ(std::system(("(" + make + ") >" + d + "certs.log 2>&1").c_str()), 0)
@@ -361,9 +360,9 @@ TEST(NaxgwRoles, TheDocumentedAclKeepsViewersOperatorsAndAnswerersApartOverTls) 
            node_config("door1", sim.port(), 2, "[node.answer]\ntimeout_ms = 20000\n");
   };
   Gateway gw(dir, config("ca.pem"));
-  Client viewer(broker.port, "viewer");
-  Client operator_(broker.port, "operator");
-  Client answerer(broker.port, "answerer");
+  Client viewer(dir, broker.port, "viewer");
+  Client operator_(dir, broker.port, "operator");
+  Client answerer(dir, broker.port, "answerer");
   ASSERT_TRUE(viewer.wait_for("t/door1/status", state_is("online")))
       << gw.log() << read_file(dir.file("mosquitto.log"));
 

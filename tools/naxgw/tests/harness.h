@@ -169,19 +169,15 @@ struct Message {
 // acknowledged (and so had applied its ACL).
 class Client {
  public:
-  explicit Client(uint16_t port, const std::string& user = "")
+  Client(const TempDir& dir, uint16_t port, const std::string& user = "")
       : login_(joined({"-h", "127.0.0.1", "-p", std::to_string(port), "-V", "5", "-q", "1"},
                       user.empty() ? std::vector<std::string>{}
                                    : std::vector<std::string>{"-u", user, "-P", "pw-" + user})),
-        log_("/tmp/naxgw-test-mqtt-" + std::to_string(getpid()) + "-" + std::to_string(++made_)),
+        log_(dir.file("mqtt" + std::to_string(++made_) + ".log")),
         sub_(joined({"stdbuf", "-oL", "mosquitto_sub", "-d", "-t", "#", "-F", "%t\\t%r\\t%x\\t%D"},
                     login_),
              log_) {
     wait_until([&] { return read_file(log_).find("received SUBACK") != std::string::npos; });
-  }
-  ~Client() {
-    sub_.kill(SIGKILL);
-    std::remove(log_.c_str());
   }
 
   std::vector<Message> on(const std::string& topic) const {
