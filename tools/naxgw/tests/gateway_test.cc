@@ -350,7 +350,7 @@ TEST(NaxgwRoles, TheDocumentedAclKeepsViewersOperatorsAndAnswerersApartOverTls) 
   Mosquitto broker(dir, "user root\nallow_anonymous false\npassword_file " + d + "pw\nacl_file " +
                             d + "acl\nlistener " + std::to_string(tls) + " 127.0.0.1\ncafile " + d +
                             "ca.pem\ncertfile " + d + "server.pem\nkeyfile " + d + "server.key\n");
-  ASSERT_TRUE(wait_until([&] { return port_open(tls); })) << read_file(d + "mosquitto.log");
+  ASSERT_TRUE(wait_until([&] { return loopback(tls) != 0; })) << read_file(d + "mosquitto.log");
   naxsim::Simulator sim;
   ASSERT_TRUE(sim.start());
   auto config = [&](const std::string& ca) {

@@ -31,8 +31,8 @@ using json = nlohmann::json;
 
 // Generous: a loaded two-core machine under a sanitizer starts processes slowly.  Tests
 // wait for conditions, never for fixed times.
-inline bool wait_until(const std::function<bool()>& condition, int timeout_ms = 30000) {
-  return test_support::eventually(condition, timeout_ms);
+inline bool wait_until(const std::function<bool()>& condition) {
+  return test_support::eventually(condition, 30000);
 }
 
 // Connects to a loopback port, or (port 0) binds a free one; returns the port or 0.
@@ -51,9 +51,6 @@ inline uint16_t loopback(uint16_t port = 0) {
 }
 inline uint16_t free_port() {
   return loopback();
-}
-inline bool port_open(uint16_t port) {
-  return loopback(port) != 0;
 }
 
 inline std::string read_file(const std::string& path) {
@@ -107,7 +104,7 @@ class Process {
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
-    if (await_) wait_until([&] { return port_open(await_); });
+    if (await_) wait_until([&] { return loopback(await_) != 0; });
   }
   // Sends signal and reaps the process; returns its exit status (-1 when killed).
   int kill(int signal) {
