@@ -11,11 +11,6 @@ def protocol(request):
 
 
 @pytest.fixture
-def sim(naxsim_factory, protocol):
-    return naxsim_factory(protocol=protocol)
-
-
-@pytest.fixture
-def link(sim, protocol):
-    with nax.open(sim.conn, protocol=protocol) as opened:
+def link(naxsim_factory, protocol):
+    with nax.open(naxsim_factory(protocol=protocol).conn, protocol=protocol) as opened:
         yield opened

@@ -15,8 +15,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
@@ -31,8 +31,8 @@ using json = nlohmann::json;
 
 // Generous: a loaded two-core machine under a sanitizer starts processes slowly.  Tests
 // wait for conditions, never for fixed times.
-inline bool wait_until(const std::function<bool()>& condition, int timeout_ms = 30000) {
-  return test_support::eventually(condition, timeout_ms);
+inline bool wait_until(const std::function<bool()>& condition) {
+  return test_support::eventually(condition, 30000);
 }
 
 // Connects to a loopback port, or (port 0) binds a free one; returns the port or 0.
@@ -52,9 +52,6 @@ inline uint16_t loopback(uint16_t port = 0) {
 inline uint16_t free_port() {
   return loopback();
 }
-inline bool port_open(uint16_t port) {
-  return loopback(port) != 0;
-}
 
 inline std::string read_file(const std::string& path) {
   std::ifstream in(path);
@@ -68,7 +65,7 @@ class TempDir {
     char pattern[] = "/tmp/naxgw-test-XXXXXX";
     path_ = ::mkdtemp(pattern);
   }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  ~TempDir() { std::filesystem::remove_all(path_); }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
   std::string write(const std::string& name, const std::string& text) const {
     std::ofstream(file(name)) << text;
@@ -107,7 +104,7 @@ class Process {
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
-    if (await_) wait_until([&] { return port_open(await_); });
+    if (await_) wait_until([&] { return loopback(await_) != 0; });
   }
   // Sends signal and reaps the process; returns its exit status (-1 when killed).
   int kill(int signal) {
@@ -169,19 +166,15 @@ struct Message {
 // acknowledged (and so had applied its ACL).
 class Client {
  public:
-  explicit Client(uint16_t port, const std::string& user = "")
+  Client(const TempDir& dir, uint16_t port, const std::string& user = "")
       : login_(joined({"-h", "127.0.0.1", "-p", std::to_string(port), "-V", "5", "-q", "1"},
                       user.empty() ? std::vector<std::string>{}
                                    : std::vector<std::string>{"-u", user, "-P", "pw-" + user})),
-        log_("/tmp/naxgw-test-mqtt-" + std::to_string(getpid()) + "-" + std::to_string(++made_)),
+        log_(dir.file("mqtt" + std::to_string(++made_) + ".log")),
         sub_(joined({"stdbuf", "-oL", "mosquitto_sub", "-d", "-t", "#", "-F", "%t\\t%r\\t%x\\t%D"},
                     login_),
              log_) {
     wait_until([&] { return read_file(log_).find("received SUBACK") != std::string::npos; });
-  }
-  ~Client() {
-    sub_.kill(SIGKILL);
-    std::remove(log_.c_str());
   }
 
   std::vector<Message> on(const std::string& topic) const {
@@ -251,41 +244,27 @@ inline int64_t sqlite_value(const std::string& path, const std::string& sql) {
 
 // A PostgreSQL server of the tests' own (initdb into a temporary folder, a free loopback
 // port), shared by every test of the process; the server refuses root, so under root it
-// runs as the postgres user.  nullptr when the server's programs are not installed.
+// runs as the postgres user.  shared() is nullptr when the server's programs are missing.
 class Postgres {
  public:
   static Postgres* shared() {
-    static std::unique_ptr<Postgres> server = [] {
-      glob_t found{};
-      std::unique_ptr<Postgres> p;
-      if (::glob("/usr/lib/postgresql/*/bin/initdb", 0, nullptr, &found) == 0) {
-        const std::string initdb = found.gl_pathv[found.gl_pathc - 1];
-        p.reset(new Postgres(initdb.substr(0, initdb.size() - 6)));
-      }
-      ::globfree(&found);
-      return p;
-    }();
-    return server.get();
+    static Postgres server;
+    return server.bin_.empty() ? nullptr : &server;
   }
   ~Postgres() {
-    stop();
-    std::system(("rm -rf " + dir_).c_str());
+    if (!bin_.empty() && stop()) std::filesystem::remove_all(dir_);
   }
-
   bool start() {
     return run("pg_ctl -D " + dir_ + "/data -l " + dir_ + "/server.log -w -o '-p " +
                std::to_string(port_) + " -k " + dir_ +
                " -c listen_addresses=127.0.0.1 -c fsync=off' start");
   }
   bool stop() { return run("pg_ctl -D " + dir_ + "/data -m immediate stop"); }
-  // A fresh database for one test.
+  // A fresh database for one test; returns its URL.
   std::string create(const std::string& name) {
     query("postgres", "DROP DATABASE IF EXISTS " + name);
     query("postgres", "CREATE DATABASE " + name);
     return url(name);
-  }
-  std::string url(const std::string& db) const {
-    return "postgresql://naxgw@127.0.0.1:" + std::to_string(port_) + "/" + db;
   }
   // The first value of the first row; -1 when there is none or the query failed.
   int64_t query(const std::string& db, const std::string& sql) const {
@@ -297,21 +276,27 @@ class Postgres {
   }
 
  private:
-  explicit Postgres(std::string bin) : bin_(std::move(bin)), port_(free_port()) {
+  Postgres() {
+    glob_t found{};
+    if (::glob("/usr/lib/postgresql/*/bin/", GLOB_MARK, nullptr, &found) == 0) {
+      bin_ = found.gl_pathv[found.gl_pathc - 1];
+    }
+    ::globfree(&found);
+    if (bin_.empty()) return;
     char pattern[] = "/tmp/naxgw-pg-XXXXXX";
     dir_ = ::mkdtemp(pattern);
     as_ = ::geteuid() == 0 ? "runuser -u postgres -- " : "";
     if (!as_.empty()) std::system(("chown postgres " + dir_).c_str());
-    run("initdb --no-sync -A trust -U naxgw -E UTF8 -D " + dir_ + "/data");
-    start();
+    if (run("initdb --no-sync -A trust -U naxgw -E UTF8 -D " + dir_ + "/data")) start();
+  }
+  std::string url(const std::string& db) const {
+    return "postgresql://naxgw@127.0.0.1:" + std::to_string(port_) + "/" + db;
   }
   bool run(const std::string& command) const {
     return std::system((as_ + bin_ + command + " >>" + dir_ + "/ctl.log 2>&1").c_str()) == 0;
   }
-  std::string bin_;
-  uint16_t port_;
-  std::string dir_;
-  std::string as_;
+  std::string bin_, dir_, as_;
+  uint16_t port_ = free_port();
 };
 
 // [mqtt], [gateway], [database] and [marks] for a test; nodes follow.
