@@ -1,14 +1,9 @@
 // The naxctl program as operators run it: arguments to the library's calls, the output,
 // the exit statuses; against a simulated node in this process.  What the node does with
 // each call is the library's end-to-end suite's to test.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,9 +13,7 @@
 #include "handlers_answers.h"
 #include "handlers_marks.h"
 #include "naxsim.h"
-#include "support/support.h"
-
-extern char** environ;
+#include "support/process.h"
 
 namespace {
 
@@ -34,50 +27,35 @@ struct Result {
   std::string out, err;
 };
 
-class Process {
+class Process : public test_support::Process {
  public:
   explicit Process(std::vector<std::string> args, const std::string& program = NAXCTL_PATH)
-      : files_("/tmp/naxctl_test_" + std::to_string(getpid()) + "_" + std::to_string(++started_)) {
-    args.insert(args.begin(), program);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    for (int fd : {1, 2}) {
-      posix_spawn_file_actions_addopen(&actions, fd, file(fd).c_str(), O_WRONLY | O_CREAT, 0600);
-    }
-    posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+      : Process(std::move(args), program,
+                "/tmp/naxctl_test_" + std::to_string(getpid()) + "_" + std::to_string(++started_)) {
   }
   ~Process() {
-    finish(0);
-    for (int fd : {1, 2}) std::remove(file(fd).c_str());
+    for (const char* end : {".out", ".err"}) std::remove((files_ + end).c_str());
   }
-  void signal(int sig) { kill(pid_, sig); }
-
   Result finish(int timeout_ms = 15000) {
-    int status = -1;
-    if (pid_ > 0 && !test_support::eventually(
-                        [&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout_ms)) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, &status, 0);
-    }
-    pid_ = -1;
     Result r;
-    if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
-    std::ifstream out(file(1)), err(file(2));
-    r.out.assign(std::istreambuf_iterator<char>(out), {});
-    r.err.assign(std::istreambuf_iterator<char>(err), {});
+    r.exit_code = wait(timeout_ms);
+    r.out = test_support::read_file(files_ + ".out");
+    r.err = test_support::read_file(files_ + ".err");
     return r;
   }
 
  private:
-  std::string file(int fd) const { return files_ + (fd == 1 ? ".out" : ".err"); }
+  Process(std::vector<std::string> args, const std::string& program, std::string files)
+      : test_support::Process(with_program(std::move(args), program), files + ".out",
+                              files + ".err"),
+        files_(std::move(files)) {}
+  static std::vector<std::string> with_program(std::vector<std::string> args,
+                                               const std::string& program) {
+    args.insert(args.begin(), program);
+    return args;
+  }
   static inline int started_ = 0;
   std::string files_;
-  pid_t pid_ = -1;
 };
 
 Result run(const std::vector<std::string>& args, int timeout_ms = 15000,
@@ -269,21 +247,10 @@ TEST_F(NaxctlCli, MonitorEndsWith130OnCtrlC) {
   EXPECT_EQ(r.err, "");
 }
 
-uint16_t free_port() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  socklen_t len = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), len);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
 TEST_F(NaxctlCli, ListenClaimsTheNodeOrNamesTheOneThatCame) {
   for (const auto& [expect_node, exit_code, text] :
        {std::tuple{"1", 0, "SIM-00001\n"}, std::tuple{"5", 1, "(node 1 connected, not node 5)"}}) {
-    const uint16_t port = free_port();
+    const uint16_t port = test_support::free_port();
     Process p({"--timeout", "3000", "listen", std::to_string(port), "--accept-timeout", "3000",
                "--expect-node", expect_node, "info", "serial"});
     test_support::eventually([&] { return sim_.connect_to("127.0.0.1", port); });
@@ -291,9 +258,9 @@ TEST_F(NaxctlCli, ListenClaimsTheNodeOrNamesTheOneThatCame) {
     EXPECT_EQ(r.exit_code, exit_code) << r.err;
     EXPECT_THAT(exit_code == 0 ? r.out : r.err, HasSubstr(text));
   }
-  expect_failure(
-      run({"listen", std::to_string(free_port()), "--accept-timeout", "300", "clock", "get"}), 1,
-      "(no node connected to port ");
+  expect_failure(run({"listen", std::to_string(test_support::free_port()), "--accept-timeout",
+                      "300", "clock", "get"}),
+                 1, "(no node connected to port ");
 }
 
 TEST(NaxctlDemo, WalksThroughTheWholeSession) {

@@ -3,14 +3,9 @@
 // gateway's SQLite file read back directly, and a PostgreSQL server of the tests' own.
 #pragma once
 
-#include <fcntl.h>
 #include <glob.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sqlite3.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -23,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "support/support.h"
+#include "support/process.h"
 
 namespace naxgw_test {
 
@@ -35,28 +30,9 @@ inline bool wait_until(const std::function<bool()>& condition) {
   return test_support::eventually(condition, 30000);
 }
 
-// Connects to a loopback port, or (port 0) binds a free one; returns the port or 0.
-inline uint16_t loopback(uint16_t port = 0) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  socklen_t length = sizeof a;
-  const bool ok = port ? ::connect(fd, reinterpret_cast<sockaddr*>(&a), length) == 0
-                       : ::bind(fd, reinterpret_cast<sockaddr*>(&a), length) == 0 &&
-                             ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0;
-  ::close(fd);
-  return ok ? ntohs(a.sin_port) : 0;
-}
-inline uint16_t free_port() {
-  return loopback();
-}
-
-inline std::string read_file(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test_support::free_port;
+using test_support::loopback;
+using test_support::read_file;
 
 // A scratch folder removed at the end.
 class TempDir {
@@ -84,46 +60,24 @@ inline std::vector<std::string> joined(std::vector<std::string> a,
 
 // A child process with stdout and stderr appended to a log, run again by start() and
 // killed when dropped; await is a loopback port that start() waits for it to open.
-class Process {
+class Process : public test_support::Process {
  public:
   Process(std::vector<std::string> argv, std::string log, uint16_t await = 0)
-      : argv_(std::move(argv)), log_(std::move(log)), await_(await) {
-    start();
+      : test_support::Process(std::move(argv), log), log_(std::move(log)), await_(await) {
+    awaited();
   }
-  Process(const Process&) = delete;
-  ~Process() { kill(SIGKILL); }
-
-  void start() {
-    std::vector<char*> args;
-    for (auto& a : argv_) args.push_back(a.data());
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log_.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                     0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    if (await_) wait_until([&] { return loopback(await_) != 0; });
-  }
-  // Sends signal and reaps the process; returns its exit status (-1 when killed).
-  int kill(int signal) {
-    if (pid_ > 0) ::kill(pid_, signal);
-    return wait();
-  }
-  int wait() {
-    int status = -1;
-    if (pid_ > 0) ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  bool start() {
+    test_support::Process::start();
+    return awaited();
   }
   std::string log() const { return read_file(log_); }
 
  private:
-  std::vector<std::string> argv_;
+  bool awaited() {
+    return await_ == 0 || wait_until([&] { return loopback(await_) != 0; });
+  }
   std::string log_;
   uint16_t await_;
-  pid_t pid_ = -1;
 };
 
 // A broker on a free loopback port; settings follow its first listener.
