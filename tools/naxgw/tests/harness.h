@@ -158,7 +158,11 @@ class Client {
     });
     return found;
   }
-  void forget() { forgotten_ = read_file(log_).size(); }
+  void forget() {
+    std::error_code error;
+    forgotten_ = std::filesystem::file_size(log_, error);
+    if (error) forgotten_ = 0;
+  }
   void publish(const std::string& topic, const std::string& payload,
                const std::string& response_topic = "", const std::string& correlation = "",
                bool retain = false) {
